@@ -1,0 +1,134 @@
+// Small operating-system services on POSIX.
+#include "platform/system.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace kestrel::platform {
+
+uint64_t TickCount64() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+bool IsReadableMemory(const void* address, std::size_t size) {
+  if (!address)
+    return false;
+  if (size == 0)
+    return true;
+  // The kernel copies from our own address space and reports EFAULT instead of faulting.
+  char buffer[256];
+  const auto* p = static_cast<const char*>(address);
+  while (size) {
+    const std::size_t chunk = size < sizeof buffer ? size : sizeof buffer;
+    iovec local{buffer, chunk};
+    iovec remote{const_cast<char*>(p), chunk};
+    const ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+    if (got < 0 && errno == ENOSYS) {
+      // Without process_vm_readv, let the kernel read the bytes into a pipe instead.
+      int fds[2];
+      if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+      const ssize_t wrote = write(fds[1], p, chunk);
+      close(fds[0]);
+      close(fds[1]);
+      if (wrote != static_cast<ssize_t>(chunk))
+        return false;
+    } else if (got != static_cast<ssize_t>(chunk)) {
+      return false;
+    }
+    p += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+Guid CreateGuid() {
+  static thread_local std::mt19937_64 engine{[] {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device() ^ TickCount64();
+  }()};
+  uint8_t bytes[16];
+  for (int i = 0; i < 16; i += 8) {
+    const uint64_t r = engine();
+    for (int j = 0; j < 8; ++j)
+      bytes[i + j] = static_cast<uint8_t>(r >> (8 * j));
+  }
+  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+  Guid g{};
+  g.data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+            static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+  g.data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+  g.data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+  for (int i = 0; i < 8; ++i)
+    g.data4[i] = bytes[8 + i];
+  return g;
+}
+
+std::string GuidToText(const Guid& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                g.data1, g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3],
+                g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+  return text;
+}
+
+void DebugOutput(const std::string& text) {
+  static const bool enabled = std::getenv("KESTREL_DEBUG") != nullptr;
+  if (enabled)
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::string ModuleFileName(const void* address) {
+  Dl_info info{};
+  if (address && dladdr(address, &info) && info.dli_fname) {
+    char resolved[4096];
+    if (realpath(info.dli_fname, resolved))
+      return resolved;
+    return info.dli_fname;
+  }
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  return n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::vector<std::string> CommandLineArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::string> args;
+  std::size_t start = 0;
+  while (start < all.size()) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos)
+      end = all.size();
+    args.emplace_back(all, start, end - start);
+    start = end + 1;
+  }
+  return args;
+}
+
+std::string CommonAppDataFolder() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+    return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/share";
+}
+
+char PathSeparator() { return '/'; }
+
+} // namespace kestrel::platform
