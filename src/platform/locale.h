@@ -54,4 +54,17 @@ KESTREL_PLATFORM_EXPORT uint32_t GetThreadLocale();
 // Sets the calling thread's locale; false (and no change) when the id is not valid.
 KESTREL_PLATFORM_EXPORT bool SetThreadLocale(uint32_t lcid);
 
+// The local date and time (GetLocalTime): month 1-12, day of week 0 = Sunday.
+struct LocalTime {
+  uint16_t year = 0;
+  uint16_t month = 0;
+  uint16_t day_of_week = 0;
+  uint16_t day = 0;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+  uint16_t milliseconds = 0;
+};
+KESTREL_PLATFORM_EXPORT LocalTime LocalTimeNow();
+
 } // namespace kestrel::platform

@@ -10,6 +10,8 @@
 #include <unicode/ures.h>
 #include <unicode/ustring.h>
 
+#include <time.h>
+
 #include <memory>
 #include <string_view>
 
@@ -346,6 +348,23 @@ LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
   settings.short_time_format = rewriter.Rewrite(short_time_pattern, true);
   settings.long_time_format = rewriter.Rewrite(Pattern(long_time), true);
   return settings;
+}
+
+LocalTime LocalTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  LocalTime time;
+  time.year = static_cast<uint16_t>(local.tm_year + 1900);
+  time.month = static_cast<uint16_t>(local.tm_mon + 1);
+  time.day_of_week = static_cast<uint16_t>(local.tm_wday);
+  time.day = static_cast<uint16_t>(local.tm_mday);
+  time.hour = static_cast<uint16_t>(local.tm_hour);
+  time.minute = static_cast<uint16_t>(local.tm_min);
+  time.second = static_cast<uint16_t>(local.tm_sec);
+  time.milliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
+  return time;
 }
 
 } // namespace kestrel::platform
