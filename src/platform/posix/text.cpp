@@ -191,8 +191,17 @@ std::unique_ptr<CodePageTables> BuildTables(uint32_t code_page) {
 const CodePageTables* Tables(uint32_t code_page) {
   static std::mutex lock;
   static std::map<uint32_t, std::unique_ptr<CodePageTables>> known;
-  if (code_page == 0)
-    code_page = AnsiCodePage();
+  if (code_page == 0 || code_page == AnsiCodePage()) {
+    // The ANSI code page is the common case; its tables are looked up once, without a lock.
+    static const CodePageTables* const ansi = [] {
+      std::lock_guard<std::mutex> guard(lock);
+      auto it = known.find(AnsiCodePage());
+      if (it == known.end())
+        it = known.emplace(AnsiCodePage(), BuildTables(AnsiCodePage())).first;
+      return it->second.get();
+    }();
+    return ansi;
+  }
   std::lock_guard<std::mutex> guard(lock);
   auto it = known.find(code_page);
   if (it == known.end())
