@@ -27,7 +27,9 @@
 #ifdef __cplusplus
 extern "C" {
 #define KESTREL_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#define KESTREL_NOEXCEPT noexcept
 #else
+#define KESTREL_NOEXCEPT
 #define KESTREL_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
 #endif
 
@@ -339,21 +341,21 @@ struct IorvParamsListW {
 
 /* ---- Exports ------------------------------------------------------------------------------ */
 /* 0 created (Instance written); -1 failure, also when Instance is not 0. */
-KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec);
+KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* 0 freed, or release-all done; -1 not found. */
-KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec);
+KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* 1 when info was written, else 0; *needed receives the size required. */
 KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info,
-                                               uint32_t* needed);
+                                               uint32_t* needed) KESTREL_NOEXCEPT;
 /* The command's result; -1 bad record, no such instance or no "COMMAND"; -3 failure. */
-KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec);
+KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* The module's processing result; -1 bad record, no such instance or terminating; -3 failure. */
-KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec);
+KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* Number of log bytes copied into the DataDesc buffer. */
-KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec);
+KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* Status in ResultDesc. */
-KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec);
-KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec);
+KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec) KESTREL_NOEXCEPT;
+KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 
 /* Types of the exports, for hosts that resolve them at run time. */
 typedef int32_t(KESTREL_CALL* PFN_CreatePluginInstance)(TPluginCallRec* rec);
