@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 namespace kestrel {
 namespace {
@@ -180,8 +180,19 @@ TEST(ParamsList, AppendRowClosesRowsOnce) {
 TEST(ParamsList, IdentityAndSignature) {
   auto list = std::make_unique<TorvParamsList>();
   TorvParamsList other;
-  EXPECT_TRUE(std::regex_match(list->InstanceId(),
-                               std::regex("\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}")));
+  // Registry text form: {8-4-4-4-12} upper-case hexadecimal digits.
+  const std::string& id = list->InstanceId();
+  ASSERT_EQ(id.size(), 38u);
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    if (i == 0)
+      EXPECT_EQ(id[i], '{');
+    else if (i == 37)
+      EXPECT_EQ(id[i], '}');
+    else if (i == 9 || i == 14 || i == 19 || i == 24)
+      EXPECT_EQ(id[i], '-');
+    else
+      EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(id[i])) && !std::islower(id[i])) << id;
+  }
   EXPECT_NE(list->InstanceId(), other.InstanceId());
   EXPECT_EQ(list->SignatureAddress(),
             reinterpret_cast<const char*>(list.get()) + TorvParamsList::kSignatureOffset);

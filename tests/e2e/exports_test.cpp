@@ -67,7 +67,7 @@ protected:
   static uintptr_t CreateInstance() {
     TPluginCallRec rec = NewRecord();
     EXPECT_EQ(lib_.Create(&rec), 0);
-    EXPECT_NE(rec.Instance, 0u);
+    EXPECT_NE(+rec.Instance, 0u);
     return rec.Instance;
   }
 
@@ -84,7 +84,7 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   ASSERT_EQ(lib_.Create(&rec), 0);
   const uintptr_t instance = rec.Instance;
   EXPECT_EQ(lib_.Create(&rec), -1); // Instance already set: nothing created
-  EXPECT_EQ(rec.Instance, instance);
+  EXPECT_EQ(+rec.Instance, instance);
 
   // Commands: the module does not handle LOAD yet; every reply comes back through "RESULT".
   params.Add("COMMAND", std::string("LOAD"));
@@ -94,10 +94,10 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&results);
   EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
   // The record is as the host gave it.
-  EXPECT_EQ(rec.Params, &params);
-  EXPECT_EQ(rec.CallFlags, 0);
-  EXPECT_EQ(rec.ResultDesc.Kind, KESTREL_KIND_LIST);
-  EXPECT_EQ(rec.ResultDesc.Payload, reinterpret_cast<uintptr_t>(&results));
+  EXPECT_EQ(+rec.Params, &params);
+  EXPECT_EQ(+rec.CallFlags, 0);
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_LIST);
+  EXPECT_EQ(+rec.ResultDesc.Payload, reinterpret_cast<uintptr_t>(&results));
 
   TPluginCallRec bad = rec;
   bad.RecSize = sizeof(TPluginCallRec) - 1;
@@ -119,18 +119,18 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   rec.DataDesc.Size = sizeof(packet) - 1;
   rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(packet);
   EXPECT_EQ(lib_.Process(&rec), KESTREL_RESULT_UNHANDLED);
-  EXPECT_EQ(rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(packet));
+  EXPECT_EQ(+rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(packet));
 
   EXPECT_EQ(lib_.Log(&rec), 0);
-  EXPECT_EQ(rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
   lib_.GetDialog(&rec);
-  EXPECT_EQ(rec.ResultDesc.Payload, 2u); // nothing to deliver
+  EXPECT_EQ(+rec.ResultDesc.Payload, 2u); // nothing to deliver
   lib_.ShowDialog(&rec);
-  EXPECT_EQ(rec.ResultDesc.Size, 4u);
-  EXPECT_EQ(rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_HANDLER});
+  EXPECT_EQ(+rec.ResultDesc.Size, 4u);
+  EXPECT_EQ(+rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_HANDLER});
 
   EXPECT_EQ(lib_.Free(&rec), 0);
-  EXPECT_EQ(rec.Instance, instance); // not cleared
+  EXPECT_EQ(+rec.Instance, instance); // not cleared
   EXPECT_EQ(lib_.Free(&rec), -1);
 }
 
@@ -146,8 +146,8 @@ TEST_F(Exports, HostImplementedParameterInterface) {
   host_list_add_int(params, "RESULT", 0);
   rec.CallFlags = 0x81;
   EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
-  EXPECT_EQ(rec.CallFlags, 0x81); // the interface bit is gone again
-  EXPECT_EQ(rec.Params, &params);
+  EXPECT_EQ(+rec.CallFlags, 0x81); // the interface bit is gone again
+  EXPECT_EQ(+rec.Params, &params);
 
   // A variable holding no interface is a missing COMMAND, not a crash.
   IorvParamsListA* none = nullptr;
@@ -177,12 +177,12 @@ TEST_F(Exports, ModuleInformation) {
 
   info->BufferSize = sizeof(buffer);
   ASSERT_EQ(lib_.ModuleInfo(&rec, info, &needed), 1);
-  EXPECT_EQ(info->BufferSize, sizeof(buffer));
-  EXPECT_EQ(info->InterfaceVersion, 4u);
-  EXPECT_EQ(info->Version, 4.0f);
-  EXPECT_EQ(info->ModuleByte, 1);
-  EXPECT_EQ(info->DescriptionLength, 0u);
-  EXPECT_EQ(info->Description, nullptr);
+  EXPECT_EQ(+info->BufferSize, sizeof(buffer));
+  EXPECT_EQ(+info->InterfaceVersion, 4u);
+  EXPECT_EQ(+info->Version, 4.0f);
+  EXPECT_EQ(+info->ModuleByte, 1);
+  EXPECT_EQ(+info->DescriptionLength, 0u);
+  EXPECT_EQ(+info->Description, nullptr);
   EXPECT_EQ(lib_.ModuleInfo(&rec, nullptr, &needed), 0);
   EXPECT_EQ(needed, kHeader);
   EXPECT_EQ(lib_.ModuleInfo(&rec, info, nullptr), 1);
@@ -213,9 +213,9 @@ TEST_F(Exports, StaleOrGarbageInstancesFindNothing) {
     EXPECT_EQ(lib_.ModuleInfo(&rec, nullptr, &needed), 0);
     EXPECT_EQ(lib_.Log(&rec), 0);
     lib_.GetDialog(&rec);
-    EXPECT_EQ(rec.ResultDesc.Payload, 1u);
+    EXPECT_EQ(+rec.ResultDesc.Payload, 1u);
     lib_.ShowDialog(&rec);
-    EXPECT_EQ(rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_INSTANCE});
+    EXPECT_EQ(+rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_INSTANCE});
     EXPECT_EQ(lib_.Free(&rec), -1);
   }
   EXPECT_EQ(lib_.Execute(nullptr), -1);
@@ -228,7 +228,7 @@ TEST_F(Exports, StaleOrGarbageInstancesFindNothing) {
   rec.Instance = live;
   rec.Params = reinterpret_cast<void*>(0x10);
   EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_FAILED);
-  EXPECT_EQ(rec.Params, reinterpret_cast<void*>(0x10));
+  EXPECT_EQ(+rec.Params, reinterpret_cast<void*>(0x10));
   EXPECT_EQ(lib_.Free(&rec), 0);
 }
 

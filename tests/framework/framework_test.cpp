@@ -38,11 +38,11 @@ TEST(CallRecord, PlainListsBecomeInterfacesAndComeBack) {
   {
     TPluginCallRecIntf copy;
     CallRecordScope scope(&rec, copy);
-    EXPECT_EQ(rec.Params, &copy.params);
-    EXPECT_EQ(rec.CallFlags, 0);
+    EXPECT_EQ(+rec.Params, &copy.params);
+    EXPECT_EQ(+rec.CallFlags, 0);
     EXPECT_EQ(ReadParam(&rec, "command"), Variant(std::string("X")));
     EXPECT_TRUE(ReadParam(&rec, "missing").IsEmpty());
-    EXPECT_EQ(rec.DataDesc.Kind, KESTREL_KIND_INTERFACE);
+    EXPECT_EQ(+rec.DataDesc.Kind, KESTREL_KIND_INTERFACE);
     IorvParamsListA* face = DescriptorInterface(rec.DataDesc);
     ASSERT_NE(face, nullptr);
     EXPECT_EQ(face->lpVtbl->GetCount(face), 1);
@@ -54,10 +54,10 @@ TEST(CallRecord, PlainListsBecomeInterfacesAndComeBack) {
     one.lVal = 1;
     EXPECT_EQ(target->lpVtbl->Add(target, "r", &one, nullptr), S_OK);
   }
-  EXPECT_EQ(rec.Params, &params);
-  EXPECT_EQ(rec.DataDesc.Kind, KESTREL_KIND_LIST);
-  EXPECT_EQ(rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(&data));
-  EXPECT_EQ(rec.ResultDesc.Kind, KESTREL_KIND_LIST_UNCHECKED);
+  EXPECT_EQ(+rec.Params, &params);
+  EXPECT_EQ(+rec.DataDesc.Kind, KESTREL_KIND_LIST);
+  EXPECT_EQ(+rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(&data));
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_LIST_UNCHECKED);
   EXPECT_EQ(result.Count(), 1);
 }
 
@@ -82,13 +82,13 @@ TEST(CallRecord, InterfacesAndUnknownPayloadsAreLeftAlone) {
   rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(not_a_list);
   TPluginCallRecIntf copy;
   OpenCallRecord(&rec, copy);
-  EXPECT_EQ(rec.CallFlags, 0x41);
-  EXPECT_EQ(rec.Params, &face);
+  EXPECT_EQ(+rec.CallFlags, 0x41);
+  EXPECT_EQ(+rec.Params, &face);
   EXPECT_EQ(ParamsInterface(&rec), face);
-  EXPECT_EQ(rec.DataDesc.Kind, KESTREL_KIND_LIST);
+  EXPECT_EQ(+rec.DataDesc.Kind, KESTREL_KIND_LIST);
   CloseCallRecord(&rec, copy);
   CloseCallRecord(&rec, copy); // closing twice does nothing more
-  EXPECT_EQ(rec.CallFlags, 0x01);
+  EXPECT_EQ(+rec.CallFlags, 0x01);
   face->lpVtbl->Release(face);
 
   rec.Params = reinterpret_cast<void*>(0x20);
@@ -142,7 +142,7 @@ TEST(Exports, FailedConstructionRegistersNothing) {
   const std::size_t before = InstanceRegistry()->Snapshot().size();
   TPluginCallRec rec = NewRecord();
   EXPECT_EQ(CreatePluginInstance(&rec), -1);
-  EXPECT_EQ(rec.Instance, 0u);
+  EXPECT_EQ(+rec.Instance, 0u);
   EXPECT_EQ(InstanceRegistry()->Snapshot().size(), before);
 }
 
@@ -164,15 +164,15 @@ TEST(Exports, ModuleInformationWithTexts) {
   uint32_t needed = 0;
   EXPECT_EQ(GetModuleInfo(&rec, info, &needed), 0);
   EXPECT_EQ(needed, total);
-  EXPECT_EQ(info->ModuleTypes, 0x00040002u);
-  EXPECT_EQ(info->Version, 5.0f);
-  EXPECT_EQ(info->DescriptionLength, 0u);
+  EXPECT_EQ(+info->ModuleTypes, 0x00040002u);
+  EXPECT_EQ(+info->Version, 5.0f);
+  EXPECT_EQ(+info->DescriptionLength, 0u);
   EXPECT_EQ(buffer[kHeader], 0xEE);
 
   info->BufferSize = total;
   ASSERT_EQ(GetModuleInfo(&rec, info, &needed), 1);
   EXPECT_EQ(std::string(info->Description, info->DescriptionLength), description);
-  EXPECT_EQ(info->Description, reinterpret_cast<const char*>(buffer) + kHeader);
+  EXPECT_EQ(+info->Description, reinterpret_cast<const char*>(buffer) + kHeader);
   EXPECT_EQ(std::string(info->Commands, info->CommandsLength), commands);
   EXPECT_EQ(FreePluginInstance(&rec), 0);
 }
@@ -191,7 +191,7 @@ TEST(Exports, CommandFailuresAndConcurrentPackets) {
   params.SetValue("COMMAND", std::string("FAIL"), false);
   EXPECT_EQ(ExecutePluginCommand(&rec), -3);
   EXPECT_EQ(ReportedFailureCount(), reported + (CrashReportingActive() ? 1u : 0u));
-  EXPECT_EQ(rec.Params, &params);
+  EXPECT_EQ(+rec.Params, &params);
 
   // A packet running in an instance that is not terminating does not hold up another.
   TextModule::release = false;
