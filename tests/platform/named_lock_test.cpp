@@ -24,8 +24,11 @@ int RunLockRole(std::string_view role) {
   NamedLock lock = OpenNamedLock(name ? name : "");
   if (!lock)
     return 2;
-  if (role == "lock-try")
-    return AcquireNamedLock(lock, 200) ? 0 : 1;
+  if (role == "lock-try") {
+    const int result = AcquireNamedLock(lock, 200) ? 0 : 1;
+    CloseNamedLock(lock);
+    return result;
+  }
   if (role == "lock-hold" && AcquireNamedLock(lock, kWaitForever))
     for (;;)
       std::this_thread::sleep_for(std::chrono::seconds(1));
