@@ -65,6 +65,7 @@ struct ThreadQueue {
   std::deque<std::shared_ptr<SentMessage>> sent;
   std::vector<Timer> timers;
   bool alive = true;
+  int waiting = 0; // > 0 while the thread waits for messages: it is responsive, not hung
   bool quit = false;
   int quit_code = 0;
   std::atomic<uint64_t> last_check;
@@ -248,12 +249,17 @@ void WaitLocked(ThreadQueue& queue, std::unique_lock<std::mutex>& lock, HWND fil
   if (deadline && (until == 0 || deadline < until))
     until = deadline;
   if (until == 0) {
+    ++queue.waiting;
     queue.wake.wait(lock);
+    --queue.waiting;
     return;
   }
   const uint64_t now = TickCount64();
-  if (until > now)
+  if (until > now) {
+    ++queue.waiting;
     queue.wake.wait_for(lock, std::chrono::milliseconds(until - now));
+    --queue.waiting;
+  }
 }
 
 } // namespace
@@ -348,9 +354,6 @@ bool SendWindowMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
     return true;
   }
   auto& target = *window->owner;
-  if ((flags & SMTO_ABORTIFHUNG) &&
-      TickCount64() - target.last_check.load(std::memory_order_relaxed) >= kHungAfterMs)
-    return false;
 
   const auto& me = CurrentQueue();
   auto sent = std::make_shared<SentMessage>();
@@ -362,6 +365,9 @@ bool SendWindowMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
   {
     std::lock_guard lock(target.mutex);
     if (window->destroyed || !target.alive)
+      return false;
+    if ((flags & SMTO_ABORTIFHUNG) && target.waiting == 0 &&
+        TickCount64() - target.last_check.load(std::memory_order_relaxed) >= kHungAfterMs)
       return false;
     target.sent.push_back(sent);
   }
@@ -393,10 +399,12 @@ bool SendWindowMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
       sent->state = SentMessage::State::Abandoned;
       return false;
     }
+    ++me->waiting;
     if (deadline)
       me->wake.wait_for(lock, std::chrono::milliseconds(deadline - now));
     else
       me->wake.wait(lock);
+    --me->waiting;
   }
 }
 

@@ -1,6 +1,6 @@
 // Named cross-process locks on POSIX: flock on one file per name. Threads of this process that
-// share a handle are kept apart by a timed mutex in the handle, since flock alone cannot tell
-// them apart (they share the open file).
+// share a handle are kept apart by the handle's owner field (a mutex and a condition variable),
+// since flock alone cannot tell them apart: they share the open file.
 #include "platform/named_lock.h"
 
 #include <fcntl.h>
@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -57,9 +57,10 @@ bool FlockUntil(int fd, bool forever, std::chrono::steady_clock::time_point dead
 
 struct NamedLockObject {
   int fd = -1;
-  std::timed_mutex threads;
-  std::atomic<uint32_t> owner{0};
-  uint32_t depth = 0; // touched by the owner only
+  std::mutex mutex;
+  std::condition_variable released;
+  uint32_t owner = 0; // the thread holding (or taking) the lock; guarded by `mutex`
+  uint32_t depth = 0;
 };
 
 std::string NamedLockFileName(std::string_view name) {
@@ -99,32 +100,41 @@ bool AcquireNamedLock(NamedLock lock, uint32_t timeout_ms) {
   if (!lock)
     return false;
   const uint32_t me = CurrentThreadId();
-  if (lock->owner.load() == me) {
+  const bool forever = timeout_ms == kWaitForever;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::unique_lock guard(lock->mutex);
+  if (lock->owner == me) {
     ++lock->depth;
     return true;
   }
-  const bool forever = timeout_ms == kWaitForever;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto free = [lock] { return lock->owner == 0; };
   if (forever)
-    lock->threads.lock();
-  else if (!lock->threads.try_lock_until(deadline))
+    lock->released.wait(guard, free);
+  else if (!lock->released.wait_until(guard, deadline, free))
     return false;
-  if (!FlockUntil(lock->fd, forever, deadline)) {
-    lock->threads.unlock();
+  lock->owner = me; // other threads of this handle now wait above
+  guard.unlock();
+  const bool taken = FlockUntil(lock->fd, forever, deadline);
+  guard.lock();
+  if (!taken) {
+    lock->owner = 0;
+    lock->released.notify_one();
     return false;
   }
-  lock->owner.store(me);
   lock->depth = 1;
   return true;
 }
 
 bool ReleaseNamedLock(NamedLock lock) {
-  if (!lock || lock->owner.load() != CurrentThreadId())
+  if (!lock)
+    return false;
+  std::lock_guard guard(lock->mutex);
+  if (lock->owner != CurrentThreadId() || lock->depth == 0)
     return false;
   if (--lock->depth == 0) {
     ::flock(lock->fd, LOCK_UN);
-    lock->owner.store(0);
-    lock->threads.unlock();
+    lock->owner = 0;
+    lock->released.notify_one();
   }
   return true;
 }
@@ -132,10 +142,6 @@ bool ReleaseNamedLock(NamedLock lock) {
 void CloseNamedLock(NamedLock lock) {
   if (!lock)
     return;
-  if (lock->owner.load() == CurrentThreadId()) {
-    lock->owner.store(0);
-    lock->threads.unlock();
-  }
   ::close(lock->fd); // closing the file drops a flock still held through it
   delete lock;
 }
