@@ -282,6 +282,12 @@ void TJsonCustomList::RemoveItem(int32_t index, bool keep_order) {
   }
 }
 
+void TJsonCustomList::AdoptChildren(TJsonPtr* first, size_t count) {
+  children_.reserve(children_.size() + count);
+  for (size_t i = 0; i < count; ++i)
+    children_.push_back(std::move(first[i]));
+}
+
 int32_t TJsonCustomList::FindItem(const TJsonBase* child) const {
   for (size_t i = 0; i < children_.size(); ++i)
     if (children_[i].get() == child)
@@ -381,14 +387,17 @@ int32_t TJsonObject::AppendItem(TJsonPtr child) {
   return position;
 }
 
-TJsonMember* TJsonObject::PushMember(WideString name) {
-  auto member = std::make_unique<TJsonMember>(std::move(name), nullptr);
-  TJsonMember* raw = member.get();
-  const auto position = static_cast<int32_t>(children_.size());
-  children_.push_back(std::move(member));
-  if (keep_index_)
-    index_.Insert(raw->Name(), position);
-  return raw;
+void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
+  const auto base = static_cast<int32_t>(children_.size());
+  TJsonCustomList::AdoptChildren(first, count);
+  if (!keep_index_)
+    return;
+  index_.Reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const auto* member = dynamic_cast<const TJsonMember*>(children_[base + i].get());
+    if (member)
+      index_.Insert(member->Name(), base + static_cast<int32_t>(i));
+  }
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {

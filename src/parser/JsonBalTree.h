@@ -36,6 +36,8 @@ public:
   // Name of the node whose position equals `position`, visiting the nodes in pre-order (node,
   // left subtree, right subtree); nullptr when no node has that position.
   const WideString* FindPosition(int32_t position) const;
+  // Makes room for `count` more names without further allocation.
+  void Reserve(size_t count) { nodes_.reserve(nodes_.size() + count); }
   // Drops every node; the tree is then empty (root = bottom).
   void Clear();
 

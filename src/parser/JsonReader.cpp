@@ -54,6 +54,7 @@ private:
   struct Frame {
     TJsonCustomList* container;
     TJsonMember* member; // objects: the member whose value is being read
+    size_t first;        // where the container's children start in pending_
     bool object;
   };
 
@@ -73,6 +74,9 @@ private:
 
   const Byte* p_;
   const Byte* end_;
+  // Children of the open containers, innermost last. A container receives its children in
+  // one exactly sized step when it closes, which spares the repeated growth of its list.
+  std::vector<TJsonPtr> pending_;
 };
 
 // Reads the string that opens at p_ (a double quote) into `out`. False when it does not close
@@ -311,6 +315,7 @@ TJsonPtr Reader::Run() {
   TJsonPtr root;
   std::vector<Frame> stack;
   stack.reserve(16);
+  pending_.reserve(64);
 
   // Attaches a finished or freshly opened value to where it belongs.
   auto attach = [&](TJsonPtr node) {
@@ -319,7 +324,7 @@ TJsonPtr Reader::Run() {
     } else if (stack.back().object) {
       stack.back().member->SetValue(std::move(node));
     } else {
-      stack.back().container->PushChild(std::move(node));
+      pending_.push_back(std::move(node));
     }
   };
 
@@ -368,7 +373,7 @@ TJsonPtr Reader::Run() {
           container = std::make_unique<TJsonList>();
         auto* raw = static_cast<TJsonCustomList*>(container.get());
         attach(std::move(container));
-        stack.push_back(Frame{raw, nullptr, object});
+        stack.push_back(Frame{raw, nullptr, pending_.size(), object});
         next = Next::Close; // an empty container may close at once
         continue;
       }
@@ -400,6 +405,8 @@ TJsonPtr Reader::Run() {
     Frame& top = stack.back();
     if (*p_ == (top.object ? '}' : ']')) {
       ++p_;
+      top.container->AdoptChildren(pending_.data() + top.first, pending_.size() - top.first);
+      pending_.resize(top.first);
       stack.pop_back();
       if (stack.empty())
         return root;
@@ -418,7 +425,9 @@ TJsonPtr Reader::Run() {
       if (p_ >= end_ || *p_ != ':')
         return nullptr;
       ++p_;
-      top.member = static_cast<TJsonObject*>(top.container)->PushMember(std::move(name));
+      auto member = std::make_unique<TJsonMember>(std::move(name), nullptr);
+      top.member = member.get();
+      pending_.push_back(std::move(member));
     }
     next = Next::Value;
   }
