@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <typeinfo>
 
 namespace kestrel::parser {
 
@@ -387,17 +388,29 @@ int32_t TJsonObject::AppendItem(TJsonPtr child) {
   return position;
 }
 
+// Only members are indexed. The reader adopts nothing but members, so the exact type test
+// comes first and the general cast only runs for other callers.
+static const TJsonMember* AsMember(const TJsonBase* child) {
+  if (child && typeid(*child) == typeid(TJsonMember))
+    return static_cast<const TJsonMember*>(child);
+  return dynamic_cast<const TJsonMember*>(child);
+}
+
 void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
+  if (keep_index_) {
+    size_t characters = 0;
+    for (size_t i = 0; i < count; ++i)
+      if (const TJsonMember* member = AsMember(first[i].get()))
+        characters += member->Name().size();
+    index_.Reserve(count, characters);
+  }
   const auto base = static_cast<int32_t>(children_.size());
   TJsonCustomList::AdoptChildren(first, count);
   if (!keep_index_)
     return;
-  index_.Reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    const auto* member = dynamic_cast<const TJsonMember*>(children_[base + i].get());
-    if (member)
+  for (size_t i = 0; i < count; ++i)
+    if (const TJsonMember* member = AsMember(children_[base + i].get()))
       index_.Insert(member->Name(), base + static_cast<int32_t>(i));
-  }
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {
@@ -418,8 +431,8 @@ TJsonBase* TJsonObject::ValueByName(WideStringView name) const {
 
 WideString TJsonObject::NameAt(int32_t index) const {
   if (keep_index_) {
-    const WideString* name = index_.FindPosition(index);
-    return name ? *name : WideString();
+    WideStringView name;
+    return index_.FindPosition(index, name) ? WideString(name) : WideString();
   }
   const auto* member = dynamic_cast<const TJsonMember*>(GetItem(index));
   return member ? member->Name() : WideString();

@@ -146,10 +146,10 @@ size_t CheckAa(const TJsonBalTree& tree, int32_t node) {
   EXPECT_TRUE(right.level == n.level || right.level + 1 == n.level);
   EXPECT_LT(tree.Node(right.right).level, n.level);
   if (n.left != TJsonBalTree::kBottom) {
-    EXPECT_LT(left.name, n.name);
+    EXPECT_LT(tree.Name(n.left), tree.Name(node));
   }
   if (n.right != TJsonBalTree::kBottom) {
-    EXPECT_GT(right.name, n.name);
+    EXPECT_GT(tree.Name(n.right), tree.Name(node));
   }
   return 1 + CheckAa(tree, n.left) + CheckAa(tree, n.right);
 }
@@ -173,8 +173,9 @@ TEST(JsonModel, NameIndexStaysBalancedAndFindsEveryName) {
     const std::string s = std::to_string(keys[i]);
     const WideString name(s.begin(), s.end());
     EXPECT_EQ(tree.Search(name), static_cast<int32_t>(i));
-    ASSERT_NE(tree.FindPosition(static_cast<int32_t>(i)), nullptr);
-    EXPECT_EQ(*tree.FindPosition(static_cast<int32_t>(i)), name);
+    kestrel::platform::WideStringView found;
+    ASSERT_TRUE(tree.FindPosition(static_cast<int32_t>(i), found));
+    EXPECT_EQ(found, name);
   }
   EXPECT_EQ(tree.Search(u"x"), -1);
   tree.Clear();
