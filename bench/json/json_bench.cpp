@@ -2,6 +2,7 @@
 // (DOM) on the same generated inputs. Run with --benchmark_counters_tabular=true.
 #include "json_bench_inputs.h"
 #include "parser/Json.h"
+#include "parser/JsonToList.h"
 
 #include <benchmark/benchmark.h>
 
@@ -94,6 +95,28 @@ void Simdjson(benchmark::State& state, Input input) {
   });
 }
 #endif
+
+// Flattening as the item extraction runs it: node names with "_", no rules, default typing.
+// Reports values emitted per second.
+void Flatten(benchmark::State& state, Input input) {
+  namespace jtl = kestrel::parser::JsonToList;
+  jtl::TParserOptions options;
+  options.AddNodeName = true;
+  options.Separator = '_';
+  int64_t values = 0;
+  options.OnObjectDone = [&values](int, kestrel::TorvParamsList& list, const jtl::TParserOptions&) {
+    values += list.Count();
+  };
+  Run(state, input, [&](const std::string& text, size_t) {
+    const int64_t before = values;
+    jtl::FlattenJsonText(text, options, nullptr);
+    return values > before;
+  });
+  state.SetItemsProcessed(values);
+}
+BENCHMARK_CAPTURE(Flatten, small_200B, kSmall);
+BENCHMARK_CAPTURE(Flatten, medium_2KB, kMedium);
+BENCHMARK_CAPTURE(Flatten, large_1MB, kLarge);
 
 #define KESTREL_JSON_BENCH(fn)                                                                     \
   BENCHMARK_CAPTURE(fn, small_200B, kSmall);                                                       \

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <string>
-#include <typeinfo>
 
 namespace kestrel::parser {
 
@@ -388,12 +387,9 @@ int32_t TJsonObject::AppendItem(TJsonPtr child) {
   return position;
 }
 
-// Only members are indexed. The reader adopts nothing but members, so the exact type test
-// comes first and the general cast only runs for other callers.
+// Only members are indexed. Members report kind jsBase, so values are ruled out cheaply.
 static const TJsonMember* AsMember(const TJsonBase* child) {
-  if (child && typeid(*child) == typeid(TJsonMember))
-    return static_cast<const TJsonMember*>(child);
-  return dynamic_cast<const TJsonMember*>(child);
+  return child && child->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(child) : nullptr;
 }
 
 void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {

@@ -4,21 +4,37 @@
 
 #include <charconv>
 #include <cmath>
-#include <typeinfo>
 
 namespace kestrel::parser::JsonToList {
 
 namespace {
 
+// Members report kind jsBase; values never do, so most nodes need no cast to be told apart.
 const TJsonMember* AsMember(const TJsonBase* node) {
-  if (node && typeid(*node) == typeid(TJsonMember))
-    return static_cast<const TJsonMember*>(node);
-  return dynamic_cast<const TJsonMember*>(node);
+  return node && node->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(node) : nullptr;
+}
+bool IsObject(const TJsonBase* node) {
+  return node && node->Kind() == jsObject;
+}
+bool IsList(const TJsonBase* node) {
+  return node && node->Kind() == jsList;
 }
 
-// Member names are UTF-16 in the document and 8-bit text in the system code page outside it.
+// UTF-16 text as 8-bit text in the system code page. ASCII is the same in every ANSI code
+// page, so the common case needs no code-page conversion.
+std::string Narrow(platform::WideStringView text) {
+  std::string out(text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0x80)
+      return platform::WideToAnsi(text);
+    out[i] = static_cast<char>(text[i]);
+  }
+  return out;
+}
+
+// Member names are UTF-16 in the document and 8-bit text outside it.
 std::string AnsiName(const TJsonMember& member) {
-  return platform::WideToAnsi(member.Name());
+  return Narrow(member.Name());
 }
 
 // A number's text for the rule conversion: general format, at most 15 significant digits.
@@ -100,7 +116,7 @@ const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideSt
                                   uint8_t kind) {
   if (!rules || rules->empty())
     return nullptr;
-  const std::string key = platform::AnsiLowerCase(platform::WideToAnsi(name));
+  const std::string key = platform::AnsiLowerCase(Narrow(name));
   for (const TParserItem& rule : *rules)
     if ((rule.Kind == TParserItem::kAnyMember || rule.Kind == kind) && rule.Name == key)
       return &rule;
@@ -124,8 +140,8 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
       text = NumberText(value.Raw().dblVal);
       break;
     case VT_BSTR:
-      text = platform::WideToAnsi(
-          platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
+      text =
+          Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
       break;
     case VT_BOOL:
       text = value.Raw().boolVal ? "True" : "False";
@@ -145,7 +161,7 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
   case VT_NULL:
     // An object inside an array is kept as its compact JSON text. The writer produces UTF-8,
     // which is decoded here so that the text keeps its characters.
-    if (node && dynamic_cast<const TJsonObject*>(node))
+    if (IsObject(node))
       return Variant(platform::Utf8ToWide(TJson::Serialize(node)));
     return value;
   case VT_R8: {
@@ -155,8 +171,8 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
     return value;
   }
   case VT_BSTR: {
-    const std::string text = platform::WideToAnsi(
-        platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
+    const std::string text =
+        Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
     if (const auto when = TryIsoDateTime(text))
       return Variant::DateTime(*when);
     return value;
@@ -245,16 +261,15 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     if (!member || !member->Value())
       continue;
     const TJsonBase* value = member->Value();
-    if (dynamic_cast<const TJsonObject*>(value)) {
+    if (IsObject(value)) {
       has_objects = true;
       continue;
     }
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
     if (rule && rule->Include != 1)
       continue;
-    const Variant converted = dynamic_cast<const TJsonList*>(value)
-                                  ? MakeArray(*value, rule, options)
-                                  : ConvertJsonValue(value, rule, options);
+    const Variant converted =
+        IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
     list.Add(BuildValueName(prefix, AnsiName(*member), options), converted);
     ++emitted;
   }
@@ -264,7 +279,7 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     return emitted;
   for (int32_t i = 0; i < count; ++i) {
     const TJsonMember* member = AsMember(node->GetItem(i));
-    if (!member || !dynamic_cast<const TJsonObject*>(member->Value()))
+    if (!member || !IsObject(member->Value()))
       continue;
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kObjectMember);
     if (rule && rule->Include != 1)
@@ -295,7 +310,7 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
         options.OnObjectDone)
       options.OnObjectDone(index, *list, options);
   };
-  if (node && dynamic_cast<const TJsonList*>(node)) {
+  if (IsList(node)) {
     const int32_t count = node->ItemCount();
     for (int32_t i = 0; i < count; ++i) {
       list->Clear();

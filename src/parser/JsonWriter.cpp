@@ -2,12 +2,15 @@
 #include "parser/Json.h"
 
 #include <charconv>
+#include <limits>
 
 namespace kestrel::parser {
 
 namespace {
 
-constexpr size_t kInitialCapacity = 50000;
+// The text grows geometrically from a small start: most values written are small objects
+// inside arrays, and a large first buffer would cost more than the few regrowths it saves.
+constexpr size_t kInitialCapacity = 256;
 
 class Writer {
 public:
@@ -20,15 +23,22 @@ private:
   void Number(long double value);
   void String(WideStringView text);
   void Byte(unsigned char c);
+  void List(const TJsonBase& list, char open, char close);
 
   std::string out_;
 };
 
 void Writer::Number(long double value) {
-  // General format, at most 15 significant digits, no trailing zeros, a full stop.
+  // General format, at most 15 significant digits, no trailing zeros, a full stop. Fifteen
+  // digits survive the step to double precision, whose formatting is much faster; only values
+  // beyond the double range take the extended path.
   char buffer[64];
+  constexpr long double kDoubleMax = std::numeric_limits<double>::max();
   const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+      (value >= -kDoubleMax && value <= kDoubleMax)
+          ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                          std::chars_format::general, 15)
+          : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
   if (ec == std::errc())
     out_.append(buffer, end);
 }
@@ -105,29 +115,47 @@ void Writer::String(WideStringView text) {
 void Writer::Value(const TJsonBase* value) {
   if (!value)
     return; // a member without value writes nothing
-  if (const auto* number = dynamic_cast<const TJsonNumber*>(value)) {
-    Number(number->Value());
-  } else if (const auto* text = dynamic_cast<const TJsonString*>(value)) {
-    String(text->Value());
-  } else if (const auto* flag = dynamic_cast<const TJsonBoolean*>(value)) {
-    out_ += flag->Value() ? "true" : "false";
-  } else if (dynamic_cast<const TJsonNull*>(value)) {
+  // The kind identifies the value classes; only kind jsBase needs a closer look.
+  switch (value->Kind()) {
+  case jsNumber:
+    Number(static_cast<const TJsonNumber*>(value)->Value());
+    return;
+  case jsString:
+    String(static_cast<const TJsonString*>(value)->Value());
+    return;
+  case jsBoolean:
+    out_ += static_cast<const TJsonBoolean*>(value)->Value() ? "true" : "false";
+    return;
+  case jsNull:
     out_ += "null";
-  } else if (const auto* member = dynamic_cast<const TJsonMember*>(value)) {
+    return;
+  case jsList:
+    List(*value, '[', ']');
+    return;
+  case jsObject:
+    List(*value, '{', '}');
+    return;
+  case jsBase:
+    break;
+  }
+  if (const auto* member = dynamic_cast<const TJsonMember*>(value)) {
     String(member->Name());
     out_.push_back(':');
     Value(member->Value());
-  } else if (const auto* list = dynamic_cast<const TJsonCustomList*>(value)) {
-    const bool object = dynamic_cast<const TJsonObject*>(value) != nullptr;
-    out_.push_back(object ? '{' : '[');
-    const int32_t count = list->ItemCount();
-    for (int32_t i = 0; i < count; ++i) {
-      if (i > 0)
-        out_.push_back(',');
-      Value(list->GetItem(i));
-    }
-    out_.push_back(object ? '}' : ']');
+  } else if (dynamic_cast<const TJsonCustomList*>(value)) {
+    List(*value, '[', ']');
   }
+}
+
+void Writer::List(const TJsonBase& list, char open, char close) {
+  out_.push_back(open);
+  const int32_t count = list.ItemCount();
+  for (int32_t i = 0; i < count; ++i) {
+    if (i > 0)
+      out_.push_back(',');
+    Value(list.GetItem(i));
+  }
+  out_.push_back(close);
 }
 
 } // namespace
