@@ -32,8 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.AddNodeName = flags & 1;
   options.UpperCase = flags & 2;
   options.Separator = (flags & 4) ? '_' : 0;
-  options.TopPrefix = (flags & 8) ? "top" : "";
-  options.StartNodeName = (flags & 16) ? "a" : "";
+  if (flags & 8)
+    options.TopPrefix = "top";
+  if (flags & 16)
+    options.StartNodeName.push_back('a');
   options.MaxDepth = static_cast<int8_t>(depth) % 8;
 
   TParserItemList rules;
