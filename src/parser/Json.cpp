@@ -409,6 +409,23 @@ void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
       index_.Insert(member->Name(), base + static_cast<int32_t>(i));
 }
 
+void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
+  if (keep_index_) {
+    size_t characters = 0;
+    for (size_t i = 0; i < count; ++i)
+      characters += static_cast<const TJsonMember*>(first[i].get())->Name().size();
+    index_.Reserve(count, characters);
+  }
+  const auto base = static_cast<int32_t>(children_.size());
+  TJsonCustomList::AdoptChildren(first, count);
+  if (!keep_index_)
+    return;
+  for (size_t i = 0; i < count; ++i) {
+    const auto* member = static_cast<const TJsonMember*>(children_[base + i].get());
+    index_.Insert(member->Name(), base + static_cast<int32_t>(i));
+  }
+}
+
 int32_t TJsonObject::IndexByName(WideStringView name) const {
   if (keep_index_)
     return index_.Search(name);

@@ -194,6 +194,8 @@ public:
   TJsonBase* ValueAt(int32_t index) const;
 
   void AdoptChildren(TJsonPtr* first, size_t count) override;
+  // As AdoptChildren for callers that guarantee every child is a TJsonMember (the reader).
+  void AdoptMembers(TJsonPtr* first, size_t count);
 
   bool KeepIndex() const { return keep_index_; }
   const TJsonBalTree& Index() const { return index_; }

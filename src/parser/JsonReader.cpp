@@ -405,7 +405,12 @@ TJsonPtr Reader::Run() {
     Frame& top = stack.back();
     if (*p_ == (top.object ? '}' : ']')) {
       ++p_;
-      top.container->AdoptChildren(pending_.data() + top.first, pending_.size() - top.first);
+      TJsonPtr* const first = pending_.data() + top.first;
+      const size_t count = pending_.size() - top.first;
+      if (top.object)
+        static_cast<TJsonObject*>(top.container)->AdoptMembers(first, count);
+      else
+        top.container->AdoptChildren(first, count);
       pending_.resize(top.first);
       stack.pop_back();
       if (stack.empty())
