@@ -88,6 +88,18 @@ bool Reader::ReadString(WideString& out) {
   bool escaped = false;
   // A backslash hides the byte after it from the search for the closing quote.
   for (;;) {
+    // Skip eight plain bytes at a time: no quote, no backslash, no byte of 0x80 or above.
+    while (end_ - q >= 8) {
+      uint64_t word;
+      std::memcpy(&word, q, sizeof word);
+      constexpr uint64_t kOnes = 0x0101010101010101u;
+      constexpr uint64_t kHigh = 0x8080808080808080u;
+      const uint64_t quote = word ^ (kOnes * '"');
+      const uint64_t slash = word ^ (kOnes * '\\');
+      if (((word | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash)) & kHigh) != 0)
+        break;
+      q += 8;
+    }
     if (q >= end_)
       return false;
     const Byte c = *q;
