@@ -56,7 +56,7 @@ Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserO
   Variant array = Variant::Adopt(raw);
   for (int32_t i = 0; i < count; ++i) {
     const Variant element = ConvertJsonValue(list.GetItem(i), rule, options);
-    if (SafeArrayPutElement(array.Raw().parray, &i, &element.Raw()) != S_OK)
+    if (SafeArrayPutElement(array.Raw().parray, &i, const_cast<VARIANT*>(&element.Raw())) != S_OK)
       throw std::runtime_error("Cannot store an array element");
   }
   return array;

@@ -1,0 +1,184 @@
+#include "parser/SerialPortDM.h"
+
+#include "parser/orvTransTable.h"
+
+#include <exception>
+
+namespace kestrel::parser {
+
+namespace {
+
+// True when the table changes nothing, so the bytes can go straight to the buffer.
+bool IsIdentity(const TorvTranslationTable* table) {
+  return !table || (table->Count() == 0 && !table->RemoveControl && !table->Remove8Bit &&
+                    table->CaseMode == orvTransTable::cmNone);
+}
+
+class TableWrite {
+public:
+  explicit TableWrite(TCustomParserClientList& table) : table_(table) { table_.LockWrite(); }
+  ~TableWrite() { table_.UnlockWrite(); }
+  TableWrite(const TableWrite&) = delete;
+  TableWrite& operator=(const TableWrite&) = delete;
+
+private:
+  TCustomParserClientList& table_;
+};
+
+class BufferLock {
+public:
+  explicit BufferLock(TFIFOStream& buffer) : buffer_(buffer) { buffer_.LockData(); }
+  ~BufferLock() { buffer_.UnlockWrite(); }
+  BufferLock(const BufferLock&) = delete;
+  BufferLock& operator=(const BufferLock&) = delete;
+
+private:
+  TFIFOStream& buffer_;
+};
+
+} // namespace
+
+TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
+                             std::string full_name)
+    : Owner(owner), DataSourceId(data_source_id), DataSourceName(std::move(name)),
+      DataSourceFullName(std::move(full_name)) {
+  auto timer = std::make_unique<TorvTimerEx>();
+  timer->SetEnabled(false);
+  timer->SetInterval(kCheckInterval);
+  timer->SetOnTimer([this] { CheckClientsTimer(); });
+  check_clients_ = std::move(timer);
+}
+
+TSerialPortDM::~TSerialPortDM() {
+  Shutdown();
+}
+
+void TSerialPortDM::Shutdown() {
+  std::unique_ptr<TorvTimerEx> timer;
+  {
+    std::lock_guard lock(timer_mutex_);
+    timer = std::move(check_clients_);
+  }
+  // Destroyed outside the lock: the destructor waits for a sweep running in the timer's thread,
+  // and that sweep takes the lock to re-enable the timer.
+  timer.reset();
+}
+
+void TSerialPortDM::SetCheckClientsEnabled(bool enabled) {
+  std::lock_guard lock(timer_mutex_);
+  if (check_clients_)
+    check_clients_->SetEnabled(enabled);
+}
+
+bool TSerialPortDM::CheckClientsRunning() const {
+  std::lock_guard lock(timer_mutex_);
+  return check_clients_ && check_clients_->Running();
+}
+
+void TSerialPortDM::CheckClientsTimer() {
+  SetCheckClientsEnabled(false);
+  try {
+    RemoveIdle(Clients, kIdleLimit, true);
+  } catch (...) {
+  }
+  SetCheckClientsEnabled(Clients.Count() > 1);
+}
+
+void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
+                                  const TDeliverBlock& deliver) {
+  try {
+    SetCheckClientsEnabled(false);
+    const TorvTranslationTable* raw_table = setup.RawTable.get();
+    {
+      TableWrite table_lock(Clients);
+      auto* client = static_cast<TKestrelClient*>(
+          FindClient(Clients, packet, this, false, &CreateKestrelClient));
+      if (!client)
+        return;
+      const int64_t sign_timeout = setup.SignTimeout();
+      if (sign_timeout > 0 &&
+          client->ActivityWatch.HasElapsed(
+              sign_timeout > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sign_timeout))) {
+        client->ResetBlock();
+        client->ClearBuffer();
+      }
+      TFIFOStream& buffer = *client->Buffer;
+      BufferLock buffer_lock(buffer);
+      const int32_t size = packet.Data ? packet.Size : 0;
+      if (IsIdentity(raw_table)) {
+        client->AppendData(packet.Data, size);
+      } else {
+        const std::string_view text(reinterpret_cast<const char*>(packet.Data),
+                                    size > 0 ? static_cast<std::size_t>(size) : 0);
+        client->AppendText(orvTransTable::Translate(*raw_table, text));
+      }
+
+      static constexpr uint8_t kOpenBrace = '{';
+      static constexpr uint8_t kOpenBracket = '[';
+      do {
+        if (client->AwaitingStart) {
+          const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
+          const int32_t bracket = buffer.IndexOf(&kOpenBracket, 1, 0);
+          int32_t start = -1;
+          if (brace >= 0 && (bracket < 0 || brace < bracket)) {
+            start = brace;
+            client->OpenChar = '{';
+            client->CloseChar = '}';
+          } else if (bracket >= 0) {
+            start = bracket;
+            client->OpenChar = '[';
+            client->CloseChar = ']';
+          }
+          if (start >= 0) {
+            client->OpenText.assign(1, client->OpenChar);
+            buffer.Discard(start + 1);
+            client->AwaitingStart = false;
+          } else if (buffer.Count() > 1) {
+            buffer.Discard(buffer.Count());
+          }
+        }
+        if (client->AwaitingStart)
+          break;
+        const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
+        if (end < 0)
+          break;
+        client->CloseText.assign(1, client->CloseChar);
+        const std::string body(reinterpret_cast<const char*>(buffer.LockData()),
+                               static_cast<std::size_t>(end));
+        buffer.UnlockWrite();
+        buffer.Discard(end + 1);
+        TParsedDataList list;
+        ProcessBlock(*this, *client, body, list, setup);
+        if (list.Count() > 0 && deliver)
+          deliver(list);
+        client->ResetBlock();
+      } while (buffer.Count() > 0);
+    }
+    SetCheckClientsEnabled(Clients.Count() > 1);
+  } catch (...) {
+    // The rest of the buffer waits for the next packet; the sweep stays off.
+  }
+}
+
+void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
+  if (seen_rows_.load(std::memory_order_relaxed) >= kSeenRowLimit)
+    return;
+  std::lock_guard lock(seen_mutex_);
+  if (seen_rows_.load(std::memory_order_relaxed) >= kSeenRowLimit)
+    return;
+  seen_rows_.fetch_add(1, std::memory_order_relaxed);
+  for (int i = 0; i < row.Count(); ++i) {
+    const TorvParamsListItem* item = row.Items(i);
+    if (!item || item->IsRowMarker() || Owner.IsStandardItem(item->Name))
+      continue;
+    if (seen_keys_.insert(item->Key).second)
+      seen_items_.push_back(SeenItem{item->Name, item->Value.Type()});
+  }
+}
+
+std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {
+  std::lock_guard lock(seen_mutex_);
+  return seen_items_;
+}
+
+} // namespace kestrel::parser
