@@ -15,6 +15,12 @@ if(KESTREL_SANITIZE)
   add_link_options(-fsanitize=${_kestrel_san})
 endif()
 
+# Under the fuzz preset every library carries libFuzzer's coverage instrumentation, so the
+# fuzzers see the code they drive, not only their own entry points.
+if(KESTREL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # kestrel_add_library(name STATIC|SHARED folder): a library made of every source in a folder
 # and its backend subfolder. Each folder owns its list; CMake re-globs on every build.
 function(kestrel_add_library name kind folder)

@@ -153,6 +153,12 @@ struct IUnknown {
 };
 
 typedef struct tagVARIANT VARIANT;
+#if defined(__clang__)
+/* The Windows layout nests anonymous structs in anonymous unions; clang warns about that
+   under -Wpedantic even with __extension__. */
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 struct tagVARIANT {
   union {
     __extension__ struct {
@@ -192,6 +198,9 @@ struct tagVARIANT {
     DECIMAL decVal;
   };
 };
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 typedef VARIANT VARIANTARG;
 
 KESTREL_PLATFORM_API BSTR SysAllocString(const OLECHAR* text);
