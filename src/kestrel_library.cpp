@@ -1,6 +1,17 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
-// whole; this unit only anchors the target and names the library for diagnostics.
+// whole; this unit names the library for diagnostics and, at library load, makes the JSON
+// parser module the class the framework instantiates.
+#include "framework/orvPluginModule.h"
+#include "parser/PluginDM.h"
+
 namespace kestrel {
 extern const char kLibraryName[];
 const char kLibraryName[] = "kestrel";
+
+namespace {
+const bool g_module_class_set = [] {
+  SetModuleClass(&parser::CreateKestrelModule);
+  return true;
+}();
+} // namespace
 } // namespace kestrel

@@ -17,7 +17,7 @@ public:
   virtual ~IParserModule() = default;
 
   // A log line at a level (0 failure, 1 warning, 2 information).
-  virtual void WriteLog(uint8_t level, const std::string& message) = 0;
+  virtual void ParserLog(uint8_t level, const std::string& message) = 0;
   virtual const TTextResources& Texts() const = 0;
 
   // Adds the standard packet fields to a result row; returns how many were added.

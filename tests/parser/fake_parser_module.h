@@ -14,7 +14,7 @@ namespace kestrel::parser::testing {
 
 class FakeParserModule : public IParserModule {
 public:
-  void WriteLog(uint8_t level, const std::string& message) override {
+  void ParserLog(uint8_t level, const std::string& message) override {
     std::lock_guard lock(mutex);
     log.push_back(std::to_string(level) + ":" + message);
   }
