@@ -2,6 +2,7 @@
 
 #include "parser/orvTransTable.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace kestrel::parser {
@@ -105,58 +106,78 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
       TFIFOStream& buffer = *client->Buffer;
       BufferLock buffer_lock(buffer);
       const int32_t size = packet.Data ? packet.Size : 0;
-      if (IsIdentity(raw_table)) {
-        client->AppendData(packet.Data, size);
-      } else {
-        const std::string_view text(reinterpret_cast<const char*>(packet.Data),
-                                    size > 0 ? static_cast<std::size_t>(size) : 0);
-        client->AppendText(orvTransTable::Translate(*raw_table, text));
+      std::string translated;
+      std::string_view bytes(reinterpret_cast<const char*>(packet.Data),
+                             size > 0 ? static_cast<std::size_t>(size) : 0);
+      if (!IsIdentity(raw_table)) {
+        translated = orvTransTable::Translate(*raw_table, bytes);
+        bytes = translated;
       }
-
-      static constexpr uint8_t kOpenBrace = '{';
-      static constexpr uint8_t kOpenBracket = '[';
+      // The packet goes in as far as the buffer has room, and the blocks completed so far are
+      // cut out before the rest follows, so a large packet does not push out bytes of blocks
+      // that are already whole. Only what truly does not fit (one block longer than the
+      // buffer) meets the buffer's over-run policy.
+      bool first_piece = true;
       do {
-        if (client->AwaitingStart) {
-          const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
-          const int32_t bracket = buffer.IndexOf(&kOpenBracket, 1, 0);
-          int32_t start = -1;
-          if (brace >= 0 && (bracket < 0 || brace < bracket)) {
-            start = brace;
-            client->OpenChar = '{';
-            client->CloseChar = '}';
-          } else if (bracket >= 0) {
-            start = bracket;
-            client->OpenChar = '[';
-            client->CloseChar = ']';
-          }
-          if (start >= 0) {
-            client->OpenText.assign(1, client->OpenChar);
-            buffer.Discard(start + 1);
-            client->AwaitingStart = false;
-          } else if (buffer.Count() > 1) {
-            buffer.Discard(buffer.Count());
-          }
-        }
-        if (client->AwaitingStart)
-          break;
-        const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
-        if (end < 0)
-          break;
-        client->CloseText.assign(1, client->CloseChar);
-        const std::string body(reinterpret_cast<const char*>(buffer.LockData()),
-                               static_cast<std::size_t>(end));
-        buffer.UnlockWrite();
-        buffer.Discard(end + 1);
-        TParsedDataList list;
-        ProcessBlock(*this, *client, body, list, setup);
-        if (list.Count() > 0 && deliver)
-          deliver(list);
-        client->ResetBlock();
-      } while (buffer.Count() > 0);
+        const auto room = static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0));
+        // Without room the rest goes in whole, and the over-run policy decides what stays.
+        const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
+        if (first_piece || piece > 0)
+          client->AppendText(bytes.substr(0, piece));
+        first_piece = false;
+        bytes.remove_prefix(piece);
+        CutBlocks(*client, setup, deliver);
+      } while (!bytes.empty());
     }
     SetCheckClientsEnabled(Clients.Count() > 1);
   } catch (...) {
     // The rest of the buffer waits for the next packet; the sweep stays off.
+  }
+}
+
+void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& setup,
+                              const TDeliverBlock& deliver) {
+  TKestrelClient* client = &client_ref;
+  TFIFOStream& buffer = *client->Buffer;
+  static constexpr uint8_t kOpenBrace = '{';
+  static constexpr uint8_t kOpenBracket = '[';
+  while (buffer.Count() > 0) {
+    if (client->AwaitingStart) {
+      const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
+      const int32_t bracket = buffer.IndexOf(&kOpenBracket, 1, 0);
+      int32_t start = -1;
+      if (brace >= 0 && (bracket < 0 || brace < bracket)) {
+        start = brace;
+        client->OpenChar = '{';
+        client->CloseChar = '}';
+      } else if (bracket >= 0) {
+        start = bracket;
+        client->OpenChar = '[';
+        client->CloseChar = ']';
+      }
+      if (start >= 0) {
+        client->OpenText.assign(1, client->OpenChar);
+        buffer.Discard(start + 1);
+        client->AwaitingStart = false;
+      } else if (buffer.Count() > 1) {
+        buffer.Discard(buffer.Count());
+      }
+    }
+    if (client->AwaitingStart)
+      return;
+    const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
+    if (end < 0)
+      return;
+    client->CloseText.assign(1, client->CloseChar);
+    const std::string body(reinterpret_cast<const char*>(buffer.LockData()),
+                           static_cast<std::size_t>(end));
+    buffer.UnlockWrite();
+    buffer.Discard(end + 1);
+    TParsedDataList list;
+    ProcessBlock(*this, *client, body, list, setup);
+    if (list.Count() > 0 && deliver)
+      deliver(list);
+    client->ResetBlock();
   }
 }
 

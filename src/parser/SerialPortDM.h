@@ -69,6 +69,9 @@ public:
   const std::string DataSourceFullName;
 
 private:
+  // Cuts every complete block out of the client's buffer and processes it (buffer locked).
+  void CutBlocks(TKestrelClient& client, const TParserSetup& setup, const TDeliverBlock& deliver);
+
   mutable std::mutex timer_mutex_;
   std::unique_ptr<TorvTimerEx> check_clients_;
 

@@ -156,6 +156,28 @@ TEST_F(Streams, AnySplitGivesTheSameBlocks) {
   }
 }
 
+TEST_F(Streams, APacketLargerThanTheRoomLeftLosesNoWholeBlock) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  std::string stream;
+  Blocks expected;
+  for (int i = 0; stream.size() < 3 * 16384; ++i) {
+    expected.push_back("{\"n\":" + std::to_string(i) + ",\"pad\":\"" + std::string(100, 'p') +
+                       "\"}");
+    stream += expected.back();
+  }
+  Blocks got;
+  for (std::size_t at = 0; at < stream.size(); at += 16384)
+    for (auto& block : Feed(dm, std::string_view(stream).substr(at, 16384)))
+      got.push_back(block);
+  EXPECT_EQ(got, expected);
+
+  // One block longer than the buffer: its oldest bytes go, and the buffer never holds more
+  // than its capacity.
+  const std::string huge = "{\"big\":\"" + std::string(40000, 'x') + "\"}";
+  EXPECT_EQ(Feed(dm, huge), Blocks{});
+  EXPECT_LE(Buffered(dm), 16384);
+}
+
 TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   TSerialPortDM dm(module_, 1, "Net", "Network");
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
