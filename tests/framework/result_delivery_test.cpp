@@ -69,19 +69,19 @@ struct Packet {
     rec.ResultDesc.Kind = KESTREL_KIND_LIST;
     rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&results);
   }
-  ~Packet() {
-    // The host takes over the block the call leaves in DataDesc; its own block otherwise.
-    if (rec.DataDesc.Kind == KESTREL_KIND_MEMORY && rec.DataDesc.Payload)
-      platform::HostFree(reinterpret_cast<void*>(rec.DataDesc.Payload));
-    else
-      platform::HostFree(owned);
-  }
+  ~Packet() { platform::HostFree(owned); }
   std::string Text() const {
     return rec.DataDesc.Payload
                ? std::string(reinterpret_cast<const char*>(rec.DataDesc.Payload), rec.DataDesc.Size)
                : std::string();
   }
-  int32_t Run() { return ProcessData(&rec); }
+  // The host takes over the block a call leaves in DataDesc (its own may have been grown).
+  int32_t Run() {
+    const int32_t result = ProcessData(&rec);
+    if (rec.DataDesc.Kind == KESTREL_KIND_MEMORY && rec.DataDesc.Payload)
+      owned = reinterpret_cast<void*>(rec.DataDesc.Payload);
+    return result;
+  }
 
   TorvParamsList params;
   TorvParamsList results;
@@ -99,7 +99,7 @@ TEST(ProcessData, DeliveriesAppendRowsAndJoinRawTexts) {
   // The packet bytes stay in front, each block text follows, joined.
   EXPECT_EQ(packet.Text(), "{a};{b}<{[::]}>{a}<{[::]}>{b}");
   EXPECT_EQ(+packet.rec.DataDesc.Kind, KESTREL_KIND_MEMORY);
-  EXPECT_EQ(packet.rec.ResultDesc.Counter, 2);
+  EXPECT_EQ(+packet.rec.ResultDesc.Counter, 2);
   ASSERT_EQ(packet.results.Count(), 3);
   EXPECT_EQ(packet.results.Items(0)->Name, "kept");
   EXPECT_EQ(packet.results.Items(2)->Value, Variant(1));
@@ -118,8 +118,8 @@ TEST(ProcessData, DeliveryWithoutAppendReplacesAndEmptyTextsStillCount) {
   TParsedDataList list;
   list.Add("new", 2);
   module.DeliverResults(&rec, list, false); // no raw text: no block
-  EXPECT_EQ(rec.DataDesc.Payload, 0u);
-  EXPECT_EQ(rec.ResultDesc.Counter, 1);
+  EXPECT_EQ(+rec.DataDesc.Payload, 0u);
+  EXPECT_EQ(+rec.ResultDesc.Counter, 1);
   ASSERT_EQ(results.Count(), 1);
   EXPECT_EQ(results.Items(0)->Name, "new");
 
@@ -135,13 +135,13 @@ TEST(ProcessData, DeliveryWithoutAppendReplacesAndEmptyTextsStillCount) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(rec.DataDesc.Payload), rec.DataDesc.Size),
             "two<{[::]}>three<{[::]}>four");
   platform::HostFree(reinterpret_cast<void*>(rec.DataDesc.Payload));
-  EXPECT_EQ(rec.ResultDesc.Counter, 5);
+  EXPECT_EQ(+rec.ResultDesc.Counter, 5);
 
   // Without a result list nothing is delivered, not even the text.
   TPluginCallRec none = test::NewRecord();
   module.DeliverResults(&none, list, true);
-  EXPECT_EQ(none.DataDesc.Payload, 0u);
-  EXPECT_EQ(none.ResultDesc.Counter, 0);
+  EXPECT_EQ(+none.DataDesc.Payload, 0u);
+  EXPECT_EQ(+none.ResultDesc.Counter, 0);
 }
 
 TEST(ProcessData, FlagsDecideWhatRunsAndWhatIsLogged) {
@@ -152,7 +152,7 @@ TEST(ProcessData, FlagsDecideWhatRunsAndWhatIsLogged) {
     Packet packet(host, "{a}", 0); // no flags: the handler is not asked
     EXPECT_EQ(packet.Run(), 0);
     EXPECT_EQ(module.calls, 0);
-    EXPECT_EQ(packet.rec.DataDesc.Payload, 0u);
+    EXPECT_EQ(+packet.rec.DataDesc.Payload, 0u);
   }
   {
     // A write request whose list is empty: nothing to process.
@@ -176,7 +176,7 @@ TEST(ProcessData, FlagsDecideWhatRunsAndWhatIsLogged) {
     hand_in_empty(KESTREL_DATA_WRITE | KESTREL_DATA_KEEP_EMPTY);
     EXPECT_EQ(packet.Run(), 3);
     EXPECT_EQ(module.calls, 2);
-    EXPECT_EQ(packet.rec.DataDesc.Payload, 0u); // nothing delivered: no block for the host
+    EXPECT_EQ(+packet.rec.DataDesc.Payload, 0u); // nothing delivered: no block for the host
     EXPECT_EQ(host.CollectLog(), "\x03K. Data have been processed successfully\r\n");
   }
   {
@@ -205,7 +205,7 @@ TEST(ProcessData, PassThroughWithoutHandler) {
     const TPluginCallData input = packet.rec.DataDesc;
     EXPECT_EQ(packet.Run(), 0);
     EXPECT_EQ(std::memcmp(&packet.rec.ResultDesc, &input, sizeof(input)), 0);
-    EXPECT_EQ(packet.rec.DataDesc.Payload, 0u);
+    EXPECT_EQ(+packet.rec.DataDesc.Payload, 0u);
   }
   {
     // A list handed in comes out as the host's list, not as a wrapper of the finished call.
@@ -217,7 +217,7 @@ TEST(ProcessData, PassThroughWithoutHandler) {
     EXPECT_EQ(packet.Run(), 0);
     EXPECT_EQ(+packet.rec.ResultDesc.Kind, KESTREL_KIND_LIST);
     EXPECT_EQ(+packet.rec.ResultDesc.Payload, reinterpret_cast<uintptr_t>(&input));
-    EXPECT_EQ(packet.rec.DataDesc.Payload, 0u);
+    EXPECT_EQ(+packet.rec.DataDesc.Payload, 0u);
   }
 }
 
