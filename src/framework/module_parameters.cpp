@@ -253,7 +253,7 @@ Variant TorvPlugin::GetModuleParameter(std::string_view name) {
   if (Is(name, "TerminateNow"))
     return Variant(TerminateNow.load());
   if (Is(name, "IsTemporaryLoad"))
-    return Variant(IsTemporaryLoad);
+    return Variant(IsTemporaryLoad.load());
   if (Is(name, "ParentApp"))
     return Integer(static_cast<int64_t>(HostModule));
   if (Is(name, "OWNER-FORM"))

@@ -215,7 +215,7 @@ public:
   uint8_t ModuleRegistryRoot2 = kRootCurrentUser;
   std::string DataSourceLoadFor;
   std::array<std::atomic<bool>, 8> EnabledTypes{};
-  bool IsTemporaryLoad = false;
+  std::atomic<bool> IsTemporaryLoad{false}; // also set by ExecutePluginCommand, outside the lock
   std::string Language;
   std::atomic<bool> Translated{false};
   const THostEntryPoints& HostEntryPoints() const { return host_entry_points_; }
