@@ -54,9 +54,10 @@ Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserO
   if (!raw.parray)
     throw std::bad_alloc();
   Variant array = Variant::Adopt(raw);
-  for (int32_t i = 0; i < count; ++i) {
+  for (LONG i = 0; i < count; ++i) {
     const Variant element = ConvertJsonValue(list.GetItem(i), rule, options);
-    if (SafeArrayPutElement(array.Raw().parray, &i, &element.Raw()) != S_OK)
+    // The element is copied into the array; the source is not changed.
+    if (SafeArrayPutElement(array.Raw().parray, &i, const_cast<VARIANT*>(&element.Raw())) != S_OK)
       throw std::runtime_error("Cannot store an array element");
   }
   return array;
