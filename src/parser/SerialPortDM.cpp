@@ -46,7 +46,10 @@ TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::
   auto timer = std::make_unique<TorvTimerEx>();
   timer->SetEnabled(false);
   timer->SetInterval(kCheckInterval);
-  timer->SetOnTimer([this] { CheckClientsTimer(); });
+  // The handler reaches its timer directly: it runs inside the timer's own dispatch, where the
+  // timer is alive, and must not take the module's timer lock (that lock is taken before the
+  // timer's own by the packet thread).
+  timer->SetOnTimer([this, self = timer.get()] { CheckClientsTimer(self); });
   check_clients_ = std::move(timer);
 }
 
@@ -76,13 +79,23 @@ bool TSerialPortDM::CheckClientsRunning() const {
   return check_clients_ && check_clients_->Running();
 }
 
-void TSerialPortDM::CheckClientsTimer() {
-  SetCheckClientsEnabled(false);
+void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
+  const auto enable = [&](bool on) {
+    if (timer) {
+      try {
+        timer->SetEnabled(on);
+      } catch (...) {
+      }
+    } else {
+      SetCheckClientsEnabled(on);
+    }
+  };
+  enable(false);
   try {
     RemoveIdle(Clients, kIdleLimit, true);
   } catch (...) {
   }
-  SetCheckClientsEnabled(Clients.Count() > 1);
+  enable(Clients.Count() > 1);
 }
 
 void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,

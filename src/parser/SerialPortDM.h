@@ -45,8 +45,9 @@ public:
   void ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
                      const TDeliverBlock& deliver);
 
-  // The timer's handler: sweeps clients idle for a minute while two or more exist.
-  void CheckClientsTimer();
+  // The timer's handler: sweeps clients idle for a minute and leaves the timer running while
+  // two or more remain. `timer` is the timer that called it (none when called directly).
+  void CheckClientsTimer(TorvTimerEx* timer = nullptr);
   // Enables or disables the sweep (from any thread; takes effect in the timer's thread).
   void SetCheckClientsEnabled(bool enabled);
   // Whether the timer runs now (as its thread sees it).
