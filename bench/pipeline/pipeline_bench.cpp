@@ -95,7 +95,8 @@ void FeedStream(benchmark::State& state, bool parse) {
     }
   }
   if (parse && rows != stream.rows * static_cast<int64_t>(state.iterations()))
-    state.SkipWithError("rows lost");
+    state.SkipWithError(
+        ("rows lost: " + std::to_string(rows) + " of " + std::to_string(stream.rows)).c_str());
   state.SetBytesProcessed(static_cast<int64_t>(stream.bytes.size()) * state.iterations());
   state.counters["rows/s"] =
       benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);

@@ -125,6 +125,11 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
       if (!IsIdentity(raw_table)) {
         translated = orvTransTable::Translate(*raw_table, bytes);
         bytes = translated;
+      } else if (bytes.size() > static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0))) {
+        // Delivering a block may move the host's packet block (the raw texts are appended to
+        // it), so bytes that go in after a delivery are read from a copy.
+        translated.assign(bytes);
+        bytes = translated;
       }
       // The packet goes in as far as the buffer has room, and the blocks completed so far are
       // cut out before the rest follows, so a large packet does not push out bytes of blocks

@@ -164,6 +164,23 @@ TEST_F(PluginHost, UnassignedClientIsTakenOverByTheNextNamedOne) {
   EXPECT_EQ(done.rows->GetValue("DATA_SOURCE_NAME"), Variant("192.168.1.9"));
 }
 
+TEST_F(PluginHost, APacketLargerThanTheBufferGivesEveryBlock) {
+  // Blocks delivered early in the call move the host's packet block (the raw texts are
+  // appended to it); the rest of the packet must still be read intact.
+  auto host = Host();
+  std::string packet;
+  int blocks = 0;
+  while (packet.size() < 3 * 16384) {
+    packet += "{\"n\":" + std::to_string(blocks++) + ",\"pad\":\"" + std::string(90, 'q') + "\"}";
+  }
+  PacketResult result = host->Send(1, 1, "c", packet);
+  EXPECT_EQ(result.Rows(), blocks);
+  const auto numbers = result.All("n");
+  ASSERT_EQ(numbers.size(), static_cast<std::size_t>(blocks));
+  EXPECT_EQ(numbers.back(), Variant(blocks - 1));
+  EXPECT_TRUE(result.raw.starts_with(packet)); // the packet's own bytes come first
+}
+
 TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
   Store("spSignTimeout_Value", Variant(0));
   Store("lstJSON_Hint", Variant("v||1||1||String\nw||1||1||String"));
