@@ -18,4 +18,9 @@ KESTREL_PLATFORM_EXPORT LibraryHandle OpenLibrary(const std::string& path,
 KESTREL_PLATFORM_EXPORT void* LibrarySymbol(LibraryHandle library, const char* name);
 KESTREL_PLATFORM_EXPORT void CloseLibrary(LibraryHandle library);
 
+// The handle of a module already loaded in this process (GetModuleHandle): `name` is its full
+// path or its file name; the program itself is found too. No reference is taken, so the handle
+// is valid while that module stays loaded. nullptr when no loaded module has that name.
+KESTREL_PLATFORM_EXPORT LibraryHandle FindLoadedLibrary(const std::string& name);
+
 } // namespace kestrel::platform

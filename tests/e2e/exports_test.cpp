@@ -2,7 +2,9 @@
 #include "host_list.h"
 
 #include "common/orvParamLst.h"
+#include "common/variant_convert.h"
 #include "platform/library.h"
+#include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
 
@@ -86,13 +88,13 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   EXPECT_EQ(lib_.Create(&rec), -1); // Instance already set: nothing created
   EXPECT_EQ(+rec.Instance, instance);
 
-  // Commands: the module does not handle LOAD yet; every reply comes back through "RESULT".
+  // Commands: every reply comes back through "RESULT".
   params.Add("COMMAND", std::string("LOAD"));
   params.Add("RESULT", Variant::Null());
   TorvParamsList results;
   rec.ResultDesc.Kind = KESTREL_KIND_LIST;
   rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&results);
-  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
+  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_OK);
   // The record is as the host gave it.
   EXPECT_EQ(+rec.Params, &params);
   EXPECT_EQ(+rec.CallFlags, 0);
@@ -112,14 +114,16 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   no_command.Add("COMMAND", Variant::Null());
   EXPECT_EQ(lib_.Execute(&bad), -1);
 
-  // A packet: the module cannot parse yet, which it says; the host's block stays the host's.
+  // A packet: the framework alone has no packet handler; nothing was delivered, so the host
+  // gets no block back (its own buffer stays its own).
   char packet[] = "{\"a\":1}";
   rec.DataFlags = KESTREL_DATA_PACKET;
   rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
   rec.DataDesc.Size = sizeof(packet) - 1;
   rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(packet);
-  EXPECT_EQ(lib_.Process(&rec), KESTREL_RESULT_UNHANDLED);
-  EXPECT_EQ(+rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(packet));
+  EXPECT_EQ(lib_.Process(&rec), KESTREL_RESULT_OK);
+  EXPECT_EQ(+rec.DataDesc.Payload, 0u);
+  EXPECT_EQ(results.Count(), 0);
 
   EXPECT_EQ(lib_.Log(&rec), 0);
   EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
@@ -145,7 +149,14 @@ TEST_F(Exports, HostImplementedParameterInterface) {
   host_list_add_text(params, "command", "ITEMS");
   host_list_add_int(params, "RESULT", 0);
   rec.CallFlags = 0x81;
-  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
+  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_OK);
+  // The (empty) items text went into the host's own RESULT item.
+  VARIANT items;
+  VariantInit(&items);
+  ASSERT_EQ(params->lpVtbl->GetValue(params, "RESULT", 0, -1, &items), S_OK);
+  EXPECT_EQ(items.vt, VT_BSTR);
+  EXPECT_EQ(SysStringLen(items.bstrVal), 0u);
+  VariantClear(&items);
   EXPECT_EQ(+rec.CallFlags, 0x81); // the interface bit is gone again
   EXPECT_EQ(+rec.Params, &params);
 
@@ -229,6 +240,87 @@ TEST_F(Exports, StaleOrGarbageInstancesFindNothing) {
   rec.Params = reinterpret_cast<void*>(0x10);
   EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_FAILED);
   EXPECT_EQ(+rec.Params, reinterpret_cast<void*>(0x10));
+  EXPECT_EQ(lib_.Free(&rec), 0);
+}
+
+// A host's message window on the test thread: counts the log notifications it receives.
+struct LogWindow {
+  static kestrel::platform::LRESULT Proc(kestrel::platform::HWND window, unsigned message,
+                                         kestrel::platform::WPARAM wparam,
+                                         kestrel::platform::LPARAM) {
+    auto* self = static_cast<LogWindow*>(kestrel::platform::WindowUserData(window));
+    if (self && message == KESTREL_MSG_LOG_CHANGED) {
+      ++self->notifications;
+      self->last_index = wparam;
+    }
+    return 0;
+  }
+  LogWindow() : handle(kestrel::platform::CreateMessageWindow(&Proc, this)) {}
+  ~LogWindow() { kestrel::platform::DestroyMessageWindow(handle); }
+  void Pump() {
+    kestrel::platform::Message message;
+    while (kestrel::platform::PeekWindowMessage(&message, nullptr, kestrel::platform::PM_REMOVE))
+      kestrel::platform::DispatchWindowMessage(&message);
+  }
+  kestrel::platform::HWND handle;
+  int notifications = 0;
+  uintptr_t last_index = 0;
+};
+
+TEST_F(Exports, HostWindowIsToldAboutLogLinesAndCollectsThem) {
+  LogWindow window;
+  TPluginCallRec rec = NewRecord();
+  rec.Instance = CreateInstance();
+  rec.ModuleIndex = 9;
+  auto command = [&](const char* name, std::vector<std::pair<const char*, Variant>> extra) {
+    TorvParamsList params;
+    params.Add("COMMAND", std::string(name));
+    params.Add("RESULT", Variant::Null());
+    for (const auto& [key, value] : extra)
+      params.Add(key, value);
+    TPluginCallRec call = rec;
+    call.Params = &params;
+    EXPECT_EQ(lib_.Execute(&call), 0) << name;
+    return params.GetValue("RESULT");
+  };
+  const auto handle = static_cast<int64_t>(reinterpret_cast<uintptr_t>(window.handle));
+  command("LOAD", {{"MSG-PROC-HANDLE", Variant(handle)}});
+  command("LOAD", {});
+  EXPECT_EQ(command("GET-MODULE-PARAMETER", {{"PARAM", Variant("ModuleLoadCount")}}), Variant(2));
+  command("SET-MODULE-PARAMETER", {{"PARAM", Variant("LogTitle")}, {"VALUE", Variant("Kestrel")}});
+  const std::string version = kestrel::VariantToAnsi(
+      command("GET-MODULE-PARAMETER", {{"PARAM", Variant("DisplayFullVersion")}}));
+  EXPECT_EQ(version.rfind(KESTREL_PROJECT_VERSION ".", 0), 0u) << version;
+
+  // Write requests without data: each logs the same warning.
+  TorvParamsList params;
+  params.Add("X", 0);
+  TPluginCallRec packet = rec;
+  packet.Params = &params;
+  for (int i = 0; i < 3; ++i) {
+    packet.DataFlags = KESTREL_DATA_WRITE;
+    EXPECT_EQ(lib_.Process(&packet), 0);
+  }
+  window.Pump();
+  EXPECT_EQ(window.notifications, 3);
+  EXPECT_EQ(window.last_index, 9u);
+
+  const std::string expected = "\x02Kestrel. No data for processing x3\r\n";
+  char buffer[256];
+  TPluginCallRec log = rec;
+  log.DataDesc.Size = 10;
+  log.DataDesc.Payload = reinterpret_cast<uintptr_t>(buffer);
+  EXPECT_EQ(lib_.Log(&log), 0);
+  EXPECT_EQ(+log.ResultDesc.Payload, expected.size());
+  log.DataDesc.Size = sizeof(buffer);
+  ASSERT_EQ(lib_.Log(&log), static_cast<int32_t>(expected.size()));
+  EXPECT_EQ(std::string(buffer, expected.size()), expected);
+  EXPECT_EQ(lib_.Log(&log), 0);
+
+  command("UNLOAD", {});
+  command("UNLOAD", {});
+  EXPECT_EQ(command("GET-MODULE-PARAMETER", {{"PARAM", Variant("TerminateNow")}}), Variant(true));
+  EXPECT_EQ(lib_.Process(&packet), -1); // terminating: no more packets
   EXPECT_EQ(lib_.Free(&rec), 0);
 }
 

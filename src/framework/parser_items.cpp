@@ -1,0 +1,119 @@
+#include "framework/parser_items.h"
+
+#include "framework/text_lines.h"
+
+#include <array>
+#include <charconv>
+
+namespace kestrel {
+
+const char kParserItemTypeNames[] = "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|"
+                                    "Date|Time|DateTime|DWord|Byte|Shortint|Int64|Currency|";
+
+namespace {
+
+constexpr std::array<std::string_view, kUntypedItem> kTypeNames = {
+    "String", "Memo", "Bytes",    "Blob",  "Boolean", "Float",    "Smallint", "Word",    "Integer",
+    "Date",   "Time", "DateTime", "DWord", "Byte",    "Shortint", "Int64",    "Currency"};
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z')
+      x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z')
+      y = static_cast<char>(y - 'A' + 'a');
+    if (x != y)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+std::string_view ParserItemTypeName(uint8_t type) {
+  return type < kTypeNames.size() ? kTypeNames[type] : std::string_view();
+}
+
+uint8_t ParserItemTypeFromText(std::string_view text) {
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (!text.empty() && error == std::errc() && end == text.data() + text.size())
+    return number <= kUntypedItem ? static_cast<uint8_t>(number) : kUntypedItem;
+  for (std::size_t i = 0; i < kTypeNames.size(); ++i)
+    if (SameAscii(kTypeNames[i], text))
+      return static_cast<uint8_t>(i);
+  return kUntypedItem;
+}
+
+uint8_t ParserItemTypeFromVariant(VARTYPE type) {
+  switch (type) {
+  case VT_I2:
+    return 6;
+  case VT_I4:
+    return 8;
+  case VT_R4:
+  case VT_R8:
+    return 5;
+  case VT_CY:
+    return 16;
+  case VT_DATE:
+    return 11;
+  case VT_BSTR:
+  case 0x100: // 8-bit string
+  case 0x102: // UTF-16 string handed in by pointer
+    return 0;
+  case VT_BOOL:
+    return 4;
+  case VT_I1:
+    return 14;
+  case VT_UI1:
+    return 13;
+  case VT_UI2:
+    return 7;
+  case VT_UI4:
+    return 12;
+  case VT_I8:
+    return 15;
+  default:
+    return kUntypedItem;
+  }
+}
+
+std::string ParserItemsText(const TParserItemList& items) {
+  std::string text;
+  for (const TParserItem& item : items) {
+    text += item.Description;
+    text += '|';
+    text += item.Name;
+    text += '|';
+    text += ParserItemTypeName(item.DataType);
+    text += '|';
+    text += item.Extra;
+    text += "\r\n";
+  }
+  return text;
+}
+
+TParserItemList ParserItemsFromText(std::string_view text) {
+  TParserItemList items;
+  for (std::string_view line : SplitLines(text)) {
+    if (line.empty())
+      continue;
+    const std::vector<std::string_view> fields = SplitFields(line, '|');
+    if (fields.size() < 2)
+      break;
+    TParserItem item;
+    item.Description = fields[0];
+    item.Name = fields[1];
+    item.DataType = fields.size() > 2 ? ParserItemTypeFromText(fields[2]) : kUntypedItem;
+    if (fields.size() > 3)
+      item.Extra = fields[3];
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+} // namespace kestrel

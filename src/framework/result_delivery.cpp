@@ -1,0 +1,279 @@
+// ProcessData as the framework runs it, and the delivery of parsed results into the call
+// record: the rows go into the host's ResultDesc list, the raw block texts into a kind-4 block
+// in DataDesc that the host takes over.
+#include "framework/result_delivery.h"
+
+#include "common/interface_ref.h"
+#include "common/orvParamLstWrap.h"
+#include "framework/call_record.h"
+#include "framework/orvPluginModule.h"
+#include "platform/host_memory.h"
+#include "platform/locale.h"
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace kestrel {
+
+using framework::LogLevel;
+
+namespace {
+
+struct StandardItem {
+  std::string_view name;
+  std::string_view description;
+  uint8_t type;
+};
+
+constexpr std::array<StandardItem, 7> kStandardItems = {{
+    {"FULL_DATA_PACKET", "Full data packet", kItemString},
+    {"DATA_PACKET", "Data packet", kItemString},
+    {"DATE_TIME_STAMP", "Datetime stamp", kItemDateTime},
+    {"DATA_SOURCE_ID", "Data source ID", kItemInteger},
+    {"DATA_SOURCE_NAME", "Data source name", kItemString},
+    {"DATA_SOURCE_FULL_NAME", "Data source long name", kItemString},
+    {"CLIENTID", "Client ID", kItemInteger},
+}};
+
+constexpr std::string_view kJoiner = kRawTextJoiner;
+
+// What a ProcessData call running on this thread needs to know about deliveries into its own
+// record: whether one of them wrote the DataDesc block.
+struct DeliveryWatch {
+  const TPluginCallRec* rec;
+  bool wrote_text = false;
+  DeliveryWatch* outer;
+};
+thread_local DeliveryWatch* t_watch = nullptr;
+
+class WatchScope {
+public:
+  explicit WatchScope(const TPluginCallRec* rec) : watch_{rec, false, t_watch} {
+    t_watch = &watch_;
+  }
+  ~WatchScope() { t_watch = watch_.outer; }
+  WatchScope(const WatchScope&) = delete;
+  WatchScope& operator=(const WatchScope&) = delete;
+  bool WroteText() const { return watch_.wrote_text; }
+
+private:
+  DeliveryWatch watch_;
+};
+
+void NoteTextDelivered(const TPluginCallRec* rec) {
+  for (DeliveryWatch* watch = t_watch; watch; watch = watch->outer)
+    if (watch->rec == rec) {
+      watch->wrote_text = true;
+      return;
+    }
+}
+
+std::string CurrentMessage() {
+  try {
+    throw;
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "unknown failure";
+  }
+}
+
+// The result list of ResultDesc as an interface: a wrapper over a plain list (kind 1 with a
+// valid signature, kind 8), or the interface the record already holds (kind 9).
+InterfaceRef<IorvParamsListA> ResultInterface(const TPluginCallData& result) {
+  switch (result.Kind) {
+  case KESTREL_KIND_LIST:
+    if (!TorvParamsList::HasValidSignature(reinterpret_cast<const void*>(result.Payload)))
+      return {};
+    [[fallthrough]];
+  case KESTREL_KIND_LIST_UNCHECKED:
+    if (!result.Payload)
+      return {};
+    return InterfaceRef<IorvParamsListA>::Share(
+        TorvParamsListWrap::Create(reinterpret_cast<TorvParamsList*>(result.Payload), false)
+            ->InterfaceA());
+  case KESTREL_KIND_INTERFACE:
+    return InterfaceRef<IorvParamsListA>::Share(DescriptorInterface(result));
+  default:
+    return {};
+  }
+}
+
+// Writes `text` into the kind-4 block of `data`: after the bytes it holds (joined by the
+// joiner unless they already end with it) when appending, else in place of them; a descriptor
+// without a block gets a new one.
+void StoreRawText(TPluginCallData& data, std::string_view text, bool append) {
+  const bool holds_block = data.Kind == KESTREL_KIND_MEMORY && data.Size > 0 && data.Payload;
+  char* block = holds_block ? reinterpret_cast<char*>(data.Payload) : nullptr;
+  std::size_t kept = 0;
+  bool joiner = false;
+  if (holds_block && append) {
+    kept = data.Size;
+    joiner = !(kept >= kJoiner.size() &&
+               std::memcmp(block + kept - kJoiner.size(), kJoiner.data(), kJoiner.size()) == 0);
+  }
+  const uint64_t size = uint64_t{kept} + (joiner ? kJoiner.size() : 0) + text.size();
+  if (size > UINT32_MAX)
+    throw std::length_error("The delivered text does not fit a data block");
+  if (!holds_block)
+    data.Size = 0;
+  block = static_cast<char*>(holds_block ? platform::HostReallocate(block, size)
+                                         : platform::HostAllocate(size));
+  data.Payload = reinterpret_cast<uintptr_t>(block);
+  data.Kind = KESTREL_KIND_MEMORY;
+  char* end = block + kept;
+  if (joiner) {
+    std::memcpy(end, kJoiner.data(), kJoiner.size());
+    end += kJoiner.size();
+  }
+  std::memcpy(end, text.data(), text.size());
+  data.Size = static_cast<uint32_t>(size);
+}
+
+// Now as an OLE date: days since 30 December 1899, the time of day as the fraction.
+double LocalNowAsDate() {
+  namespace chrono = std::chrono;
+  const platform::LocalTime now = platform::LocalTimeNow();
+  const chrono::sys_days day{chrono::year_month_day{
+      chrono::year{now.year}, chrono::month{now.month}, chrono::day{now.day}}};
+  const chrono::sys_days epoch{
+      chrono::year_month_day{chrono::year{1899}, chrono::December, chrono::day{30}}};
+  const double seconds =
+      now.hour * 3600.0 + now.minute * 60.0 + now.second + now.milliseconds / 1000.0;
+  return static_cast<double>((day - epoch).count()) + seconds / 86400.0;
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z')
+      x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z')
+      y = static_cast<char>(y - 'a' + 'A');
+    if (x != y)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+// ---- ProcessData -----------------------------------------------------------------------------
+
+int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
+  if (!IsValidCallRecord(rec))
+    return KESTREL_RESULT_OK;
+  TPluginCallRecIntf copy;
+  CallRecordScope scope(rec, copy);
+  WatchScope watch(rec);
+  const uintptr_t entry_payload = rec->DataDesc.Payload;
+  const uint8_t flags = rec->DataFlags;
+  int32_t result = KESTREL_RESULT_OK;
+
+  if (flags != 0) {
+    // An empty list counts as no data, unless the host wants empty lists kept.
+    if (!(flags & KESTREL_DATA_KEEP_EMPTY) && rec->DataDesc.Payload) {
+      IorvParamsListA* data = DescriptorInterface(rec->DataDesc);
+      if (data && data->lpVtbl->GetCount(data) == 0)
+        rec->DataDesc.Payload = 0;
+    }
+    if ((flags & KESTREL_DATA_WRITE) && !rec->DataDesc.Payload) {
+      const std::string text = MsgNoData.Get();
+      if (!text.empty())
+        WriteLog(LogLevel::Warning, text);
+    } else if (OnProcessData) {
+      try {
+        OnProcessData(*this, rec, result);
+        if (result > 0 && !rec->DataDesc.Payload)
+          result = KESTREL_RESULT_OK;
+        if (flags & (KESTREL_DATA_WRITE | KESTREL_DATA_REPORT)) {
+          const std::string text =
+              result < 0 ? MsgWriteCompleteError.Get() : MsgWriteComplete.Get();
+          if (!text.empty())
+            WriteLog(result < 0 ? LogLevel::Warning : LogLevel::Information, text);
+        }
+      } catch (...) {
+        result = KESTREL_RESULT_FAILED;
+        const std::string text = MsgWriteCompleteError.Get();
+        if (!text.empty())
+          WriteLog(LogLevel::Warning, text + ": " + CurrentMessage());
+      }
+    } else if (flags & KESTREL_DATA_PASS_THROUGH) {
+      // The input becomes the output. A list the record wrapped for this call is handed on as
+      // the host gave it: the wrapper dies with the call.
+      const bool wrapped = rec->DataDesc.Kind == KESTREL_KIND_INTERFACE && copy.data &&
+                           rec->DataDesc.Payload == reinterpret_cast<uintptr_t>(&copy.data);
+      rec->ResultDesc = wrapped ? copy.record.DataDesc : rec->DataDesc;
+    }
+  }
+  if (!watch.WroteText() && rec->DataDesc.Payload == entry_payload)
+    rec->DataDesc.Payload = 0;
+  return result;
+}
+
+// ---- Delivery --------------------------------------------------------------------------------
+
+void TorvPlugin::DeliverResults(TPluginCallRec* rec, const TParsedDataList& list, bool append) {
+  InterfaceRef<IorvParamsListA> target = ResultInterface(rec->ResultDesc);
+  if (!target)
+    return;
+  if (!list.RawText.empty()) {
+    StoreRawText(rec->DataDesc, list.RawText, append);
+    NoteTextDelivered(rec);
+  }
+  ++rec->ResultDesc.Counter;
+  if (!append)
+    target->lpVtbl->Clear(target.Get());
+  // The wrapper only reads the list; it takes no ownership.
+  InterfaceRef<IorvParamsListA> source = InterfaceRef<IorvParamsListA>::Share(
+      TorvParamsListWrap::Create(const_cast<TParsedDataList*>(&list), false)->InterfaceA());
+  CopyParamsRange(source.Get(), target.Get(), 0, kStopLast);
+}
+
+// ---- Standard fields and items ---------------------------------------------------------------
+
+int AddStandardFields(TorvParamsList* list, std::string_view full_text,
+                      std::string_view client_name, std::string_view source_long_name,
+                      std::string_view source_name, int32_t client_id, int32_t source_id,
+                      std::string_view block_text) {
+  if (!list)
+    return 0;
+  int added = 0;
+  auto add = [&](std::string_view name, const Variant& value) {
+    if (list->Add(name, value))
+      ++added;
+  };
+  if (!full_text.empty())
+    add("FULL_DATA_PACKET", Variant(full_text));
+  if (!block_text.empty())
+    add("DATA_PACKET", Variant(block_text));
+  add("DATE_TIME_STAMP", Variant::DateTime(LocalNowAsDate()));
+  add("DATA_SOURCE_ID", Variant(source_id));
+  add("DATA_SOURCE_FULL_NAME", Variant(source_long_name));
+  if (client_id != 0)
+    add("CLIENTID", Variant(client_id));
+  add("DATA_SOURCE_NAME", Variant(client_id != 0 ? client_name : source_name));
+  return added;
+}
+
+void AddStandardItems(TorvPlugin& module, bool with_client) {
+  for (const StandardItem& item : kStandardItems) {
+    if (!with_client && item.name == "CLIENTID")
+      continue;
+    module.ParserItems.push_back(
+        TParserItem{std::string(item.name), std::string(item.description), item.type, {}});
+  }
+}
+
+bool IsStandardItem(std::string_view name) {
+  for (const StandardItem& item : kStandardItems)
+    if (SameAscii(item.name, name))
+      return true;
+  return false;
+}
+
+} // namespace kestrel

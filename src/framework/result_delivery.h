@@ -1,0 +1,32 @@
+// The standard fields every result row carries and the standard parser items the module
+// publishes for them. Delivery itself is an operation of the module object
+// (TorvPlugin::DeliverResults, TorvPlugin::RunProcessData).
+#pragma once
+
+#include "common/orvParamLst.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace kestrel {
+
+class TorvPlugin;
+
+// Adds the standard fields to a result row, in this order: FULL_DATA_PACKET and DATA_PACKET
+// (each only when its text is not empty), DATE_TIME_STAMP (now, local time),
+// DATA_SOURCE_ID, DATA_SOURCE_FULL_NAME, CLIENTID (only when not 0), DATA_SOURCE_NAME (the
+// client's name for a client, else the data source's). Returns how many were added; 0 for
+// no list.
+int AddStandardFields(TorvParamsList* list, std::string_view full_text,
+                      std::string_view client_name, std::string_view source_long_name,
+                      std::string_view source_name, int32_t client_id, int32_t source_id,
+                      std::string_view block_text);
+
+// Appends the standard parser items to the module's parser items: the first six, and
+// CLIENTID as well when `with_client`.
+void AddStandardItems(TorvPlugin& module, bool with_client);
+
+// Whether `name` is one of the seven standard names (ignoring ASCII case).
+bool IsStandardItem(std::string_view name);
+
+} // namespace kestrel
