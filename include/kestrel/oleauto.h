@@ -9,6 +9,7 @@
 #define KESTREL_OLEAUTO_H
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <oleauto.h>
 #else
 
@@ -24,11 +25,31 @@ typedef uint16_t OLECHAR;
 
 #define KESTREL_PLATFORM_API __attribute__((visibility("default")))
 
+/* Windows integer names with their Windows widths (LONG is 32-bit on every Windows target), so
+   code written against them compiles unchanged for both systems. */
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int32_t INT;
+typedef uint32_t UINT;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef uint8_t BYTE;
+typedef char CHAR;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
 typedef int32_t HRESULT;
+typedef int32_t SCODE;
 typedef OLECHAR* BSTR;
 typedef uint16_t VARTYPE;
 typedef int16_t VARIANT_BOOL;
 typedef double DATE;
+
+/* A wide-string literal in the OLE character type: OLESTR("text"). */
+#ifdef __cplusplus
+#define OLESTR(text) u##text
+#else
+#define OLESTR(text) L##text
+#endif
 
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
@@ -96,15 +117,15 @@ typedef struct tagDEC {
 } DECIMAL;
 
 typedef struct tagSAFEARRAYBOUND {
-  uint32_t cElements;
-  int32_t lLbound;
+  ULONG cElements;
+  LONG lLbound;
 } SAFEARRAYBOUND;
 
 typedef struct tagSAFEARRAY {
-  uint16_t cDims;
-  uint16_t fFeatures;
-  uint32_t cbElements;
-  uint32_t cLocks;
+  USHORT cDims;
+  USHORT fFeatures;
+  ULONG cbElements;
+  ULONG cLocks;
   void* pvData;
   SAFEARRAYBOUND rgsabound[1];
 } SAFEARRAY;
@@ -140,14 +161,14 @@ struct tagVARIANT {
       uint16_t wReserved2;
       uint16_t wReserved3;
       union {
-        int64_t llVal;
-        int32_t lVal;
-        uint8_t bVal;
-        int16_t iVal;
+        LONGLONG llVal;
+        LONG lVal;
+        BYTE bVal;
+        SHORT iVal;
         float fltVal;
         double dblVal;
         VARIANT_BOOL boolVal;
-        int32_t scode;
+        SCODE scode;
         CY cyVal;
         DATE date;
         BSTR bstrVal;
@@ -156,12 +177,12 @@ struct tagVARIANT {
         SAFEARRAY* parray;
         void* byref;
         VARIANT* pvarVal;
-        int8_t cVal;
-        uint16_t uiVal;
-        uint32_t ulVal;
-        uint64_t ullVal;
-        int32_t intVal;
-        uint32_t uintVal;
+        CHAR cVal;
+        USHORT uiVal;
+        ULONG ulVal;
+        ULONGLONG ullVal;
+        INT intVal;
+        UINT uintVal;
         struct {
           void* pvRecord;
           void* pRecInfo;
@@ -174,36 +195,32 @@ struct tagVARIANT {
 typedef VARIANT VARIANTARG;
 
 KESTREL_PLATFORM_API BSTR SysAllocString(const OLECHAR* text);
-KESTREL_PLATFORM_API BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length);
-KESTREL_PLATFORM_API BSTR SysAllocStringByteLen(const char* bytes, uint32_t length);
-KESTREL_PLATFORM_API int SysReAllocStringLen(BSTR* target, const OLECHAR* text, uint32_t length);
+KESTREL_PLATFORM_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+KESTREL_PLATFORM_API BSTR SysAllocStringByteLen(const char* bytes, UINT length);
+KESTREL_PLATFORM_API INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length);
 KESTREL_PLATFORM_API void SysFreeString(BSTR text);
-KESTREL_PLATFORM_API uint32_t SysStringLen(BSTR text);
-KESTREL_PLATFORM_API uint32_t SysStringByteLen(BSTR text);
+KESTREL_PLATFORM_API UINT SysStringLen(BSTR text);
+KESTREL_PLATFORM_API UINT SysStringByteLen(BSTR text);
 
 KESTREL_PLATFORM_API void VariantInit(VARIANT* value);
 KESTREL_PLATFORM_API HRESULT VariantClear(VARIANT* value);
 KESTREL_PLATFORM_API HRESULT VariantCopy(VARIANT* target, const VARIANT* source);
 
-KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t dims,
-                                                const SAFEARRAYBOUND* bounds);
-KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, int32_t lower_bound,
-                                                      uint32_t count);
+KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
+KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG count);
 KESTREL_PLATFORM_API HRESULT SafeArrayDestroy(SAFEARRAY* array);
 KESTREL_PLATFORM_API HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** target);
-KESTREL_PLATFORM_API uint32_t SafeArrayGetDim(SAFEARRAY* array);
-KESTREL_PLATFORM_API uint32_t SafeArrayGetElemsize(SAFEARRAY* array);
+KESTREL_PLATFORM_API UINT SafeArrayGetDim(SAFEARRAY* array);
+KESTREL_PLATFORM_API UINT SafeArrayGetElemsize(SAFEARRAY* array);
 KESTREL_PLATFORM_API HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetLBound(SAFEARRAY* array, uint32_t dim, int32_t* bound);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetUBound(SAFEARRAY* array, uint32_t dim, int32_t* bound);
+KESTREL_PLATFORM_API HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
+KESTREL_PLATFORM_API HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
 KESTREL_PLATFORM_API HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
 KESTREL_PLATFORM_API HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 KESTREL_PLATFORM_API HRESULT SafeArrayLock(SAFEARRAY* array);
 KESTREL_PLATFORM_API HRESULT SafeArrayUnlock(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetElement(SAFEARRAY* array, const int32_t* indices,
-                                                 void* value);
-KESTREL_PLATFORM_API HRESULT SafeArrayPutElement(SAFEARRAY* array, const int32_t* indices,
-                                                 const void* value);
+KESTREL_PLATFORM_API HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value);
+KESTREL_PLATFORM_API HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
 
 #ifdef __cplusplus
 }

@@ -9,7 +9,7 @@ namespace {
 using kestrel::platform::WideString;
 
 TEST(Ole, StringsKeepLengthAndEmbeddedNul) {
-  const OLECHAR text[] = {u'a', 0, u'b'};
+  const OLECHAR text[] = {OLECHAR('a'), 0, OLECHAR('b')};
   BSTR s = SysAllocStringLen(text, 3);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(SysStringLen(s), 3u);
@@ -30,8 +30,8 @@ TEST(Ole, VariantCopyDeepCopiesStringsAndArrays) {
   VARIANT element;
   VariantInit(&element);
   element.vt = VT_BSTR;
-  element.bstrVal = SysAllocString(u"hello");
-  int32_t index = 1;
+  element.bstrVal = SysAllocString(OLESTR("hello"));
+  LONG index = 1;
   ASSERT_EQ(SafeArrayPutElement(source.parray, &index, &element), S_OK);
   VariantClear(&element);
 
@@ -41,7 +41,7 @@ TEST(Ole, VariantCopyDeepCopiesStringsAndArrays) {
   EXPECT_NE(copy.parray, source.parray);
   VariantClear(&source); // the copy must not depend on the source any more
 
-  int32_t lower = -1, upper = -1;
+  LONG lower = -1, upper = -1;
   EXPECT_EQ(SafeArrayGetLBound(copy.parray, 1, &lower), S_OK);
   EXPECT_EQ(SafeArrayGetUBound(copy.parray, 1, &upper), S_OK);
   EXPECT_EQ(lower, 0);
@@ -49,7 +49,7 @@ TEST(Ole, VariantCopyDeepCopiesStringsAndArrays) {
   VARIANT got;
   ASSERT_EQ(SafeArrayGetElement(copy.parray, &index, &got), S_OK);
   ASSERT_EQ(got.vt, VT_BSTR);
-  EXPECT_EQ(WideString(got.bstrVal), WideString(u"hello"));
+  EXPECT_EQ(WideString(got.bstrVal), WideString(OLESTR("hello")));
   VariantClear(&got);
   index = 2;
   EXPECT_EQ(SafeArrayGetElement(copy.parray, &index, &got), DISP_E_BADINDEX);
@@ -62,10 +62,10 @@ TEST(Ole, LockedArrayIsNotDestroyed) {
   ASSERT_NE(array, nullptr);
   void* data = nullptr;
   ASSERT_EQ(SafeArrayAccessData(array, &data), S_OK);
-  static_cast<int32_t*>(data)[2] = 42;
+  static_cast<LONG*>(data)[2] = 42;
   EXPECT_EQ(SafeArrayDestroy(array), DISP_E_ARRAYISLOCKED);
   EXPECT_EQ(SafeArrayUnaccessData(array), S_OK);
-  int32_t index = 7, value = 0;
+  LONG index = 7, value = 0;
   EXPECT_EQ(SafeArrayGetElement(array, &index, &value), S_OK);
   EXPECT_EQ(value, 42);
   VARTYPE vt = 0;
@@ -77,7 +77,7 @@ TEST(Ole, LockedArrayIsNotDestroyed) {
 TEST(Ole, EmptyVectorHasUpperBoundBelowLower) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 0);
   ASSERT_NE(array, nullptr);
-  int32_t upper = 0;
+  LONG upper = 0;
   EXPECT_EQ(SafeArrayGetUBound(array, 1, &upper), S_OK);
   EXPECT_EQ(upper, -1);
   EXPECT_EQ(SafeArrayDestroy(array), S_OK);

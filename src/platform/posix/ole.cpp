@@ -134,19 +134,19 @@ BSTR SysAllocString(const OLECHAR* text) {
   return SysAllocStringLen(text, length);
 }
 
-BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length) {
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   if (length > (UINT32_MAX - 16) / sizeof(OLECHAR))
     return nullptr;
   return AllocateBytes(text, length * static_cast<uint32_t>(sizeof(OLECHAR)));
 }
 
-BSTR SysAllocStringByteLen(const char* bytes, uint32_t length) {
+BSTR SysAllocStringByteLen(const char* bytes, UINT length) {
   if (length > UINT32_MAX - 16)
     return nullptr;
   return AllocateBytes(bytes, length);
 }
 
-int SysReAllocStringLen(BSTR* target, const OLECHAR* text, uint32_t length) {
+INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length) {
   if (!target)
     return 0;
   BSTR fresh = SysAllocStringLen(text, length);
@@ -162,7 +162,7 @@ void SysFreeString(BSTR text) {
     std::free(BlockOf(text));
 }
 
-uint32_t SysStringByteLen(BSTR text) {
+UINT SysStringByteLen(BSTR text) {
   if (!text)
     return 0;
   uint32_t bytes;
@@ -170,7 +170,7 @@ uint32_t SysStringByteLen(BSTR text) {
   return bytes;
 }
 
-uint32_t SysStringLen(BSTR text) {
+UINT SysStringLen(BSTR text) {
   return SysStringByteLen(text) / static_cast<uint32_t>(sizeof(OLECHAR));
 }
 
@@ -246,7 +246,7 @@ HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
   return S_OK;
 }
 
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t dims, const SAFEARRAYBOUND* bounds) {
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
   uint16_t features = 0;
   const uint32_t size = ElementSize(vt, &features);
   if (!size || dims == 0 || dims > 64 || !bounds)
@@ -279,7 +279,7 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t dims, const SAFEARRAYBOUND* boun
   return array;
 }
 
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, int32_t lower_bound, uint32_t count) {
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG count) {
   SAFEARRAYBOUND bound{count, lower_bound};
   return SafeArrayCreate(vt, 1, &bound);
 }
@@ -348,11 +348,11 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** target) {
   return S_OK;
 }
 
-uint32_t SafeArrayGetDim(SAFEARRAY* array) { return array ? array->cDims : 0; }
+UINT SafeArrayGetDim(SAFEARRAY* array) { return array ? array->cDims : 0; }
 
-uint32_t SafeArrayGetElemsize(SAFEARRAY* array) { return array ? array->cbElements : 0; }
+UINT SafeArrayGetElemsize(SAFEARRAY* array) { return array ? array->cbElements : 0; }
 
-HRESULT SafeArrayGetLBound(SAFEARRAY* array, uint32_t dim, int32_t* bound) {
+HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound) {
   if (!array || !bound)
     return E_INVALIDARG;
   if (dim < 1 || dim > array->cDims)
@@ -361,7 +361,7 @@ HRESULT SafeArrayGetLBound(SAFEARRAY* array, uint32_t dim, int32_t* bound) {
   return S_OK;
 }
 
-HRESULT SafeArrayGetUBound(SAFEARRAY* array, uint32_t dim, int32_t* bound) {
+HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound) {
   if (!array || !bound)
     return E_INVALIDARG;
   if (dim < 1 || dim > array->cDims)
@@ -397,7 +397,7 @@ HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data) {
 
 HRESULT SafeArrayUnaccessData(SAFEARRAY* array) { return SafeArrayUnlock(array); }
 
-HRESULT SafeArrayGetElement(SAFEARRAY* array, const int32_t* indices, void* value) {
+HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value) {
   std::size_t offset = 0;
   const HRESULT hr = ElementOffset(array, indices, &offset);
   if (hr != S_OK)
@@ -429,16 +429,16 @@ HRESULT SafeArrayGetElement(SAFEARRAY* array, const int32_t* indices, void* valu
   return S_OK;
 }
 
-HRESULT SafeArrayPutElement(SAFEARRAY* array, const int32_t* indices, const void* value) {
+HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value) {
   std::size_t offset = 0;
   const HRESULT hr = ElementOffset(array, indices, &offset);
   if (hr != S_OK)
     return hr;
   auto* element = static_cast<unsigned char*>(array->pvData) + offset;
   if (array->fFeatures & FADF_VARIANT)
-    return VariantCopy(reinterpret_cast<VARIANT*>(element), static_cast<const VARIANT*>(value));
+    return VariantCopy(reinterpret_cast<VARIANT*>(element), static_cast<VARIANT*>(value));
   if (array->fFeatures & FADF_BSTR) {
-    auto source = static_cast<BSTR>(const_cast<void*>(value));
+    auto source = static_cast<BSTR>(value);
     BSTR copy = source ? SysAllocStringByteLen(reinterpret_cast<const char*>(source),
                                                SysStringByteLen(source))
                        : nullptr;
@@ -450,7 +450,7 @@ HRESULT SafeArrayPutElement(SAFEARRAY* array, const int32_t* indices, const void
     return S_OK;
   }
   if (array->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
-    auto* object = static_cast<IUnknown*>(const_cast<void*>(value));
+    auto* object = static_cast<IUnknown*>(value);
     if (object)
       object->lpVtbl->AddRef(object);
     auto** slot = reinterpret_cast<IUnknown**>(element);
