@@ -30,9 +30,15 @@ function(kestrel_add_library name kind folder)
   add_library(Kestrel::${name} ALIAS ${name})
 endfunction()
 
-# kestrel_add_test(name folder LIBS...): one GoogleTest executable per test folder.
+# kestrel_add_test(name folder LIBS...): one GoogleTest executable per test folder. Tests of
+# one backend only live in the folder's posix/ or win32/ subfolder.
 function(kestrel_add_test name folder)
-  file(GLOB _srcs CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/*.c)
+  if(WIN32)
+    set(_backend win32)
+  else()
+    set(_backend posix)
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/*.c ${folder}/${_backend}/*.cpp)
   if(NOT _srcs)
     return()
   endif()

@@ -12,10 +12,12 @@ cache=${KESTREL_WINE_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel}
 case "$arch" in
   x86_64)
     export WINEPREFIX=$cache/wine64
+    mkdir -p "$cache"
     exec /usr/lib/wine/wine64 "$@"
     ;;
   i686)
     export WINEPREFIX=$cache/wine32
+    mkdir -p "$cache"
     export QEMU_RESERVED_VA=0xf7000000
     exec wine "$@"
     ;;
