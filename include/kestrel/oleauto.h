@@ -183,7 +183,7 @@ struct tagVARIANT {
         ULONGLONG ullVal;
         INT intVal;
         UINT uintVal;
-        struct {
+        __extension__ struct {
           void* pvRecord;
           void* pRecInfo;
         } brecVal;

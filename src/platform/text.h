@@ -29,6 +29,10 @@ KESTREL_PLATFORM_EXPORT std::string Utf8ToAnsi(std::string_view text);
 KESTREL_PLATFORM_EXPORT std::string AnsiUpperCase(std::string_view text);
 KESTREL_PLATFORM_EXPORT std::string AnsiLowerCase(std::string_view text);
 
+// The same casing for 8-bit text in a given code page (0 = the ANSI code page).
+KESTREL_PLATFORM_EXPORT std::string CodePageUpperCase(std::string_view text, uint32_t code_page);
+KESTREL_PLATFORM_EXPORT std::string CodePageLowerCase(std::string_view text, uint32_t code_page);
+
 // Case-insensitive, locale-aware comparison of 8-bit texts: <0, 0 or >0.
 KESTREL_PLATFORM_EXPORT int AnsiCompareText(std::string_view a, std::string_view b);
 

@@ -1,8 +1,8 @@
-#include "config/LogDataList.h"
+#include "framework/LogDataList.h"
 
 #include <cstring>
 
-namespace kestrel::config {
+namespace kestrel::framework {
 
 std::string TLogDataList::EntryText(LogLevel level, bool flag, std::string_view title,
                                     std::string_view message) {
@@ -80,4 +80,4 @@ uint32_t TLogDataList::Collect(char* buffer, uint32_t capacity, uint32_t& length
   return length;
 }
 
-} // namespace kestrel::config
+} // namespace kestrel::framework

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrel::config {
+namespace kestrel::framework {
 
 enum class LogLevel : uint8_t { Failure = 0, Warning = 1, Information = 2 };
 
@@ -41,4 +41,4 @@ private:
   static std::string RenderLocked(std::deque<Entry>& entries);
 };
 
-} // namespace kestrel::config
+} // namespace kestrel::framework

@@ -1,4 +1,4 @@
-#include "config/LogDataList.h"
+#include "framework/LogDataList.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 
 namespace {
 
-using kestrel::config::LogLevel;
-using kestrel::config::TLogDataList;
+using kestrel::framework::LogLevel;
+using kestrel::framework::TLogDataList;
 
 std::string Entry(std::string_view message) {
   return TLogDataList::EntryText(LogLevel::Information, false, "Kestrel", message);

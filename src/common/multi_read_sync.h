@@ -1,0 +1,61 @@
+// Multi-reader/single-writer synchronizer. Any number of threads may read at once; one thread
+// writes. The thread that holds the write lock may take the read or write lock again, and a
+// thread that holds read locks may take the write lock: while it waits for the other readers
+// to leave, its own read locks are set aside so that two upgrading readers cannot deadlock
+// (like any upgrade, another writer may therefore run between its read and its write).
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace kestrel {
+
+class TMultiReadSync {
+public:
+  TMultiReadSync() = default;
+  TMultiReadSync(const TMultiReadSync&) = delete;
+  TMultiReadSync& operator=(const TMultiReadSync&) = delete;
+
+  void BeginRead();
+  void EndRead();
+  void BeginWrite();
+  void EndWrite();
+
+private:
+  int OwnReads(std::thread::id self) const;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::unordered_map<std::thread::id, int> reads_; // read locks held, per thread
+  int active_readers_ = 0;                         // read locks held, minus those set aside
+  int waiting_writers_ = 0;
+  std::thread::id writer_;
+  int write_depth_ = 0;
+};
+
+// Scoped holders.
+class ReadLock {
+public:
+  explicit ReadLock(TMultiReadSync& sync) : sync_(sync) { sync_.BeginRead(); }
+  ~ReadLock() { sync_.EndRead(); }
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+
+private:
+  TMultiReadSync& sync_;
+};
+
+class WriteLock {
+public:
+  explicit WriteLock(TMultiReadSync& sync) : sync_(sync) { sync_.BeginWrite(); }
+  ~WriteLock() { sync_.EndWrite(); }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+  TMultiReadSync& sync_;
+};
+
+} // namespace kestrel

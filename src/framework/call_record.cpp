@@ -1,0 +1,135 @@
+#include "framework/call_record.h"
+
+#include "common/orvParamLst.h"
+#include "common/orvParamLstWrap.h"
+#include "platform/system.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace kestrel {
+
+namespace {
+
+// A list interface the host put in a variable: the variable, the interface and its table must
+// be readable before anything calls through them.
+IorvParamsListA* InterfaceInVariable(const void* variable) {
+  if (!platform::IsReadableMemory(variable, sizeof(void*)))
+    throw std::runtime_error("The parameter list of the call record cannot be read");
+  IorvParamsListA* face = nullptr;
+  std::memcpy(&face, variable, sizeof(face));
+  if (face && (!platform::IsReadableMemory(face, sizeof(void*)) ||
+               !platform::IsReadableMemory(face->lpVtbl, sizeof(IorvParamsListAVtbl))))
+    throw std::runtime_error("The parameter interface of the call record cannot be read");
+  return face;
+}
+
+IorvParamsListA* WrapPlainList(void* list) {
+  IorvParamsListA* face =
+      TorvParamsListWrap::Create(static_cast<TorvParamsList*>(list), false)->InterfaceA();
+  face->lpVtbl->AddRef(face);
+  return face;
+}
+
+void OpenDescriptor(TPluginCallData& descriptor, IorvParamsListA*& slot) {
+  const bool plain =
+      (descriptor.Kind == KESTREL_KIND_LIST &&
+       TorvParamsList::HasValidSignature(reinterpret_cast<void*>(descriptor.Payload))) ||
+      (descriptor.Kind == KESTREL_KIND_LIST_UNCHECKED && descriptor.Payload);
+  if (!plain)
+    return;
+  slot = WrapPlainList(reinterpret_cast<void*>(descriptor.Payload));
+  descriptor.Kind = KESTREL_KIND_INTERFACE;
+  descriptor.Payload = reinterpret_cast<uintptr_t>(&slot);
+}
+
+void CloseDescriptor(TPluginCallData& descriptor, const TPluginCallData& original,
+                     IorvParamsListA*& slot) {
+  if (!slot)
+    return;
+  // The variable dies with the copy: a descriptor still pointing at it gets the host's list
+  // back rather than a dangling address.
+  if (descriptor.Kind == KESTREL_KIND_INTERFACE &&
+      descriptor.Payload == reinterpret_cast<uintptr_t>(&slot)) {
+    descriptor.Kind = original.Kind;
+    descriptor.Payload = original.Payload;
+  }
+  slot->lpVtbl->Release(slot);
+  slot = nullptr;
+}
+
+} // namespace
+
+bool IsValidCallRecord(const TPluginCallRec* rec) noexcept {
+  return rec && rec->RecSize == kCallRecordSize && rec->Params;
+}
+
+void OpenCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) {
+  copy = TPluginCallRecIntf();
+  std::memcpy(&copy.record, rec, sizeof(TPluginCallRec));
+  if (rec->Params) {
+    if (!TorvParamsList::HasValidSignature(rec->Params)) {
+      copy.params = InterfaceInVariable(rec->Params);
+      rec->CallFlags |= KESTREL_CALL_PARAMS_INTERFACE;
+    } else {
+      copy.params = WrapPlainList(rec->Params);
+      copy.params_wrapped = true;
+      rec->Params = &copy.params;
+    }
+  }
+  copy.opened = true;
+  try {
+    OpenDescriptor(rec->DataDesc, copy.data);
+    OpenDescriptor(rec->ResultDesc, copy.result);
+  } catch (...) {
+    CloseCallRecord(rec, copy);
+    throw;
+  }
+}
+
+void CloseCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) noexcept {
+  if (!copy.opened)
+    return;
+  copy.opened = false;
+  rec->CallFlags = copy.record.CallFlags;
+  if (copy.params_wrapped) {
+    copy.params->lpVtbl->Release(copy.params);
+    copy.params = nullptr;
+    copy.params_wrapped = false;
+    rec->Params = copy.record.Params;
+  }
+  CloseDescriptor(rec->DataDesc, copy.record.DataDesc, copy.data);
+  CloseDescriptor(rec->ResultDesc, copy.record.ResultDesc, copy.result);
+}
+
+IorvParamsListA* ParamsInterface(const TPluginCallRec* rec) {
+  if (!rec || !rec->Params)
+    return nullptr;
+  return InterfaceInVariable(rec->Params);
+}
+
+Variant ReadParam(const TPluginCallRec* rec, std::string_view name) {
+  IorvParamsListA* params = ParamsInterface(rec);
+  if (!params)
+    return Variant();
+  VARIANT raw;
+  std::memset(&raw, 0, sizeof(raw));
+  const std::string text(name);
+  const HRESULT hr = params->lpVtbl->GetValue(params, text.c_str(), 0, -1, &raw);
+  if (hr != S_OK)
+    throw std::runtime_error("Reading parameter " + text + " failed");
+  return Variant::Adopt(raw);
+}
+
+bool HasParam(const TPluginCallRec* rec, std::string_view name) {
+  return !ReadParam(rec, name).IsEmptyOrNull();
+}
+
+IorvParamsListA* DescriptorInterface(const TPluginCallData& descriptor) {
+  if (descriptor.Kind != KESTREL_KIND_INTERFACE || !descriptor.Payload)
+    return nullptr;
+  return InterfaceInVariable(reinterpret_cast<const void*>(descriptor.Payload));
+}
+
+} // namespace kestrel

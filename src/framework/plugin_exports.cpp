@@ -1,0 +1,300 @@
+// The eight exported entry points. Each checks what the host handed over, finds the instance
+// in the registry, and catches every failure: no exception ever reaches the host.
+#include "common/variant_convert.h"
+#include "framework/call_record.h"
+#include "framework/crash_report.h"
+#include "framework/instance_registry.h"
+#include "framework/unload_callbacks.h"
+#include "platform/text.h"
+
+#include <kestrel/kestrel.h>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+namespace kestrel {
+
+namespace {
+
+constexpr auto kTerminateWait = std::chrono::milliseconds(30000);
+constexpr auto kTerminatePoll = std::chrono::milliseconds(50);
+
+std::shared_ptr<TorvPlugin> FindInstance(const TPluginCallRec* rec) {
+  TInstanceRegistry* registry = InstanceRegistry();
+  if (!rec || !registry)
+    return nullptr;
+  return registry->Find(rec->Instance);
+}
+
+std::string CurrentMessage() {
+  try {
+    throw;
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "unknown failure";
+  }
+}
+
+} // namespace
+
+int32_t CreateInstance(TPluginCallRec* rec) {
+  if (!rec || rec->Instance != 0)
+    return KESTREL_RESULT_BAD_CALL;
+  TPluginCallRecIntf copy;
+  CallRecordScope scope(rec, copy);
+  TInstanceRegistry* registry = InstanceRegistry();
+  if (!registry)
+    return KESTREL_RESULT_BAD_CALL;
+  std::shared_ptr<TorvPlugin> instance = ModuleClass()(rec);
+  instance->SetHandle(reinterpret_cast<uintptr_t>(instance.get()));
+  registry->Add(instance);
+  rec->Instance = instance->Handle();
+  return KESTREL_RESULT_OK;
+}
+
+int32_t FreeInstance(TPluginCallRec* rec) {
+  if (!rec)
+    return KESTREL_RESULT_BAD_CALL;
+  if (rec->DataDesc.Kind == KESTREL_KIND_RELEASE_ALL &&
+      rec->DataDesc.Payload == KESTREL_RELEASE_ALL_PAYLOAD) {
+    RunUnloadCallbacks();
+    return KESTREL_RESULT_OK;
+  }
+  TInstanceRegistry* registry = InstanceRegistry();
+  if (rec->Instance == 0 || !registry)
+    return KESTREL_RESULT_BAD_CALL;
+  std::shared_ptr<TorvPlugin> removed = registry->Remove(rec->Instance);
+  if (!removed)
+    return KESTREL_RESULT_BAD_CALL;
+  try {
+    removed.reset(); // destroyed here unless a call on another thread still uses it
+  } catch (...) {
+  }
+  return KESTREL_RESULT_OK;
+}
+
+uint8_t ModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* needed) {
+  constexpr uint32_t kHeader = sizeof(TPluginModuleInfo);
+  if (needed)
+    *needed = 0;
+  std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
+  if (!instance)
+    return 0;
+  const std::string description = platform::AnsiToUtf8(instance->Description);
+  const std::string commands = platform::AnsiToUtf8(instance->CustomCommands.Text());
+  const uint64_t total = uint64_t{kHeader} + description.size() + commands.size();
+  if (total > UINT32_MAX)
+    return 0;
+  if (needed)
+    *needed = static_cast<uint32_t>(total);
+  if (!info || info->BufferSize < kHeader)
+    return 0;
+  const uint32_t size = info->BufferSize;
+  std::memset(info, 0, kHeader);
+  info->BufferSize = size;
+  info->ModuleTypes = instance->ModuleTypes | (uint32_t{instance->Capabilities & 0x07u} << 16);
+  info->InterfaceVersion = 4;
+  info->Version = instance->VersionNumber;
+  info->ModuleByte = instance->ModuleByte;
+  if (total > size)
+    return 0;
+  char* text = reinterpret_cast<char*>(info) + kHeader;
+  if (!description.empty()) {
+    std::memcpy(text, description.data(), description.size());
+    info->DescriptionLength = static_cast<uint32_t>(description.size());
+    info->Description = text;
+    text += description.size();
+  }
+  if (!commands.empty()) {
+    std::memcpy(text, commands.data(), commands.size());
+    info->CommandsLength = static_cast<uint32_t>(commands.size());
+    info->Commands = text;
+  }
+  return 1;
+}
+
+int32_t ExecuteCommand(TPluginCallRec* rec) {
+  if (!IsValidCallRecord(rec))
+    return KESTREL_RESULT_BAD_CALL;
+  std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
+  if (!instance)
+    return KESTREL_RESULT_BAD_CALL;
+  std::string label = "CMD?";
+  TPluginCallRecIntf copy;
+  try {
+    CallRecordScope scope(rec, copy);
+    const Variant temporary = ReadParam(rec, "TEMPORARY-LOAD");
+    if (!temporary.IsEmptyOrNull())
+      instance->IsTemporaryLoad = VariantToInt64(temporary).value_or(0) != 0;
+    const Variant command = ReadParam(rec, "COMMAND");
+    if (command.IsEmptyOrNull())
+      return KESTREL_RESULT_BAD_CALL;
+    label = VariantToAnsi(command);
+    try {
+      return instance->Dispatch(label, rec);
+    } catch (...) {
+      ReportCommandFailure(label);
+      return KESTREL_RESULT_FAILED;
+    }
+  } catch (...) {
+    // Opening the record or reading its parameters failed.
+    try {
+      instance->LogFailure(label, CurrentMessage());
+    } catch (...) {
+    }
+    return KESTREL_RESULT_FAILED;
+  }
+}
+
+int32_t RunProcessData(TPluginCallRec* rec) {
+  if (!IsValidCallRecord(rec))
+    return KESTREL_RESULT_BAD_CALL;
+  std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
+  if (!instance)
+    return KESTREL_RESULT_BAD_CALL;
+  // An instance being unloaded finishes its running packet first.
+  const auto deadline = std::chrono::steady_clock::now() + kTerminateWait;
+  while (instance->BusyCount.load() > 0 && instance->TerminateNow.load()) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return KESTREL_RESULT_BAD_CALL;
+    std::this_thread::sleep_for(kTerminatePoll);
+  }
+  if (instance->TerminateNow.load() || !InstanceRegistry())
+    return KESTREL_RESULT_BAD_CALL;
+  ++instance->BusyCount;
+  int32_t result;
+  try {
+    result = instance->RunProcessData(rec);
+  } catch (...) {
+    try {
+      instance->LogFailure("PROCESS", CurrentMessage());
+    } catch (...) {
+    }
+    result = KESTREL_RESULT_FAILED;
+  }
+  --instance->BusyCount;
+  return result;
+}
+
+int32_t CollectLog(TPluginCallRec* rec) {
+  if (!rec)
+    return 0;
+  rec->ResultDesc.Kind = KESTREL_KIND_INTEGER;
+  rec->ResultDesc.Payload = 0;
+  std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
+  return instance ? instance->CollectLog(rec) : 0;
+}
+
+void OptionsDialog(TPluginCallRec* rec) {
+  if (!rec)
+    return;
+  rec->ResultDesc.Kind = KESTREL_KIND_INTEGER;
+  rec->ResultDesc.Size = 0;
+  rec->ResultDesc.Payload = 1;
+  if (std::shared_ptr<TorvPlugin> instance = FindInstance(rec))
+    instance->GetOptionsDialog(rec);
+}
+
+void ShowDialog(TPluginCallRec* rec) {
+  if (!rec)
+    return;
+  rec->ResultDesc.Kind = KESTREL_KIND_INTEGER;
+  rec->ResultDesc.Size = 4;
+  rec->ResultDesc.Payload = KESTREL_DIALOG_NO_INSTANCE;
+  std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
+  if (!instance)
+    return;
+  if (!instance->OnShowOptionsDialog) {
+    rec->ResultDesc.Payload = KESTREL_DIALOG_NO_HANDLER;
+    return;
+  }
+  bool handled = false;
+  {
+    TPluginCallRecIntf copy;
+    CallRecordScope scope(rec, copy);
+    rec->ResultDesc.Payload = KESTREL_DIALOG_RUNNING;
+    try {
+      instance->OnShowOptionsDialog(*instance, rec, handled);
+    } catch (...) {
+      handled = false;
+      instance->LogFailure("", CurrentMessage() + " {SHOWOPTIONS}");
+    }
+    rec->ResultDesc.Payload = handled ? 1 : 0;
+  }
+  if (handled)
+    instance->ReloadSettingsAfterDialog();
+}
+
+} // namespace kestrel
+
+// ---- The exports -----------------------------------------------------------------------------
+
+extern "C" {
+
+KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) noexcept {
+  try {
+    return kestrel::CreateInstance(rec);
+  } catch (...) {
+    return KESTREL_RESULT_BAD_CALL; // the module could not be constructed: nothing registered
+  }
+}
+
+KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) noexcept {
+  try {
+    return kestrel::FreeInstance(rec);
+  } catch (...) {
+    return KESTREL_RESULT_BAD_CALL;
+  }
+}
+
+KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info,
+                                               uint32_t* needed) noexcept {
+  try {
+    return kestrel::ModuleInfo(rec, info, needed);
+  } catch (...) {
+    return 0;
+  }
+}
+
+KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexcept {
+  try {
+    return kestrel::ExecuteCommand(rec);
+  } catch (...) {
+    return KESTREL_RESULT_FAILED;
+  }
+}
+
+KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
+  try {
+    return kestrel::RunProcessData(rec);
+  } catch (...) {
+    return KESTREL_RESULT_FAILED;
+  }
+}
+
+KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) noexcept {
+  try {
+    return kestrel::CollectLog(rec);
+  } catch (...) {
+    return 0;
+  }
+}
+
+KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec) noexcept {
+  try {
+    kestrel::OptionsDialog(rec);
+  } catch (...) {
+  }
+}
+
+KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec) noexcept {
+  try {
+    kestrel::ShowDialog(rec);
+  } catch (...) {
+  }
+}
+
+} // extern "C"

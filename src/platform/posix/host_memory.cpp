@@ -1,0 +1,27 @@
+// Host memory on POSIX: the C run-time's heap, which a host frees with free().
+#include "platform/host_memory.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace kestrel::platform {
+
+void* HostAllocate(std::size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  if (!block)
+    throw std::bad_alloc();
+  return block;
+}
+
+void* HostReallocate(void* block, std::size_t size) {
+  void* grown = std::realloc(block, size ? size : 1);
+  if (!grown)
+    throw std::bad_alloc();
+  return grown;
+}
+
+void HostFree(void* block) {
+  std::free(block);
+}
+
+} // namespace kestrel::platform

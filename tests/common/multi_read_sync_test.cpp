@@ -1,0 +1,68 @@
+#include "common/assertion.h"
+#include "common/multi_read_sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace kestrel {
+namespace {
+
+TEST(MultiReadSync, ReadersShareAndWritersExclude) {
+  TMultiReadSync sync;
+  int value = 0;
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlap{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        WriteLock lock(sync);
+        if (inside.fetch_add(1) != 0)
+          overlap = true;
+        ++value;
+        inside.fetch_sub(1);
+      }
+    });
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        ReadLock lock(sync);
+        if (inside.load() != 0)
+          overlap = true;
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_FALSE(overlap);
+  EXPECT_EQ(value, 8000);
+}
+
+TEST(MultiReadSync, ConcurrentUpgradesDoNotDeadlock) {
+  TMultiReadSync sync;
+  int value = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) {
+        ReadLock read(sync);
+        WriteLock write(sync);
+        ReadLock nested(sync);
+        ++value;
+      }
+    });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(value, 2000);
+}
+
+TEST(MultiReadSync, UnbalancedReleaseIsAnAssertion) {
+  TMultiReadSync sync;
+  EXPECT_THROW(sync.EndRead(), EAssertionFailed);
+  EXPECT_THROW(sync.EndWrite(), EAssertionFailed);
+}
+
+} // namespace
+} // namespace kestrel

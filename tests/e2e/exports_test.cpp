@@ -1,0 +1,266 @@
+// The plug-in driven through its exports, loaded at run time as a host loads it.
+#include "host_list.h"
+
+#include "common/orvParamLst.h"
+#include "platform/library.h"
+
+#include <kestrel/kestrel.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using kestrel::TorvParamsList;
+using kestrel::Variant;
+
+struct Library {
+  kestrel::platform::LibraryHandle handle = nullptr;
+  PFN_CreatePluginInstance Create = nullptr;
+  PFN_FreePluginInstance Free = nullptr;
+  PFN_GetModuleInfo ModuleInfo = nullptr;
+  PFN_ExecutePluginCommand Execute = nullptr;
+  PFN_ProcessData Process = nullptr;
+  PFN_GetLogEx Log = nullptr;
+  PFN_GetOptionsDialog GetDialog = nullptr;
+  PFN_ShowOptionsDialog ShowDialog = nullptr;
+
+  template <typename T> void Resolve(T& target, const char* name) {
+    target = reinterpret_cast<T>(kestrel::platform::LibrarySymbol(handle, name));
+    ASSERT_NE(target, nullptr) << name;
+  }
+};
+
+class Exports : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    lib_.handle = kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
+    ASSERT_NE(lib_.handle, nullptr) << error;
+    lib_.Resolve(lib_.Create, "CreatePluginInstance");
+    lib_.Resolve(lib_.Free, "FreePluginInstance");
+    lib_.Resolve(lib_.ModuleInfo, "GetModuleInfo");
+    lib_.Resolve(lib_.Execute, "ExecutePluginCommand");
+    lib_.Resolve(lib_.Process, "ProcessData");
+    lib_.Resolve(lib_.Log, "GetLogEx");
+    lib_.Resolve(lib_.GetDialog, "GetOptionsDialog");
+    lib_.Resolve(lib_.ShowDialog, "ShowOptionsDialog");
+  }
+  static void TearDownTestSuite() {
+    TPluginCallRec release = NewRecord();
+    release.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
+    release.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
+    EXPECT_EQ(lib_.Free(&release), 0);
+    kestrel::platform::CloseLibrary(lib_.handle);
+  }
+
+  static TPluginCallRec NewRecord() {
+    TPluginCallRec rec;
+    std::memset(&rec, 0, sizeof(rec));
+    rec.RecSize = sizeof(rec);
+    return rec;
+  }
+  static uintptr_t CreateInstance() {
+    TPluginCallRec rec = NewRecord();
+    EXPECT_EQ(lib_.Create(&rec), 0);
+    EXPECT_NE(+rec.Instance, 0u);
+    return rec.Instance;
+  }
+
+  static Library lib_;
+};
+
+Library Exports::lib_;
+
+TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
+  TorvParamsList params;
+  params.Add("TEMPORARY-LOAD", 0);
+  TPluginCallRec rec = NewRecord();
+  rec.Params = &params;
+  ASSERT_EQ(lib_.Create(&rec), 0);
+  const uintptr_t instance = rec.Instance;
+  EXPECT_EQ(lib_.Create(&rec), -1); // Instance already set: nothing created
+  EXPECT_EQ(+rec.Instance, instance);
+
+  // Commands: the module does not handle LOAD yet; every reply comes back through "RESULT".
+  params.Add("COMMAND", std::string("LOAD"));
+  params.Add("RESULT", Variant::Null());
+  TorvParamsList results;
+  rec.ResultDesc.Kind = KESTREL_KIND_LIST;
+  rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&results);
+  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
+  // The record is as the host gave it.
+  EXPECT_EQ(+rec.Params, &params);
+  EXPECT_EQ(+rec.CallFlags, 0);
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_LIST);
+  EXPECT_EQ(+rec.ResultDesc.Payload, reinterpret_cast<uintptr_t>(&results));
+
+  TPluginCallRec bad = rec;
+  bad.RecSize = sizeof(TPluginCallRec) - 1;
+  EXPECT_EQ(lib_.Execute(&bad), -1);
+  bad = rec;
+  bad.Params = nullptr;
+  EXPECT_EQ(lib_.Execute(&bad), -1);
+  TorvParamsList no_command;
+  no_command.Add("RESULT", 0);
+  bad.Params = &no_command;
+  EXPECT_EQ(lib_.Execute(&bad), -1);
+  no_command.Add("COMMAND", Variant::Null());
+  EXPECT_EQ(lib_.Execute(&bad), -1);
+
+  // A packet: the module cannot parse yet, which it says; the host's block stays the host's.
+  char packet[] = "{\"a\":1}";
+  rec.DataFlags = KESTREL_DATA_PACKET;
+  rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
+  rec.DataDesc.Size = sizeof(packet) - 1;
+  rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(packet);
+  EXPECT_EQ(lib_.Process(&rec), KESTREL_RESULT_UNHANDLED);
+  EXPECT_EQ(+rec.DataDesc.Payload, reinterpret_cast<uintptr_t>(packet));
+
+  EXPECT_EQ(lib_.Log(&rec), 0);
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
+  lib_.GetDialog(&rec);
+  EXPECT_EQ(+rec.ResultDesc.Payload, 2u); // nothing to deliver
+  lib_.ShowDialog(&rec);
+  EXPECT_EQ(+rec.ResultDesc.Size, 4u);
+  EXPECT_EQ(+rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_HANDLER});
+
+  EXPECT_EQ(lib_.Free(&rec), 0);
+  EXPECT_EQ(+rec.Instance, instance); // not cleared
+  EXPECT_EQ(lib_.Free(&rec), -1);
+}
+
+TEST_F(Exports, HostImplementedParameterInterface) {
+  IorvParamsListA* params = host_list_create();
+  const int live = host_list_live_count();
+  TPluginCallRec rec = NewRecord();
+  rec.Params = &params;
+  ASSERT_EQ(lib_.Create(&rec), 0);
+
+  EXPECT_EQ(lib_.Execute(&rec), -1); // no COMMAND yet
+  host_list_add_text(params, "command", "ITEMS");
+  host_list_add_int(params, "RESULT", 0);
+  rec.CallFlags = 0x81;
+  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_UNHANDLED);
+  EXPECT_EQ(+rec.CallFlags, 0x81); // the interface bit is gone again
+  EXPECT_EQ(+rec.Params, &params);
+
+  // A variable holding no interface is a missing COMMAND, not a crash.
+  IorvParamsListA* none = nullptr;
+  rec.Params = &none;
+  EXPECT_EQ(lib_.Execute(&rec), -1);
+
+  rec.Params = &params;
+  EXPECT_EQ(lib_.Free(&rec), 0);
+  EXPECT_EQ(host_list_live_count(), live); // the library took no reference it kept
+  params->lpVtbl->Release(params);
+  EXPECT_EQ(host_list_live_count(), live - 1);
+}
+
+TEST_F(Exports, ModuleInformation) {
+  TPluginCallRec rec = NewRecord();
+  rec.Instance = CreateInstance();
+  constexpr uint32_t kHeader = sizeof(TPluginModuleInfo);
+
+  alignas(8) unsigned char buffer[256];
+  std::memset(buffer, 0xEE, sizeof(buffer));
+  auto* info = reinterpret_cast<TPluginModuleInfo*>(buffer);
+  info->BufferSize = kHeader - 1;
+  uint32_t needed = 12345;
+  EXPECT_EQ(lib_.ModuleInfo(&rec, info, &needed), 0);
+  EXPECT_EQ(needed, kHeader);                // the minimal module has no texts
+  EXPECT_EQ(buffer[sizeof(uint32_t)], 0xEE); // nothing written
+
+  info->BufferSize = sizeof(buffer);
+  ASSERT_EQ(lib_.ModuleInfo(&rec, info, &needed), 1);
+  EXPECT_EQ(+info->BufferSize, sizeof(buffer));
+  EXPECT_EQ(+info->InterfaceVersion, 4u);
+  EXPECT_EQ(+info->Version, 4.0f);
+  EXPECT_EQ(+info->ModuleByte, 1);
+  EXPECT_EQ(+info->DescriptionLength, 0u);
+  EXPECT_EQ(+info->Description, nullptr);
+  EXPECT_EQ(lib_.ModuleInfo(&rec, nullptr, &needed), 0);
+  EXPECT_EQ(needed, kHeader);
+  EXPECT_EQ(lib_.ModuleInfo(&rec, info, nullptr), 1);
+
+  EXPECT_EQ(lib_.Free(&rec), 0);
+  EXPECT_EQ(lib_.ModuleInfo(&rec, info, &needed), 0);
+  EXPECT_EQ(needed, 0u);
+}
+
+TEST_F(Exports, StaleOrGarbageInstancesFindNothing) {
+  const uintptr_t live = CreateInstance();
+  TPluginCallRec freed = NewRecord();
+  freed.Instance = CreateInstance();
+  ASSERT_EQ(lib_.Free(&freed), 0);
+  int on_stack = 0;
+  const uintptr_t handles[] = {
+      freed.Instance, 1, 0xDEADBEEF, live + 8, reinterpret_cast<uintptr_t>(&on_stack),
+      ~uintptr_t{0}};
+  TorvParamsList params;
+  params.Add("COMMAND", std::string("LOAD"));
+  for (uintptr_t handle : handles) {
+    TPluginCallRec rec = NewRecord();
+    rec.Instance = handle;
+    rec.Params = &params;
+    EXPECT_EQ(lib_.Execute(&rec), -1);
+    EXPECT_EQ(lib_.Process(&rec), -1);
+    uint32_t needed = 1;
+    EXPECT_EQ(lib_.ModuleInfo(&rec, nullptr, &needed), 0);
+    EXPECT_EQ(lib_.Log(&rec), 0);
+    lib_.GetDialog(&rec);
+    EXPECT_EQ(+rec.ResultDesc.Payload, 1u);
+    lib_.ShowDialog(&rec);
+    EXPECT_EQ(+rec.ResultDesc.Payload, uintptr_t{KESTREL_DIALOG_NO_INSTANCE});
+    EXPECT_EQ(lib_.Free(&rec), -1);
+  }
+  EXPECT_EQ(lib_.Execute(nullptr), -1);
+  EXPECT_EQ(lib_.Create(nullptr), -1);
+  EXPECT_EQ(lib_.Free(nullptr), -1);
+  lib_.ShowDialog(nullptr);
+
+  // Unreadable parameters: a failure of the call, not of the host.
+  TPluginCallRec rec = NewRecord();
+  rec.Instance = live;
+  rec.Params = reinterpret_cast<void*>(0x10);
+  EXPECT_EQ(lib_.Execute(&rec), KESTREL_RESULT_FAILED);
+  EXPECT_EQ(+rec.Params, reinterpret_cast<void*>(0x10));
+  EXPECT_EQ(lib_.Free(&rec), 0);
+}
+
+TEST_F(Exports, ReleaseAllNeedsNoInstance) {
+  TPluginCallRec rec = NewRecord();
+  rec.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
+  rec.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
+  EXPECT_EQ(lib_.Free(&rec), 0);
+  EXPECT_EQ(lib_.Free(&rec), 0); // the list is gone: nothing to run, still done
+  rec.DataDesc.Payload = 0xFF02;
+  EXPECT_EQ(lib_.Free(&rec), -1);
+}
+
+TEST_F(Exports, InstancesComeAndGoOnManyThreads) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        TPluginCallRec rec = NewRecord();
+        if (lib_.Create(&rec) != 0)
+          ++failures;
+        uint32_t needed = 0;
+        if (lib_.ModuleInfo(&rec, nullptr, &needed) != 0 || needed == 0)
+          ++failures;
+        if (lib_.Free(&rec) != 0 || lib_.Free(&rec) != -1)
+          ++failures;
+      }
+    });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+#include "platform/named_lock.h"
+
+#include "helper_process.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+using namespace kestrel::platform;
+using kestrel::testing::RunHelper;
+using kestrel::testing::ShellQuote;
+using Clock = std::chrono::steady_clock;
+
+// Helper roles: 0 = taken, 1 = not taken within 200 ms; "lock-hold" takes it and waits to be
+// killed.
+int RunLockRole(std::string_view role) {
+  const char* name = std::getenv("KESTREL_TEST_LOCK");
+  NamedLock lock = OpenNamedLock(name ? name : "");
+  if (!lock)
+    return 2;
+  if (role == "lock-try") {
+    const int result = AcquireNamedLock(lock, 200) ? 0 : 1;
+    CloseNamedLock(lock);
+    return result;
+  }
+  if (role == "lock-hold" && AcquireNamedLock(lock, kWaitForever))
+    for (;;)
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+  return 3;
+}
+
+[[maybe_unused]] const bool kHelperDone = [] {
+  const char* role = kestrel::testing::HelperRole();
+  if (role && std::string_view(role).starts_with("lock-"))
+    std::exit(RunLockRole(role));
+  return true;
+}();
+
+std::string UniqueName(std::string_view stem) {
+  return std::string(stem) + " " + GuidToText(CreateGuid());
+}
+
+std::string Env(const std::string& name) {
+  return "KESTREL_TEST_LOCK=" + ShellQuote(name);
+}
+
+// Lock files go to a folder of the test's own, which helper processes inherit.
+class NamedLocks : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
+      saved_ = runtime;
+    folder_ = kestrel::testing::MakeTempFolder("locks");
+    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_.empty())
+      unsetenv("XDG_RUNTIME_DIR");
+    else
+      setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  std::string folder_, saved_;
+};
+
+TEST_F(NamedLocks, ExcludesAnotherProcessUntilReleased) {
+  const std::string name = UniqueName("C:\\Data\\Settings.INI");
+  NamedLock lock = OpenNamedLock(name);
+  ASSERT_NE(lock, nullptr);
+  ASSERT_TRUE(AcquireNamedLock(lock, 0));
+
+  const auto start = Clock::now();
+  EXPECT_EQ(RunHelper("lock-try", Env(name)), 1);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(190));
+  // Another spelling that sanitises to the same file is the same lock.
+  std::string other = name;
+  for (char& c : other)
+    c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : (c == '\\' ? '/' : c);
+  EXPECT_EQ(NamedLockFileName(other), NamedLockFileName(name));
+  EXPECT_EQ(RunHelper("lock-try", Env(other)), 1);
+  // A different name is not held.
+  EXPECT_EQ(RunHelper("lock-try", Env(name + "x")), 0);
+
+  ASSERT_TRUE(ReleaseNamedLock(lock));
+  EXPECT_EQ(RunHelper("lock-try", Env(name)), 0);
+  CloseNamedLock(lock);
+}
+
+TEST_F(NamedLocks, IsReentrantForItsHolderAndExcludesOtherThreads) {
+  const std::string name = UniqueName("threads");
+  NamedLock mine = OpenNamedLock(name);
+  NamedLock theirs = OpenNamedLock(name);
+  ASSERT_TRUE(AcquireNamedLock(mine, 0));
+  ASSERT_TRUE(AcquireNamedLock(mine, 0));
+
+  std::atomic<int> result{-1};
+  std::thread other([&] {
+    result = AcquireNamedLock(theirs, 50);
+    // The same handle as the holder's does not let another thread in either.
+    result = result * 2 + AcquireNamedLock(mine, 50);
+  });
+  other.join();
+  EXPECT_EQ(result.load(), 0);
+
+  EXPECT_TRUE(ReleaseNamedLock(mine));
+  std::thread still_held([&] { result = AcquireNamedLock(theirs, 30); });
+  still_held.join();
+  EXPECT_EQ(result.load(), 0) << "one release of two must keep the lock";
+
+  EXPECT_TRUE(ReleaseNamedLock(mine));
+  EXPECT_FALSE(ReleaseNamedLock(mine));
+  std::thread now_free([&] {
+    result = AcquireNamedLock(theirs, 1000);
+    ReleaseNamedLock(theirs);
+  });
+  now_free.join();
+  EXPECT_EQ(result.load(), 1);
+  CloseNamedLock(mine);
+  CloseNamedLock(theirs);
+}
+
+TEST_F(NamedLocks, LockOfAKilledHolderBecomesFree) {
+  const std::string name = UniqueName("abandoned");
+  NamedLock lock = OpenNamedLock(name);
+  ASSERT_NE(lock, nullptr);
+  std::thread holder([&] { RunHelper("lock-hold", Env(name), 1.0); });
+  // Wait until the helper holds it.
+  bool seen_held = false;
+  const auto give_up = Clock::now() + std::chrono::seconds(5);
+  while (!seen_held && Clock::now() < give_up) {
+    if (AcquireNamedLock(lock, 0))
+      ReleaseNamedLock(lock);
+    else
+      seen_held = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(seen_held);
+  EXPECT_TRUE(AcquireNamedLock(lock, 10000));
+  holder.join();
+  ReleaseNamedLock(lock);
+  CloseNamedLock(lock);
+}
+
+TEST_F(NamedLocks, LongNamesStayApart) {
+  const std::string base(400, 'a');
+  EXPECT_NE(NamedLockFileName(base + "1"), NamedLockFileName(base + "2"));
+  EXPECT_LT(NamedLockFileName(base).size(), 220u);
+  EXPECT_EQ(NamedLockFileName(""), "_.lock");
+}
+
+} // namespace

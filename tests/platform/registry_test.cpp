@@ -1,0 +1,329 @@
+#include "platform/registry.h"
+
+#include "helper_process.h"
+#include "platform/posix/registry_file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+using namespace kestrel::platform;
+using kestrel::testing::RunHelper;
+using kestrel::testing::ShellQuote;
+namespace fs = std::filesystem;
+
+constexpr std::string_view kKeyPath = "\\Software\\Kestrel\\Test";
+
+RegistryValue Double(double d) {
+  return RegistryValue::Binary(&d, sizeof d);
+}
+
+// The values every round trip checks: each type, quotes, backslashes, non-ASCII text, a line
+// break (which the file cannot hold inside quotes), empty data and the default value.
+const std::vector<std::pair<std::string, RegistryValue>>& SampleValues() {
+  static const std::vector<std::pair<std::string, RegistryValue>> values = {
+      {"Text", RegistryValue::String("h\xC3\xA9llo \"quoted\" C:\\path\\")},
+      {"Lines", RegistryValue::String("first\r\nsecond\tTab")},
+      {"Empty", RegistryValue::String("")},
+      {"Count", RegistryValue::Dword(0xDEADBEEF)},
+      {"Ratio", Double(0.1)},
+      {"Big", RegistryValue::Binary(std::string(100, '\x5A').data(), 100)},
+      {"", RegistryValue::String("the default")},
+  };
+  return values;
+}
+
+int CheckSampleValues() {
+  RegKey key = nullptr;
+  if (RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key) !=
+      ERROR_SUCCESS)
+    return 10;
+  int failures = 0;
+  for (const auto& [name, expected] : SampleValues()) {
+    RegistryValue got;
+    failures += RegistryQueryValue(key, name, &got) != ERROR_SUCCESS || !(got == expected);
+  }
+  RegistryCloseKey(key);
+  return failures;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Roles of the helper process.
+int RunRegistryRole(std::string_view role) {
+  if (role == "registry-check-and-add") {
+    // Sees what the parent wrote, then adds a value the parent must see.
+    int failures = CheckSampleValues();
+    RegKey key = nullptr;
+    failures += RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != ERROR_SUCCESS;
+    failures += RegistrySetValue(key, "FromChild", RegistryValue::Dword(7)) != ERROR_SUCCESS;
+    RegistryCloseKey(key);
+    return failures;
+  }
+  if (role == "registry-save-forever") {
+    // Saves large values over and over until it is killed.
+    RegKey key = nullptr;
+    if (RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != ERROR_SUCCESS)
+      return 1;
+    for (uint32_t round = 1;; ++round) {
+      const std::string blob(64 * 1024, static_cast<char>(round & 0xFF));
+      RegistrySetValue(key, "Blob", RegistryValue::Binary(blob.data(), blob.size()));
+      RegistrySetValue(key, "Round", RegistryValue::Dword(round));
+    }
+  }
+  return 99;
+}
+
+[[maybe_unused]] const bool kHelperDone = [] {
+  const char* role = kestrel::testing::HelperRole();
+  if (role && std::string_view(role).starts_with("registry-"))
+    std::exit(RunRegistryRole(role));
+  return true;
+}();
+
+// Each test gets its own store folder; HKLM is read-only unless a test says otherwise.
+class Registry : public ::testing::Test {
+protected:
+  void SetUp() override {
+    folder_ = kestrel::testing::MakeTempFolder("registry");
+    setenv("KESTREL_REGISTRY", folder_.c_str(), 1);
+    unsetenv("KESTREL_HKLM_WRITABLE");
+  }
+  void TearDown() override {
+    RestoreRegistryFileOps();
+    unsetenv("KESTREL_REGISTRY");
+    unsetenv("KESTREL_HKLM_WRITABLE");
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  fs::path UserFile() const { return fs::path(folder_) / "HKEY_CURRENT_USER.reg"; }
+  std::string Env() const { return "KESTREL_REGISTRY=" + ShellQuote(folder_); }
+
+  RegKey Create(std::string_view path, RegistryRoot root = RegistryRoot::CurrentUser) {
+    RegKey key = nullptr;
+    EXPECT_EQ(RegistryCreateKey(root, path, &key), ERROR_SUCCESS);
+    return key;
+  }
+
+  std::string folder_;
+};
+
+TEST_F(Registry, ValuesOfEveryTypeSurviveAndAreSeenByAnotherProcess) {
+  RegKey key = Create(kKeyPath);
+  ASSERT_NE(key, nullptr);
+  for (const auto& [name, value] : SampleValues())
+    ASSERT_EQ(RegistrySetValue(key, name, value), ERROR_SUCCESS) << name;
+  RegistryCloseKey(key);
+  EXPECT_EQ(CheckSampleValues(), 0);
+
+  const std::string text = ReadFile(UserFile());
+  EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\r\n")) << text;
+  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Kestrel\\Test]"), std::string::npos);
+  EXPECT_NE(text.find("\"Count\"=dword:deadbeef"), std::string::npos) << text;
+
+  EXPECT_EQ(RunHelper("registry-check-and-add", Env()), 0);
+
+  // The parent notices the file changed under it.
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "software\\KESTREL\\test",
+                            RegistryAccess::Read, &key),
+            ERROR_SUCCESS);
+  RegistryValue got;
+  ASSERT_EQ(RegistryQueryValue(key, "fromchild", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got.AsDword(), 7u);
+  EXPECT_EQ(RegistryQueryValue(key, "Missing", &got), ERROR_FILE_NOT_FOUND);
+  RegistryCloseKey(key);
+}
+
+TEST_F(Registry, LocalMachineIsReadOnlyUnlessAllowed) {
+  RegKey key = nullptr;
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::LocalMachine, kKeyPath, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(RegistryOpenKey(RegistryRoot::LocalMachine, "", RegistryAccess::ReadWrite, &key),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::LocalMachine, kKeyPath), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(fs::exists(fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg"));
+
+  // The fallback a save takes: the user's root works.
+  key = Create(kKeyPath);
+  EXPECT_EQ(RegistrySetValue(key, "Saved", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  RegistryCloseKey(key);
+
+  setenv("KESTREL_HKLM_WRITABLE", "1", 1);
+  key = Create(kKeyPath, RegistryRoot::LocalMachine);
+  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("yes")), ERROR_SUCCESS);
+  RegistryCloseKey(key);
+  unsetenv("KESTREL_HKLM_WRITABLE");
+
+  // Readable, but a key opened for reading refuses writes.
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::LocalMachine, kKeyPath, RegistryAccess::Read, &key),
+            ERROR_SUCCESS);
+  RegistryValue got;
+  EXPECT_EQ(RegistryQueryValue(key, "Machine", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got, RegistryValue::String("yes"));
+  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("no")), ERROR_ACCESS_DENIED);
+  RegistryCloseKey(key);
+
+  EXPECT_EQ(RegistryOpenKey(RegistryRoot::Users, "", RegistryAccess::Read, &key),
+            ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, FileStaysIntactWhenAProcessIsKilledWhileSaving) {
+  EXPECT_EQ(RunHelper("registry-save-forever", Env(), 0.5), 137);
+
+  RegKey key = nullptr;
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key),
+            ERROR_SUCCESS);
+  RegistryValue round, blob;
+  ASSERT_EQ(RegistryQueryValue(key, "Round", &round), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Blob", &blob), ERROR_SUCCESS);
+  RegistryCloseKey(key);
+  EXPECT_GE(round.AsDword(), 1u);
+  ASSERT_EQ(blob.type, REG_BINARY);
+  ASSERT_EQ(blob.data.size(), 64u * 1024);
+  // One whole save: every byte comes from the same round, the one before or of "Round".
+  EXPECT_EQ(blob.data.find_first_not_of(blob.data[0]), std::string::npos);
+  const auto blob_round = static_cast<uint8_t>(blob.data[0]);
+  const auto last_round = static_cast<uint8_t>(round.AsDword());
+  EXPECT_TRUE(blob_round == last_round || blob_round == static_cast<uint8_t>(last_round + 1));
+
+  // The store goes on working after the crash.
+  key = Create(kKeyPath);
+  EXPECT_EQ(RegistrySetValue(key, "After", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  RegistryCloseKey(key);
+  EXPECT_TRUE(ReadFile(UserFile()).starts_with("Windows Registry Editor Version 5.00"));
+}
+
+bool FailingRename(const char*, const char*) {
+  return false;
+}
+bool FailingWrite(int, const void*, std::size_t) {
+  return false;
+}
+
+TEST_F(Registry, FailedSaveKeepsTheOldFileAndState) {
+  RegKey key = Create(kKeyPath);
+  ASSERT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  const std::string before = ReadFile(UserFile());
+
+  for (auto fail : {0, 1}) {
+    RestoreRegistryFileOps();
+    if (fail == 0)
+      RegistryFileOpsForTesting().rename = FailingRename;
+    else
+      RegistryFileOpsForTesting().write_all = FailingWrite;
+    EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), ERROR_WRITE_FAULT);
+    EXPECT_EQ(RegistrySetValue(key, "Other", RegistryValue::Dword(3)), ERROR_WRITE_FAULT);
+    RegistryValue got;
+    ASSERT_EQ(RegistryQueryValue(key, "Value", &got), ERROR_SUCCESS);
+    EXPECT_EQ(got.AsDword(), 1u) << "a failed save must not show up in later reads";
+    EXPECT_EQ(RegistryQueryValue(key, "Other", &got), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadFile(UserFile()), before);
+    EXPECT_FALSE(fs::exists(UserFile().string() + ".tmp"));
+  }
+  RestoreRegistryFileOps();
+  EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), ERROR_SUCCESS);
+  RegistryCloseKey(key);
+}
+
+TEST_F(Registry, ReadsFilesWrittenByTheRegistryEditor) {
+  std::ofstream(UserFile(), std::ios::binary)
+      << "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+         "; exported by hand\r\n"
+         "[HKEY_LOCAL_MACHINE\\Software\\Elsewhere]\r\n"
+         "\"Foreign\"=dword:00000001\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Vendor]\r\n"
+         "@=\"default\"\r\n"
+         "\"Quote\"=\"say \\\"hi\\\"\"\r\n"
+         "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\r\n"
+         "  15,16,17\r\n"
+         "\"Wide\"=hex(1):41,00,0d,00,0a,00,42,00,00,00\r\n"
+         "\"Short\"=dword:2a\r\n"
+         "\"Gone\"=\"x\"\r\n"
+         "\"Gone\"=-\r\n"
+         "\"Broken\"=dword:zz\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Vendor\\Removed]\r\n"
+         "[-HKEY_CURRENT_USER\\Software\\Vendor\\Removed]\r\n";
+  RegKey key = nullptr;
+  ASSERT_EQ(
+      RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Vendor", RegistryAccess::Read, &key),
+      ERROR_SUCCESS);
+  RegistryValue got;
+  ASSERT_EQ(RegistryQueryValue(key, "", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got.data, "default");
+  ASSERT_EQ(RegistryQueryValue(key, "Quote", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got.data, "say \"hi\"");
+  ASSERT_EQ(RegistryQueryValue(key, "Long", &got), ERROR_SUCCESS);
+  ASSERT_EQ(got.data.size(), 24u);
+  EXPECT_EQ(got.data[23], '\x17');
+  ASSERT_EQ(RegistryQueryValue(key, "Wide", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got, RegistryValue::String("A\r\nB"));
+  ASSERT_EQ(RegistryQueryValue(key, "Short", &got), ERROR_SUCCESS);
+  EXPECT_EQ(got.AsDword(), 42u);
+  EXPECT_EQ(RegistryQueryValue(key, "Gone", &got), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryQueryValue(key, "Broken", &got), ERROR_FILE_NOT_FOUND);
+  std::vector<std::string> names;
+  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), ERROR_SUCCESS);
+  EXPECT_TRUE(names.empty());
+  RegistryCloseKey(key);
+  EXPECT_EQ(
+      RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Elsewhere", RegistryAccess::Read, &key),
+      ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, RefusesToOverwriteAFileInAnotherFormat) {
+  const std::string foreign = "[settings]\nkey=value\n";
+  std::ofstream(UserFile(), std::ios::binary) << foreign;
+  RegKey key = nullptr;
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key), ERROR_BADDB);
+  EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "", RegistryAccess::Read, &key),
+            ERROR_BADDB);
+  EXPECT_EQ(ReadFile(UserFile()), foreign);
+}
+
+TEST_F(Registry, EnumeratesAndDeletes) {
+  RegKey key = Create("Software\\Tree");
+  for (const char* sub : {"beta", "Alpha", "Gamma\\Deep"}) {
+    RegKey child = nullptr;
+    ASSERT_EQ(
+        RegistryCreateKey(RegistryRoot::CurrentUser, std::string("Software\\Tree\\") + sub, &child),
+        ERROR_SUCCESS);
+    RegistryCloseKey(child);
+  }
+  for (const char* name : {"Zulu", "alpha", "Mike"})
+    ASSERT_EQ(RegistrySetValue(key, name, RegistryValue::Dword(1)), ERROR_SUCCESS);
+  // A second write under another case replaces the value instead of adding one.
+  ASSERT_EQ(RegistrySetValue(key, "ZULU", RegistryValue::Dword(2)), ERROR_SUCCESS);
+
+  std::vector<std::string> names;
+  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), ERROR_SUCCESS);
+  EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "Gamma"}));
+  ASSERT_EQ(RegistryEnumValueNames(key, &names), ERROR_SUCCESS);
+  EXPECT_EQ(names, (std::vector<std::string>{"Zulu", "alpha", "Mike"}));
+
+  EXPECT_EQ(RegistryDeleteValue(key, "MIKE"), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryDeleteValue(key, "Mike"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "software\\tree\\gamma"), ERROR_SUCCESS);
+  RegKey gone = nullptr;
+  EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Tree\\Gamma\\Deep",
+                            RegistryAccess::Read, &gone),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, ""), ERROR_ACCESS_DENIED);
+
+  // A handle to a key deleted meanwhile reports it.
+  ASSERT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "Software\\Tree"), ERROR_SUCCESS);
+  RegistryValue got;
+  EXPECT_EQ(RegistryQueryValue(key, "Zulu", &got), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegistrySetValue(key, "Zulu", RegistryValue::Dword(3)), ERROR_KEY_DELETED);
+  RegistryCloseKey(key);
+}
+
+} // namespace

@@ -1,0 +1,112 @@
+// kestrel-host: a small host that loads the Kestrel plug-in the way a data logger does.
+//
+//   kestrel-host --info [--library PATH]
+//
+// --info creates an instance, prints its module information and frees it again.
+#include "platform/library.h"
+
+#include <kestrel/kestrel.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Exports {
+  PFN_CreatePluginInstance create = nullptr;
+  PFN_FreePluginInstance free = nullptr;
+  PFN_GetModuleInfo module_info = nullptr;
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: kestrel-host --info [--library PATH]\n");
+  return 2;
+}
+
+std::string Text(const char* data, uint32_t length) {
+  return data && length ? std::string(data, length) : std::string();
+}
+
+int PrintInfo(const Exports& exports) {
+  TPluginCallRec rec;
+  std::memset(&rec, 0, sizeof(rec));
+  rec.RecSize = sizeof(rec);
+  if (exports.create(&rec) != KESTREL_RESULT_OK) {
+    std::fprintf(stderr, "kestrel-host: CreatePluginInstance failed\n");
+    return 1;
+  }
+  uint32_t needed = 0;
+  exports.module_info(&rec, nullptr, &needed);
+  std::vector<unsigned char> buffer(needed < sizeof(TPluginModuleInfo) ? sizeof(TPluginModuleInfo)
+                                                                       : needed);
+  auto* info = reinterpret_cast<TPluginModuleInfo*>(buffer.data());
+  info->BufferSize = static_cast<uint32_t>(buffer.size());
+  int status = 0;
+  if (exports.module_info(&rec, info, &needed) != 1) {
+    std::fprintf(stderr, "kestrel-host: GetModuleInfo failed\n");
+    status = 1;
+  } else {
+    std::printf("Description:       %s\n",
+                Text(info->Description, info->DescriptionLength).c_str());
+    std::printf("Module types:      0x%04X\n", info->ModuleTypes & 0xFFFFu);
+    std::printf("Capabilities:      0x%X\n", info->ModuleTypes >> 16);
+    std::printf("Interface version: %u\n", info->InterfaceVersion);
+    std::printf("Module version:    %.1f\n", static_cast<double>(info->Version));
+    const std::string commands = Text(info->Commands, info->CommandsLength);
+    std::printf("Custom commands:   %s\n", commands.empty() ? "(none)" : "");
+    if (!commands.empty())
+      std::printf("%s", commands.c_str());
+  }
+  if (exports.free(&rec) != KESTREL_RESULT_OK) {
+    std::fprintf(stderr, "kestrel-host: FreePluginInstance failed\n");
+    status = 1;
+  }
+  TPluginCallRec release_all;
+  std::memset(&release_all, 0, sizeof(release_all));
+  release_all.RecSize = sizeof(release_all);
+  release_all.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
+  release_all.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
+  exports.free(&release_all);
+  return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string library = KESTREL_DEFAULT_LIBRARY;
+  bool info = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--info")
+      info = true;
+    else if (arg == "--library" && i + 1 < argc)
+      library = argv[++i];
+    else
+      return Usage();
+  }
+  if (!info)
+    return Usage();
+
+  std::string error;
+  kestrel::platform::LibraryHandle handle = kestrel::platform::OpenLibrary(library, &error);
+  if (!handle) {
+    std::fprintf(stderr, "kestrel-host: cannot load %s: %s\n", library.c_str(), error.c_str());
+    return 1;
+  }
+  Exports exports;
+  exports.create = reinterpret_cast<PFN_CreatePluginInstance>(
+      kestrel::platform::LibrarySymbol(handle, "CreatePluginInstance"));
+  exports.free = reinterpret_cast<PFN_FreePluginInstance>(
+      kestrel::platform::LibrarySymbol(handle, "FreePluginInstance"));
+  exports.module_info = reinterpret_cast<PFN_GetModuleInfo>(
+      kestrel::platform::LibrarySymbol(handle, "GetModuleInfo"));
+  int status = 1;
+  if (!exports.create || !exports.free || !exports.module_info)
+    std::fprintf(stderr, "kestrel-host: %s lacks the plug-in exports\n", library.c_str());
+  else
+    status = PrintInfo(exports);
+  kestrel::platform::CloseLibrary(handle);
+  return status;
+}
