@@ -163,21 +163,4 @@ TEST(DateTimeTemplatesCache, FollowsTheRequestedLocale) {
                EConvertError);
 }
 
-TEST(DateTimeTemplatesRussian, NamesInTheAnsiCodePage) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  setenv("KESTREL_ACP", "1251", 1);
-  // In a process whose ANSI code page is 1251, Russian month names read in either case.
-  EXPECT_EXIT(
-      {
-        using kestrel::platform::Utf8ToAnsi;
-        const bool ok = ParseDateTimeByTemplate("DD MMMM YYYY", 1049, Utf8ToAnsi("05 МАРТ 2024"),
-                                                false, false) == At(2024, 3, 5) &&
-                        ParseDateTimeByTemplate("DD/MM/YYYY HH:NN", 1049, "05.03.2024 17:45", false,
-                                                false) == At(2024, 3, 5, 17, 45);
-        std::exit(ok ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
-  unsetenv("KESTREL_ACP");
-}
-
 } // namespace

@@ -12,9 +12,13 @@
 
 namespace kestrel::platform {
 
-uint64_t TickCount64() { return GetTickCount64(); }
+uint64_t TickCount64() {
+  return GetTickCount64();
+}
 
-uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t CurrentThreadId() {
+  return GetCurrentThreadId();
+}
 
 bool IsReadableMemory(const void* address, std::size_t size) {
   if (!address)
@@ -56,7 +60,9 @@ std::string GuidToText(const Guid& g) {
   return text;
 }
 
-void DebugOutput(const std::string& text) { OutputDebugStringA(text.c_str()); }
+void DebugOutput(const std::string& text) {
+  OutputDebugStringA(text.c_str());
+}
 
 std::string ModuleFileName(const void* address) {
   HMODULE module = nullptr;
@@ -93,6 +99,8 @@ std::string CommonAppDataFolder() {
   return {};
 }
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+  return '\\';
+}
 
 } // namespace kestrel::platform

@@ -3,17 +3,22 @@
 
 #include <windows.h>
 
+#include <map>
+#include <mutex>
+
 namespace kestrel::platform {
 
 namespace {
 
-UINT Resolve(uint32_t code_page) { return code_page ? code_page : GetACP(); }
+UINT Resolve(uint32_t code_page) {
+  return code_page ? code_page : GetACP();
+}
 
 WideString ToWide(std::string_view text, UINT code_page) {
   if (text.empty())
     return {};
-  const int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   WideString out(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
   if (n > 0)
     MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
@@ -32,9 +37,64 @@ std::string FromWide(WideStringView text, UINT code_page) {
   return out;
 }
 
+WideString CaseWide(WideString text, bool upper) {
+  if (!text.empty()) {
+    if (upper)
+      CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    else
+      CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+  }
+  return text;
+}
+
+// The case table of a single-byte code page: each byte cased on its own; a byte whose other case
+// the code page cannot hold stays as it is, so the length never changes. Made once per code page.
+struct CaseTables {
+  char upper[256];
+  char lower[256];
+};
+
+const CaseTables& TablesFor(UINT code_page) {
+  static std::mutex mutex;
+  static std::map<UINT, CaseTables> tables;
+  std::lock_guard lock(mutex);
+  auto [it, made] = tables.try_emplace(code_page);
+  if (made) {
+    for (int i = 0; i < 256; ++i) {
+      const char byte = static_cast<char>(i);
+      const WideString wide = ToWide(std::string_view(&byte, 1), code_page);
+      for (int upper = 0; upper < 2; ++upper) {
+        const std::string cased = FromWide(CaseWide(wide, upper != 0), code_page);
+        const bool kept = cased.size() == 1 && (cased[0] != '?' || byte == '?');
+        (upper ? it->second.upper : it->second.lower)[i] = kept ? cased[0] : byte;
+      }
+    }
+  }
+  return it->second;
+}
+
+// Casing through UTF-16; multi-byte texts whose cased form has another length stay as they are.
+std::string CaseText(std::string_view text, UINT code_page, bool upper) {
+  CPINFO info{};
+  if (!GetCPInfo(code_page, &info))
+    return std::string(text);
+  if (info.MaxCharSize != 1) {
+    const std::string cased = FromWide(CaseWide(ToWide(text, code_page), upper), code_page);
+    return cased.size() == text.size() ? cased : std::string(text);
+  }
+  const CaseTables& tables = TablesFor(code_page);
+  const char* map = upper ? tables.upper : tables.lower;
+  std::string out(text);
+  for (char& c : out)
+    c = map[static_cast<uint8_t>(c)];
+  return out;
+}
+
 } // namespace
 
-uint32_t AnsiCodePage() { return GetACP(); }
+uint32_t AnsiCodePage() {
+  return GetACP();
+}
 
 WideString AnsiToWide(std::string_view text, uint32_t code_page) {
   return ToWide(text, Resolve(code_page));
@@ -44,13 +104,21 @@ std::string WideToAnsi(WideStringView text, uint32_t code_page) {
   return FromWide(text, Resolve(code_page));
 }
 
-WideString Utf8ToWide(std::string_view text) { return ToWide(text, CP_UTF8); }
+WideString Utf8ToWide(std::string_view text) {
+  return ToWide(text, CP_UTF8);
+}
 
-std::string WideToUtf8(WideStringView text) { return FromWide(text, CP_UTF8); }
+std::string WideToUtf8(WideStringView text) {
+  return FromWide(text, CP_UTF8);
+}
 
-std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text)); }
+std::string AnsiToUtf8(std::string_view text) {
+  return WideToUtf8(AnsiToWide(text));
+}
 
-std::string Utf8ToAnsi(std::string_view text) { return WideToAnsi(Utf8ToWide(text)); }
+std::string Utf8ToAnsi(std::string_view text) {
+  return WideToAnsi(Utf8ToWide(text));
+}
 
 std::string AnsiUpperCase(std::string_view text) {
   std::string out(text);
@@ -64,6 +132,14 @@ std::string AnsiLowerCase(std::string_view text) {
   if (!out.empty())
     CharLowerBuffA(out.data(), static_cast<DWORD>(out.size()));
   return out;
+}
+
+std::string CodePageUpperCase(std::string_view text, uint32_t code_page) {
+  return CaseText(text, Resolve(code_page), true);
+}
+
+std::string CodePageLowerCase(std::string_view text, uint32_t code_page) {
+  return CaseText(text, Resolve(code_page), false);
 }
 
 int AnsiCompareText(std::string_view a, std::string_view b) {
