@@ -1,6 +1,7 @@
 #include "platform/locale.h"
 #include "platform/text.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,7 +40,8 @@ TEST(Locale, GermanGermany) {
   EXPECT_EQ(de.short_month_names[9], "Okt");
   EXPECT_EQ(de.long_day_names[1], "Montag");
   // The locale's own separator in a pattern becomes the date separator token.
-  EXPECT_EQ(de.short_date_format, "DD/MM/YYYY");
+  // Systems differ in padding here: Windows writes dd.MM.yyyy, Wine's data d.M.yyyy.
+  EXPECT_THAT(de.short_date_format, testing::AnyOf("DD/MM/YYYY", "D/M/YYYY"));
   EXPECT_EQ(de.long_date_format, "DDDD, D/ MMMM YYYY");
   EXPECT_EQ(de.short_time_format, "HH:NN");
   EXPECT_EQ(de.long_time_format, "HH:NN:SS");

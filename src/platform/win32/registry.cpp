@@ -158,9 +158,14 @@ RegStatus RegistryDeleteKey(RegistryRoot root, std::string_view path) {
   if (wide.empty())
     return ERROR_ACCESS_DENIED;
   // The subkeys and values first, then the key itself.
-  const LSTATUS tree = RegDeleteTreeW(parent, wide.c_str());
-  if (tree != ERROR_SUCCESS)
-    return tree;
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(parent, wide.c_str(), 0, KEY_READ | KEY_WRITE | DELETE, &key);
+  if (status != ERROR_SUCCESS)
+    return status;
+  status = RegDeleteTreeW(key, nullptr);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS)
+    return status;
   return RegDeleteKeyW(parent, wide.c_str());
 }
 

@@ -14,9 +14,66 @@ UINT Resolve(uint32_t code_page) {
   return code_page ? code_page : GetACP();
 }
 
+// UTF-8 decoded by ourselves so that every Windows release (and Wine) gives the same result:
+// each maximal invalid subsequence becomes one U+FFFD, as Unicode recommends.
+WideString DecodeUtf8(std::string_view text) {
+  WideString out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<OLECHAR>(b));
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    uint32_t code = 0;
+    uint8_t low = 0x80, high = 0xBF; // the range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+      code = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      code = b & 0x0F;
+      low = b == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+      high = b == 0xED ? 0x9F : 0xBF; // no encoded surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      code = b & 0x07;
+      low = b == 0xF0 ? 0x90 : 0x80;
+      high = b == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    std::size_t j = 1;
+    for (; j < length && i + j < text.size(); ++j) {
+      const auto c = static_cast<uint8_t>(text[i + j]);
+      if (c < (j == 1 ? low : 0x80) || c > (j == 1 ? high : 0xBF))
+        break;
+      code = code << 6 | (c & 0x3F);
+    }
+    i += j;
+    if (j < length) {
+      out.push_back(0xFFFD);
+    } else if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<OLECHAR>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<OLECHAR>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<OLECHAR>(code));
+    }
+  }
+  return out;
+}
+
 WideString ToWide(std::string_view text, UINT code_page) {
   if (text.empty())
     return {};
+  if (code_page == CP_UTF8)
+    return DecodeUtf8(text);
   const int n =
       MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   WideString out(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
@@ -25,14 +82,35 @@ WideString ToWide(std::string_view text, UINT code_page) {
   return out;
 }
 
+// Code pages that take no flags in WideCharToMultiByte.
+bool TakesNoFlags(UINT code_page) {
+  return code_page == 42 || code_page == CP_UTF7 || code_page == CP_UTF8 || code_page == 52936 ||
+         code_page == 54936 || (code_page >= 50220 && code_page <= 50229) ||
+         (code_page >= 57002 && code_page <= 57011);
+}
+
+// A character the code page cannot hold becomes one '?': no best-fit look-alikes (which would
+// turn "\u00E9" into "e" in 1251), and a surrogate pair counts as one character.
 std::string FromWide(WideStringView text, UINT code_page) {
   if (text.empty())
     return {};
-  const int n = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()),
+  WideString single;
+  if (code_page != CP_UTF8 && code_page != 54936) {
+    single.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+      single.push_back(pair ? OLECHAR(0xFFFD) : text[i]);
+      i += pair;
+    }
+    text = single;
+  }
+  const DWORD flags = TakesNoFlags(code_page) ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int n = WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()),
                                     nullptr, 0, nullptr, nullptr);
   std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
   if (n > 0)
-    WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+    WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
   return out;
 }
