@@ -19,7 +19,7 @@ struct WindowData {
 
 // Until the window data is attached (after creation), the system's own creation messages go to
 // the default procedure, so a WindowProc sees what is posted, sent, timed and WM_DESTROY.
-LRESULT CALLBACK ClassProc(::HWND hwnd, ::UINT message, ::WPARAM wparam, ::LPARAM lparam) {
+::LRESULT CALLBACK ClassProc(::HWND hwnd, ::UINT message, ::WPARAM wparam, ::LPARAM lparam) {
   auto* data = reinterpret_cast<WindowData*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
