@@ -93,6 +93,10 @@ INSTANTIATE_TEST_SUITE_P(BothRoots, Registry,
 // The key is made with security that lets everyone read (and delete) it only, as
 // HKLM\Software is for users.
 TEST(RegistryAccess, LocalMachineDeniedFallsBackToCurrentUser) {
+  // Wine grants every access to registry keys whatever their security says (and its 32-bit
+  // build under QEMU crashes after making a key with a security descriptor).
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+    GTEST_SKIP() << "Wine does not enforce the security of registry keys";
   const std::string path = "Software\\KestrelTests\\Locked" + GuidToText(CreateGuid());
   const std::wstring wide(path.begin(), path.end());
   SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
