@@ -36,22 +36,51 @@ function(kestrel_add_library name kind folder)
   add_library(Kestrel::${name} ALIAS ${name})
 endfunction()
 
-# kestrel_add_test(name folder LIBS...): one GoogleTest executable per test folder.
+# kestrel_add_test(name folder LIBS...): one GoogleTest executable per test folder. Tests of
+# one backend only live in the folder's posix/ or win32/ subfolder.
 function(kestrel_add_test name folder)
-  file(GLOB _srcs CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/*.c)
+  if(WIN32)
+    set(_backend win32)
+  else()
+    set(_backend posix)
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS ${folder}/*.cpp ${folder}/*.c ${folder}/${_backend}/*.cpp
+       ${folder}/${_backend}/*.c)
   if(NOT _srcs)
     return()
   endif()
-  add_executable(${name} ${_srcs})
-  kestrel_warnings(${name})
-  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${folder} ${PROJECT_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
-    # One ctest entry per executable: every process start under an emulator is expensive.
-    add_test(NAME ${name} COMMAND ${name})
+    # Under an emulator every process start is expensive (about 50 s for 32-bit Wine on
+    # QEMU), so the folders become object libraries that kestrel_finish_tests() links into
+    # one executable with one ctest entry.
+    add_library(${name} OBJECT ${_srcs})
+    target_link_libraries(${name} PUBLIC ${ARGN} GTest::gtest GTest::gmock)
+    set_property(GLOBAL APPEND PROPERTY KESTREL_TEST_OBJECTS ${name})
   else()
+    add_executable(${name} ${_srcs})
+    target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   endif()
+  kestrel_warnings(${name})
+  target_include_directories(${name} PRIVATE ${folder} ${PROJECT_SOURCE_DIR}/tests)
+endfunction()
+
+# Links the test folders of a cross build into one executable, run once by ctest.
+function(kestrel_finish_tests)
+  get_property(_objects GLOBAL PROPERTY KESTREL_TEST_OBJECTS)
+  if(NOT CMAKE_CROSSCOMPILING OR NOT _objects)
+    return()
+  endif()
+  add_executable(kestrel_tests ${PROJECT_SOURCE_DIR}/tests/cross_main.cpp)
+  kestrel_warnings(kestrel_tests)
+  target_link_libraries(kestrel_tests PRIVATE ${_objects} GTest::gtest GTest::gmock)
+  if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # 32-bit Wine on QEMU cannot start two threads at the same moment: start them one by one.
+    target_sources(kestrel_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/serial_thread_start.cpp)
+    target_link_options(kestrel_tests PRIVATE -Wl,--wrap=pthread_create)
+  endif()
+  add_test(NAME kestrel_tests COMMAND kestrel_tests)
+  set_tests_properties(kestrel_tests PROPERTIES TIMEOUT 1800)
 endfunction()
 
 # kestrel_add_fuzzer(name source LIBS...): a libFuzzer target under the fuzz preset; in every

@@ -13,7 +13,9 @@
 #endif
 
 #if defined(_WIN32)
-#define KESTREL_EXPORT __declspec(dllexport)
+/* The library's .def file names the exports, undecorated; __declspec(dllexport) would export
+   the stdcall-decorated names (CreatePluginInstance@4) as well. */
+#define KESTREL_EXPORT
 #else
 #define KESTREL_EXPORT __attribute__((visibility("default")))
 #endif

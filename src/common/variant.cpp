@@ -142,7 +142,8 @@ Variant::Variant(const VARIANT& raw) : value_(EmptyRaw()) {
     *this = Variant(target);
     return;
   }
-  const HRESULT hr = VariantCopy(&value_, &raw);
+  // Windows declares the source without const; it is only read.
+  const HRESULT hr = VariantCopy(&value_, const_cast<VARIANT*>(&raw));
   if (hr != S_OK) {
     value_ = EmptyRaw();
     throw std::runtime_error("Variant type " + std::to_string(raw.vt) + " cannot be copied");
@@ -253,7 +254,7 @@ Variant Variant::Adopt(VARIANT& raw) noexcept {
 }
 
 void Variant::CopyTo(VARIANT* target) const {
-  const HRESULT hr = VariantCopy(target, &value_);
+  const HRESULT hr = VariantCopy(target, const_cast<VARIANT*>(&value_));
   if (hr != S_OK)
     throw std::runtime_error("Variant type " + std::to_string(value_.vt) + " cannot be copied");
 }

@@ -64,7 +64,7 @@ TEST(ParamsListWrap, ItemWrappersDoNotOwnTheirItems) {
     void* out = nullptr;
     ASSERT_EQ(item->lpVtbl->QueryInterface(item.Get(), &IID_IorvParamsListItemW, &out), S_OK);
     auto* w = static_cast<IorvParamsListItemW*>(out);
-    EXPECT_EQ(platform::WideString(w->lpVtbl->GetNameW(w)), u"Name");
+    EXPECT_EQ(platform::WideString(w->lpVtbl->GetNameW(w)), OLESTR("Name"));
     w->lpVtbl->Release(w);
   }
   a.Reset();
@@ -94,20 +94,20 @@ TEST(ParamsListWrap, HostStringVariantsAreReadAsText) {
   ListA a = ListA::Share(TorvParamsListWrap::Create()->InterfaceA());
   TorvParamsList& list = *TorvParamsListWrap::FromInterface(a.Get())->List();
   const VARIANT ansi = HostText(0x100, "caf\xE9");
-  const char16_t wide_text[] = u"\u20ACuro";
+  const OLECHAR wide_text[] = OLESTR("\u20ACuro");
   const VARIANT wide = HostText(0x102, wide_text);
   ASSERT_EQ(a->lpVtbl->Add(a.Get(), "a", &ansi, nullptr), S_OK);
   ASSERT_EQ(a->lpVtbl->Add(a.Get(), "w", &wide, nullptr), S_OK);
-  EXPECT_EQ(list.GetValue("a"), Variant(platform::WideStringView(u"caf\u00e9")));
-  EXPECT_EQ(list.GetValue("w"), Variant(platform::WideStringView(u"\u20ACuro")));
+  EXPECT_EQ(list.GetValue("a"), Variant(platform::WideStringView(OLESTR("caf\u00e9"))));
+  EXPECT_EQ(list.GetValue("w"), Variant(platform::WideStringView(OLESTR("\u20ACuro"))));
 
   // Through the wide interface type 0x100 is UTF-16 as well.
   IorvParamsListW* w = TorvParamsListWrap::FromInterface(a.Get())->InterfaceW();
   const VARIANT wide_as_100 = HostText(0x100, wide_text);
   IorvParamsListItemW* item = nullptr;
-  ASSERT_EQ(w->lpVtbl->Add(w, u"\u00C4x", &wide_as_100, &item), S_OK);
+  ASSERT_EQ(w->lpVtbl->Add(w, OLESTR("\u00C4x"), &wide_as_100, &item), S_OK);
   EXPECT_EQ(list.Items(2)->Name, "\xC4x");
-  EXPECT_EQ(list.Items(2)->Value, Variant(platform::WideStringView(u"\u20ACuro")));
+  EXPECT_EQ(list.Items(2)->Value, Variant(platform::WideStringView(OLESTR("\u20ACuro"))));
   VARIANT back;
   ASSERT_EQ(item->lpVtbl->GetValueW(item, &back), S_OK);
   EXPECT_EQ(back.vt, VT_BSTR);

@@ -77,7 +77,7 @@ TEST(ParamsList, TextIsStoredAsBstr) {
   list.Add("s", std::string("caf\xE9")); // é in code page 1252
   const Variant value = list.GetValue("s");
   ASSERT_EQ(value.Type(), VT_BSTR);
-  EXPECT_EQ(VariantToWide(value), platform::WideString(u"caf\u00e9"));
+  EXPECT_EQ(VariantToWide(value), platform::WideString(OLESTR("caf\u00e9")));
 }
 
 TEST(ParamsList, DirectItemsStartUnassignedWhenEmptyOrNull) {

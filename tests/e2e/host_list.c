@@ -82,8 +82,10 @@ static int32_t KESTREL_CALL item_get_type(IorvParamsListItemA* self) {
 static uint8_t KESTREL_CALL item_get_state(IorvParamsListItemA* self) {
   return item_of(self)->state;
 }
+/* Windows declares the source of VariantCopy without const; it is only read, so the casts below
+   drop the qualifier. */
 static HRESULT KESTREL_CALL item_set_value(IorvParamsListItemA* self, const VARIANT* value) {
-  return VariantCopy(&item_of(self)->value, value);
+  return VariantCopy(&item_of(self)->value, (VARIANT*)value);
 }
 static HRESULT KESTREL_CALL item_get_value(IorvParamsListItemA* self, VARIANT* value) {
   VariantInit(value);
@@ -112,7 +114,7 @@ static HostItem* item_new(const char* name, const VARIANT* value) {
   item->key = dup_text(name);
   VariantInit(&item->value);
   if (value)
-    VariantCopy(&item->value, value);
+    VariantCopy(&item->value, (VARIANT*)value);
   return item;
 }
 
@@ -257,7 +259,7 @@ static HRESULT KESTREL_CALL list_get_value_def(IorvParamsListA* self, const char
                                                VARIANT* value) {
   int index = find_index(list_of(self), name, start, stop);
   VariantInit(value);
-  return VariantCopy(value, index < 0 ? fallback : &list_of(self)->items[index]->value);
+  return VariantCopy(value, index < 0 ? (VARIANT*)fallback : &list_of(self)->items[index]->value);
 }
 static HRESULT KESTREL_CALL list_add(IorvParamsListA* self, const char* name, const VARIANT* value,
                                      IorvParamsListItemA** item) {
@@ -283,7 +285,7 @@ static HRESULT KESTREL_CALL list_set_value(IorvParamsListA* self, const char* na
     return add ? list_append(list, name, value, item) : S_OK;
   if (item)
     *item = &list->items[index]->face;
-  return VariantCopy(&list->items[index]->value, value);
+  return VariantCopy(&list->items[index]->value, (VARIANT*)value);
 }
 static HRESULT KESTREL_CALL list_add_item(IorvParamsListA* self, IorvParamsListItemA* source,
                                           IorvParamsListItemA** item) {

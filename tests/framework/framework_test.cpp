@@ -135,7 +135,7 @@ public:
   ~ModuleClassScope() { SetModuleClass(nullptr); }
 };
 
-TEST(Exports, FailedConstructionRegistersNothing) {
+TEST(ExportedFunctions, FailedConstructionRegistersNothing) {
   ModuleClassScope scope([](TPluginCallRec* rec) -> std::unique_ptr<TorvPlugin> {
     return std::make_unique<ThrowingModule>(rec);
   });
@@ -146,7 +146,7 @@ TEST(Exports, FailedConstructionRegistersNothing) {
   EXPECT_EQ(InstanceRegistry()->Snapshot().size(), before);
 }
 
-TEST(Exports, ModuleInformationWithTexts) {
+TEST(ExportedFunctions, ModuleInformationWithTexts) {
   ModuleClassScope scope([](TPluginCallRec* rec) -> std::unique_ptr<TorvPlugin> {
     return std::make_unique<TextModule>(rec);
   });
@@ -177,7 +177,7 @@ TEST(Exports, ModuleInformationWithTexts) {
   EXPECT_EQ(FreePluginInstance(&rec), 0);
 }
 
-TEST(Exports, CommandFailuresAndConcurrentPackets) {
+TEST(ExportedFunctions, CommandFailuresAndConcurrentPackets) {
   ModuleClassScope scope([](TPluginCallRec* rec) -> std::unique_ptr<TorvPlugin> {
     return std::make_unique<TextModule>(rec);
   });

@@ -8,9 +8,6 @@
 #include <thread>
 #include <vector>
 
-// Written in C against kestrel/kestrel_platform.h (c_host.c); 0 when everything worked.
-extern "C" int kestrel_c_host_round_trip(void);
-
 namespace {
 
 using namespace kestrel::platform;
@@ -362,10 +359,6 @@ TEST(Messages, PeekFiltersByWindowAndCanLeaveTheMessage) {
   EXPECT_EQ(msg.hwnd, a);
   DestroyMessageWindow(a);
   DestroyMessageWindow(b);
-}
-
-TEST(Messages, PlainCHostDrivesTheWindowFunctions) {
-  EXPECT_EQ(kestrel_c_host_round_trip(), 0);
 }
 
 } // namespace

@@ -40,15 +40,6 @@ TEST(Resources, EmbeddedFilesAreFoundByNameWithTheirExactBytes) {
   EXPECT_FALSE(FindModuleResource(nullptr, "SAMPLE_TEXT", &text));
 }
 
-TEST(Resources, EachModuleHasOnlyItsOwnResources) {
-  // libkestrel_platform embeds nothing: the executable's resources are not its.
-  const void* platform_library = reinterpret_cast<const void*>(&TickCount64);
-  ResourceData found;
-  EXPECT_FALSE(FindModuleResource(platform_library, "SAMPLE_TEXT", &found));
-  FileVersion version;
-  EXPECT_FALSE(ModuleFileVersion(platform_library, &version));
-}
-
 TEST(Resources, FileVersionIsTheProjectVersion) {
   FileVersion version;
   ASSERT_TRUE(ModuleFileVersion(ThisModule(), &version));

@@ -22,23 +22,6 @@ TEST(Text, AnsiCodePageDefaultsTo1252) {
   EXPECT_EQ(AnsiCodePage(), 1252u);
 }
 
-TEST(Text, KestrelAcpChoosesTheAnsiCodePage) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // The child process starts afresh, so it reads the variable before anything caches it.
-  setenv("KESTREL_ACP", "1251", 1);
-  EXPECT_EXIT(
-      {
-        const bool ok = AnsiCodePage() == 1251 && AnsiToWide("\xC4") == u"\u0414" &&
-                        AnsiUpperCase("\xE4") == "\xC4";
-        std::exit(ok ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
-  // A code page ICU does not know leaves the default in force.
-  setenv("KESTREL_ACP", "4711", 1);
-  EXPECT_EXIT(std::exit(AnsiCodePage() == 1252 ? 0 : 1), testing::ExitedWithCode(0), "");
-  unsetenv("KESTREL_ACP");
-}
-
 TEST(Text, Cp1252RoundTripsEveryByte) {
   const std::string bytes = AllBytes();
   const WideString wide = AnsiToWide(bytes, 1252);
@@ -70,42 +53,42 @@ TEST(Text, Cp1251RoundTripsEveryMappedByte) {
 
 TEST(Text, UnrepresentableCharactersBecomeQuestionMarks) {
   // Cyrillic in 1252, Latin accents in 1251, CJK and a character outside the BMP in both.
-  EXPECT_EQ(WideToAnsi(u"a\u0416b", 1252), "a?b");
-  EXPECT_EQ(WideToAnsi(u"\u00E9\u0416", 1251), "?\xC6");
-  EXPECT_EQ(WideToAnsi(u"x\u4E00y", 1252), "x?y");
-  EXPECT_EQ(WideToAnsi(u"\U0001F600", 1252), "?"); // one character, one '?'
-  EXPECT_EQ(WideToAnsi(u"\xD800z", 1252), "?z");   // a lone surrogate
+  EXPECT_EQ(WideToAnsi(OLESTR("a\u0416b"), 1252), "a?b");
+  EXPECT_EQ(WideToAnsi(OLESTR("\u00E9\u0416"), 1251), "?\xC6");
+  EXPECT_EQ(WideToAnsi(OLESTR("x\u4E00y"), 1252), "x?y");
+  EXPECT_EQ(WideToAnsi(OLESTR("\U0001F600"), 1252), "?"); // one character, one '?'
+  EXPECT_EQ(WideToAnsi(OLESTR("\xD800z"), 1252), "?z");   // a lone surrogate
   EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC \xD0\x96"), "\x80 ?");
 }
 
 TEST(Text, MultiByteCodePagesConvert) {
   // UTF-8 as a code page, and a double-byte code page through ICU's converter.
-  EXPECT_EQ(AnsiToWide("\xC3\xA9", 65001), u"\u00E9");
-  EXPECT_EQ(WideToAnsi(u"\u00E9\u4E00", 65001), "\xC3\xA9\xE4\xB8\x80");
+  EXPECT_EQ(AnsiToWide("\xC3\xA9", 65001), OLESTR("\u00E9"));
+  EXPECT_EQ(WideToAnsi(OLESTR("\u00E9\u4E00"), 65001), "\xC3\xA9\xE4\xB8\x80");
   const WideString sjis = AnsiToWide("a\x88\xEA"
                                      "b",
                                      932);
-  EXPECT_EQ(sjis, u"a\u4E00b");
+  EXPECT_EQ(sjis, OLESTR("a\u4E00b"));
   EXPECT_EQ(WideToAnsi(sjis, 932), "a\x88\xEA"
                                    "b");
-  EXPECT_EQ(WideToAnsi(u"\u0416", 936).size(), 2u); // Cyrillic exists in GBK
-  EXPECT_EQ(WideToAnsi(u"\u00E9\U0001F600", 932), "??");
+  EXPECT_EQ(WideToAnsi(OLESTR("\u0416"), 936).size(), 2u); // Cyrillic exists in GBK
+  EXPECT_EQ(WideToAnsi(OLESTR("\u00E9\U0001F600"), 932), "??");
   // An unknown code page converts nothing, as the system call fails.
   EXPECT_EQ(AnsiToWide("abc", 4711), WideString());
-  EXPECT_EQ(WideToAnsi(u"abc", 4711), std::string());
+  EXPECT_EQ(WideToAnsi(OLESTR("abc"), 4711), std::string());
 }
 
 TEST(Text, Utf8InvalidSequencesBecomeReplacementCharacters) {
-  EXPECT_EQ(Utf8ToWide("a\xC3\xA9z"), u"a\u00E9z");
-  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(Utf8ToWide("a\xFFz"), u"a\uFFFDz");       // a byte that never starts a sequence
-  EXPECT_EQ(Utf8ToWide("a\xC3"), u"a\uFFFD");         // truncated at the end
-  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong encoding of '/'
-  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // encoded surrogate
-  EXPECT_EQ(WideToUtf8(u"\xD800"), "\xEF\xBF\xBD");
-  EXPECT_EQ(WideToUtf8(u"\U0001F600\u00E9"), "\xF0\x9F\x98\x80\xC3\xA9");
+  EXPECT_EQ(Utf8ToWide("a\xC3\xA9z"), OLESTR("a\u00E9z"));
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), OLESTR("\U0001F600"));
+  EXPECT_EQ(Utf8ToWide("a\xFFz"), OLESTR("a\uFFFDz"));       // a byte that never starts a sequence
+  EXPECT_EQ(Utf8ToWide("a\xC3"), OLESTR("a\uFFFD"));         // truncated at the end
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), OLESTR("\uFFFD\uFFFD")); // overlong encoding of '/'
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), OLESTR("\uFFFD\uFFFD\uFFFD")); // encoded surrogate
+  EXPECT_EQ(WideToUtf8(OLESTR("\xD800")), "\xEF\xBF\xBD");
+  EXPECT_EQ(WideToUtf8(OLESTR("\U0001F600\u00E9")), "\xF0\x9F\x98\x80\xC3\xA9");
   EXPECT_EQ(AnsiToUtf8("caf\xE9"), "caf\xC3\xA9");
-  EXPECT_EQ(Utf8ToWide(std::string_view("a\0b", 3)), WideString(u"a\0b", 3));
+  EXPECT_EQ(Utf8ToWide(std::string_view("a\0b", 3)), WideString(OLESTR("a\0b"), 3));
 }
 
 TEST(Text, CasingOf1252KeepsTheLength) {

@@ -2,6 +2,7 @@
 // patterns are turned into the settings the date/time reader expects.
 #include "platform/locale.h"
 
+#include "platform/locale_pattern.h"
 #include "platform/posix/icu_text.h"
 #include "platform/text.h"
 
@@ -71,206 +72,48 @@ std::string Symbol(const DateFormat& format, UDateFormatSymbolType type, int32_t
                     code_page);
 }
 
-bool IsPatternLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+// ICU pattern letters as template tokens.
+std::string_view IcuFieldTokens(OLECHAR letter, std::size_t count) {
+  switch (letter) {
+  case u'd':
+    return count == 1 ? "D" : "DD";
+  case u'M':
+  case u'L':
+    return count == 1 ? "M" : count == 2 ? "MM" : count == 3 ? "MMM" : "MMMM";
+  case u'y':
+  case u'Y':
+  case u'u':
+    // Windows gives four-digit years in its standard formats; ICU's two-digit short years
+    // would not read the full years its own formatting produces there.
+    return "YYYY";
+  case u'E':
+    return count <= 3 ? "DDD" : "DDDD";
+  case u'c':
+  case u'e':
+    // Numeric day of week (one or two letters) has no token.
+    if (count <= 2)
+      return {};
+    return count == 3 ? "DDD" : "DDDD";
+  case u'h':
+  case u'H':
+  case u'k':
+  case u'K':
+    return count == 1 ? "H" : "HH";
+  case u'm':
+    return count == 1 ? "N" : "NN";
+  case u's':
+    return count == 1 ? "S" : "SS";
+  case u'S':
+    return count >= 3 ? "ZZZ" : "Z";
+  case u'a':
+  case u'b':
+  case u'B':
+    return "AMPM";
+  default:
+    // Era, time zone, quarter, week and the like: the reader has no token for them.
+    return {};
+  }
 }
-
-// The first separator between two fields of a pattern: what follows the first field.
-char16_t FirstSeparator(const WideString& pattern, char16_t fallback) {
-  bool seen_field = false;
-  for (char16_t c : pattern) {
-    if (IsPatternLetter(c)) {
-      seen_field = true;
-    } else if (seen_field && c != u' ' && c != u'\'') {
-      return c;
-    }
-  }
-  return fallback;
-}
-
-char SeparatorByte(char16_t c, char fallback, uint32_t code_page) {
-  const std::string byte =
-      WideToAnsi(WideStringView(reinterpret_cast<const OLECHAR*>(&c), 1), code_page);
-  return byte.size() == 1 && byte[0] != '?' ? byte[0] : fallback;
-}
-
-// Characters the date/time reader takes as literals without quotes.
-bool IsBareLiteral(char c) {
-  return std::string_view("\t\n\r `@.,~!#$%^&*()_-=+\\|]}[{?;").find(c) != std::string_view::npos;
-}
-
-// Rewrites an ICU date/time pattern into template tokens (see LocaleSettings).
-class PatternRewriter {
-public:
-  PatternRewriter(char date_separator, char time_separator, uint32_t code_page)
-      : date_separator_(date_separator), time_separator_(time_separator), code_page_(code_page) {}
-
-  // In a time pattern a character that is both separators is the time separator.
-  std::string Rewrite(const WideString& pattern, bool time_pattern) {
-    time_pattern_ = time_pattern;
-    out_.clear();
-    quoted_.clear();
-    last_quote_ = 0;
-    token_since_quote_ = true;
-    std::size_t i = 0;
-    while (i < pattern.size()) {
-      const char16_t c = pattern[i];
-      if (c == u'\'') {
-        // '' is an apostrophe; 'text' is literal text in which '' is an apostrophe.
-        if (i + 1 < pattern.size() && pattern[i + 1] == u'\'') {
-          Literal(u'\'', true);
-          i += 2;
-          continue;
-        }
-        ++i;
-        while (i < pattern.size()) {
-          if (pattern[i] == u'\'') {
-            if (i + 1 < pattern.size() && pattern[i + 1] == u'\'') {
-              Literal(u'\'', true);
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          Literal(pattern[i++], true);
-        }
-        continue;
-      }
-      if (!IsPatternLetter(c)) {
-        Literal(c, false);
-        ++i;
-        continue;
-      }
-      std::size_t count = 1;
-      while (i + count < pattern.size() && pattern[i + count] == c)
-        ++count;
-      i += count;
-      Field(c, count);
-    }
-    FlushQuoted();
-    while (!out_.empty() && out_.back() == ' ')
-      out_.pop_back();
-    return out_;
-  }
-
-private:
-  void Emit(std::string_view tokens) {
-    FlushQuoted();
-    out_ += tokens;
-    token_since_quote_ = true;
-  }
-
-  void Field(char16_t letter, std::size_t count) {
-    switch (letter) {
-    case u'd':
-      return Emit(count == 1 ? "D" : "DD");
-    case u'M':
-    case u'L':
-      return Emit(count == 1 ? "M" : count == 2 ? "MM" : count == 3 ? "MMM" : "MMMM");
-    case u'y':
-    case u'Y':
-    case u'u':
-      // Windows gives four-digit years in its standard formats; ICU's two-digit short years
-      // would not read the full years its own formatting produces there.
-      return Emit("YYYY");
-    case u'E':
-      return Emit(count <= 3 ? "DDD" : "DDDD");
-    case u'c':
-    case u'e':
-      // Numeric day of week (one or two letters) has no token.
-      if (count <= 2)
-        return Drop();
-      return Emit(count == 3 ? "DDD" : "DDDD");
-    case u'h':
-    case u'H':
-    case u'k':
-    case u'K':
-      return Emit(count == 1 ? "H" : "HH");
-    case u'm':
-      return Emit(count == 1 ? "N" : "NN");
-    case u's':
-      return Emit(count == 1 ? "S" : "SS");
-    case u'S':
-      return Emit(count >= 3 ? "ZZZ" : "Z");
-    case u'a':
-    case u'b':
-    case u'B':
-      return Emit("AMPM");
-    default:
-      // Era, time zone, quarter, week and the like: the reader has no token for them.
-      return Drop();
-    }
-  }
-
-  void Drop() {
-    FlushQuoted();
-    while (!out_.empty() && out_.back() == ' ')
-      out_.pop_back();
-  }
-
-  void Literal(char16_t c, bool quoted) {
-    const std::string bytes =
-        WideToAnsi(WideStringView(reinterpret_cast<const OLECHAR*>(&c), 1), code_page_);
-    if (!quoted && bytes.size() == 1) {
-      const char b = bytes[0];
-      const bool date = b == date_separator_, time = b == time_separator_;
-      if (date || time) {
-        FlushQuoted();
-        out_ += time && (time_pattern_ || !date) ? ':' : '/';
-        return;
-      }
-      if (IsBareLiteral(b) && c < 0x80) {
-        FlushQuoted();
-        out_ += b;
-        return;
-      }
-    }
-    quoted_ += bytes;
-  }
-
-  // Quoted text goes in double quotes, or in single quotes when it holds a double quote (text
-  // holding both is split). The reader keeps a closing quote inside the literal when another
-  // quote of the same kind comes before the next letter or digit, so a literal that follows
-  // another with only separators between takes the other kind of quote.
-  void FlushQuoted() {
-    std::string run;
-    char kind = 0;
-    auto close = [&] {
-      if (run.empty())
-        return;
-      char quote = kind;
-      if (!quote)
-        quote = last_quote_ == '"' && !token_since_quote_ ? '\'' : '"';
-      out_ += quote;
-      out_ += run;
-      out_ += quote;
-      last_quote_ = quote;
-      token_since_quote_ = false;
-      run.clear();
-      kind = 0;
-    };
-    for (char b : quoted_) {
-      const char needs = b == '"' ? '\'' : b == '\'' ? '"' : 0;
-      if (needs && kind && kind != needs)
-        close();
-      if (needs)
-        kind = needs;
-      run += b;
-    }
-    close();
-    quoted_.clear();
-  }
-
-  char date_separator_;
-  char time_separator_;
-  uint32_t code_page_;
-  std::string out_;
-  std::string quoted_;
-  bool time_pattern_ = false;
-  char last_quote_ = 0;
-  bool token_since_quote_ = true;
-};
 
 uint32_t ResolveLcid(uint32_t lcid) {
   if (lcid == 0)
@@ -324,8 +167,10 @@ LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
   const WideString short_date_pattern = Pattern(short_date);
   const WideString short_time_pattern = Pattern(short_time);
 
-  settings.date_separator = SeparatorByte(FirstSeparator(short_date_pattern, u'/'), '/', code_page);
-  settings.time_separator = SeparatorByte(FirstSeparator(short_time_pattern, u':'), ':', code_page);
+  settings.date_separator = locale_pattern::SeparatorByte(
+      locale_pattern::FirstSeparator(short_date_pattern, u'/'), '/', code_page);
+  settings.time_separator = locale_pattern::SeparatorByte(
+      locale_pattern::FirstSeparator(short_time_pattern, u':'), ':', code_page);
   settings.time_am = Symbol(short_date, UDAT_AM_PMS, 0, code_page);
   settings.time_pm = Symbol(short_date, UDAT_AM_PMS, 1, code_page);
   for (int32_t m = 0; m < 12; ++m) {
@@ -342,7 +187,8 @@ LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
         Symbol(short_date, UDAT_STANDALONE_WEEKDAYS, d + 1, code_page);
   }
 
-  PatternRewriter rewriter(settings.date_separator, settings.time_separator, code_page);
+  locale_pattern::PatternRewriter rewriter(IcuFieldTokens, settings.date_separator,
+                                           settings.time_separator, code_page);
   settings.short_date_format = rewriter.Rewrite(short_date_pattern, false);
   settings.long_date_format = rewriter.Rewrite(Pattern(long_date), false);
   settings.short_time_format = rewriter.Rewrite(short_time_pattern, true);

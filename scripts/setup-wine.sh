@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Prepares this machine to run the Windows test suites: MinGW-w64 cross compilers, 64-bit
+# Wine, and 32-bit Wine under QEMU user emulation (the kernel cannot run 32-bit code itself).
+# Idempotent. Exits 0 with a line on stderr naming what could not be set up, and writes the
+# stages that can run to build/wine-stages ("x86_64", "i686").
+set -uo pipefail
+cd "$(dirname "$0")/.."
+mkdir -p build
+stages=build/wine-stages
+: > "$stages"
+
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+need=()
+for p in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 wine64 googletest; do
+  installed "$p" || need+=("$p")
+done
+if ((${#need[@]})); then
+  apt-get update -qq && apt_install "${need[@]}" || echo "setup-wine: could not install ${need[*]}" >&2
+fi
+
+if [ -x /usr/lib/wine/wine64 ]; then
+  echo x86_64 >> "$stages"
+else
+  echo "setup-wine: skipping the x86_64 Windows stage: 64-bit Wine is not available" >&2
+fi
+
+# 32-bit Wine runs through qemu-i386 registered with binfmt_misc.
+if ! installed wine32:i386 || ! installed qemu-user-static; then
+  dpkg --add-architecture i386 && apt-get update -qq &&
+    apt_install qemu-user-static wine32:i386 wine ||
+    echo "setup-wine: could not install 32-bit Wine and QEMU" >&2
+fi
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e "$binfmt/register" ]; then
+  mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+fi
+if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ] && [ -x /usr/bin/qemu-i386-static ]; then
+  echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+    > "$binfmt/register" 2>/dev/null || true
+fi
+if [ -e "$binfmt/qemu-i386" ] && installed wine32:i386; then
+  echo i686 >> "$stages"
+else
+  echo "setup-wine: skipping the i686 Windows stage: no binfmt_misc registration for qemu-i386 or no 32-bit Wine" >&2
+fi
+exit 0
