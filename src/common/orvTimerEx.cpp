@@ -84,9 +84,9 @@ LRESULT TorvTimerEx::State::Proc(HWND window, UINT message, WPARAM wparam, LPARA
     return 0;
   }
   case kMsgRelease:
-    platform::DestroyMessageWindow(window); // WM_DESTROY lets go of the state
+    platform::DestroyMessageWindow(window); // kWmDestroy lets go of the state
     return 0;
-  case platform::WM_TIMER: {
+  case platform::kWmTimer: {
     // The mutex is held through the call so that a destructor on another thread waits for a
     // running handler to finish; the handler itself may change the timer (re-entrant mutex).
     std::lock_guard lock(state->mutex);
@@ -96,7 +96,7 @@ LRESULT TorvTimerEx::State::Proc(HWND window, UINT message, WPARAM wparam, LPARA
     }
     return 0;
   }
-  case platform::WM_DESTROY: {
+  case platform::kWmDestroy: {
     std::unique_lock lock(state->mutex);
     if (state->window_released)
       return 0;
@@ -132,9 +132,9 @@ TorvTimerEx::~TorvTimerEx() {
     }
     platform::DestroyMessageWindow(state->window);
   } else {
-    platform::SendWindowMessageTimeout(state->window, kMsgSetEnabled, 0, 0, platform::SMTO_NORMAL,
+    platform::SendWindowMessageTimeout(state->window, kMsgSetEnabled, 0, 0, platform::kSmtoNormal,
                                        kCrossThreadWaitMs, nullptr);
-    platform::SendWindowMessageTimeout(state->window, kMsgRelease, 0, 0, platform::SMTO_NORMAL,
+    platform::SendWindowMessageTimeout(state->window, kMsgRelease, 0, 0, platform::kSmtoNormal,
                                        kCrossThreadWaitMs, nullptr);
   }
   std::unique_lock lock(state->mutex); // waits for a handler running in the owner thread

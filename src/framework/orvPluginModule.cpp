@@ -523,7 +523,7 @@ void TorvPlugin::NotifyHost(unsigned message) noexcept {
     const auto hwnd = reinterpret_cast<platform::HWND>(window);
     const auto index = static_cast<platform::WPARAM>(static_cast<uint32_t>(ModuleIndex.load()));
     if (!platform::PostWindowMessage(hwnd, message, index, 0))
-      platform::SendWindowMessageTimeout(hwnd, message, index, 0, platform::SMTO_ABORTIFHUNG,
+      platform::SendWindowMessageTimeout(hwnd, message, index, 0, platform::kSmtoAbortIfHung,
                                          kNotifyTimeoutMs, nullptr);
   } catch (...) {
   }

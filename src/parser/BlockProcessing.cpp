@@ -51,7 +51,7 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       return regex->Match(0) >= 0;
     } catch (...) {
       const std::string message = FailureMessage();
-      module.Owner.ParserLog(0, FormatMessage(module.Owner.Texts().RegExprError,
+      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
                                              {rule.Pattern, ExpressionErrorDetail(message)}));
       return false;
     }
@@ -197,7 +197,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
             format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
             options.chkUseNowDate_Checked));
       } catch (const std::exception& failure) {
-        module.Owner.ParserLog(0, FormatMessage(module.Owner.Texts().DateTimeFormatError,
+        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().DateTimeFormatError,
                                                {trimmed, format, failure.what()}));
         return false;
       }
@@ -210,7 +210,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
   } catch (...) {
     value = Variant::Null();
     module.Owner.ParserLog(0,
-                          FormatMessage(module.Owner.Texts().ParamFormatError, {FailureMessage()}));
+                          FormatMessageText(module.Owner.Texts().ParamFormatError, {FailureMessage()}));
     return false;
   }
 }

@@ -96,7 +96,7 @@ WideString VariantToWide(const VARIANT& v) {
   case VT_BSTR:
     return WideString(v.bstrVal, SysStringLen(v.bstrVal));
   case VT_BOOL:
-    return v.boolVal ? u"True" : u"False";
+    return v.boolVal ? OLESTR("True") : OLESTR("False");
   case VT_NULL:
     InvalidVariant();
   default: {

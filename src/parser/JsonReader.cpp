@@ -117,7 +117,7 @@ bool Reader::ReadString(WideString& out) {
   if (!escaped && bits < 0x80) {
     // Plain ASCII, the common case: widen in one go.
     out.resize(static_cast<size_t>(q - first));
-    char16_t* o = out.data();
+    OLECHAR* o = out.data();
     for (const Byte* i = first; i < q; ++i)
       *o++ = *i;
     return true;
@@ -130,8 +130,8 @@ bool Reader::ReadString(WideString& out) {
 // the same text as unescaping to bytes first and decoding afterwards.
 bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
   out.resize(static_cast<size_t>(last - first)); // never more units than bytes
-  char16_t* const begin = out.data();
-  char16_t* o = begin;
+  OLECHAR* const begin = out.data();
+  OLECHAR* o = begin;
   bool malformed = false;
   const Byte* i = first;
   while (i < last) {
@@ -172,7 +172,7 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
         }
         if (digits == 0)
           return false;
-        *o++ = static_cast<char16_t>(value);
+        *o++ = static_cast<OLECHAR>(value);
         break;
       }
       default:
@@ -203,8 +203,8 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
         ++i;
         continue;
       }
-      *o++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      *o++ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      *o++ = static_cast<OLECHAR>(0xD800 + ((cp - 0x10000) >> 10));
+      *o++ = static_cast<OLECHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
       i += 4;
     } else if (c & 0x20) {
       if (last - i < 3 || !IsContinuation(i[1]) || !IsContinuation(i[2])) {
@@ -212,7 +212,7 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
         ++i;
         continue;
       }
-      *o++ = static_cast<char16_t>(((c & 0x3Fu) << 12) | ((i[1] & 0x3Fu) << 6) | (i[2] & 0x3Fu));
+      *o++ = static_cast<OLECHAR>(((c & 0x3Fu) << 12) | ((i[1] & 0x3Fu) << 6) | (i[2] & 0x3Fu));
       i += 3;
     } else {
       if (last - i < 2 || !IsContinuation(i[1])) {
@@ -220,7 +220,7 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
         ++i;
         continue;
       }
-      *o++ = static_cast<char16_t>(((c & 0x3Fu) << 6) | (i[1] & 0x3Fu));
+      *o++ = static_cast<OLECHAR>(((c & 0x3Fu) << 6) | (i[1] & 0x3Fu));
       i += 2;
     }
   }

@@ -330,7 +330,7 @@ bool TaPlugin::ParserTypeEnabled() const {
 }
 
 void TaPlugin::ReportConfigurationError(const std::string& message) {
-  WriteLog(framework::LogLevel::Failure, FormatMessage(TextResources.ConfigError, {message}));
+  WriteLog(framework::LogLevel::Failure, FormatMessageText(TextResources.ConfigError, {message}));
 }
 
 } // namespace kestrel::parser

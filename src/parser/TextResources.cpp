@@ -2,7 +2,7 @@
 
 namespace kestrel::parser {
 
-std::string FormatMessage(std::string_view pattern, std::initializer_list<std::string_view> args) {
+std::string FormatMessageText(std::string_view pattern, std::initializer_list<std::string_view> args) {
   std::string text;
   text.reserve(pattern.size() + 64);
   auto next = args.begin();

@@ -34,6 +34,6 @@ public:
 
 // Fills the "%s" places of a message text in order; surplus places stay empty, surplus
 // arguments are dropped. "%%" is a percent sign.
-std::string FormatMessage(std::string_view pattern, std::initializer_list<std::string_view> args);
+std::string FormatMessageText(std::string_view pattern, std::initializer_list<std::string_view> args);
 
 } // namespace kestrel::parser

@@ -4,7 +4,7 @@
 // queue until the thread pumps (PeekWindowMessage / GetWindowMessage, then
 // DispatchWindowMessage); a message sent from another thread is handed to the window procedure
 // while the owner pumps, and the sender waits for it at most the given time. Timer messages
-// (WM_TIMER) are made when the owner thread checks its queue and a timer is due, so a timer
+// (kWmTimer) are made when the owner thread checks its queue and a timer is due, so a timer
 // never fires in a thread that does not pump.
 //
 // Windows gives the same behaviour through user32; on POSIX the layer keeps one window table
@@ -38,21 +38,21 @@ struct Message {
   uint32_t time; // low 32 bits of TickCount64() when the message was queued
 };
 
-constexpr UINT WM_NULL = 0x0000;
-constexpr UINT WM_DESTROY = 0x0002;
-constexpr UINT WM_QUIT = 0x0012;
-constexpr UINT WM_TIMER = 0x0113;
-constexpr UINT WM_USER = 0x0400;
-constexpr UINT WM_APP = 0x8000;
+constexpr UINT kWmNull = 0x0000;
+constexpr UINT kWmDestroy = 0x0002;
+constexpr UINT kWmQuit = 0x0012;
+constexpr UINT kWmTimer = 0x0113;
+constexpr UINT kWmUser = 0x0400;
+constexpr UINT kWmApp = 0x8000;
 
 // PeekWindowMessage flags.
-constexpr UINT PM_NOREMOVE = 0x0000;
-constexpr UINT PM_REMOVE = 0x0001;
+constexpr UINT kPmNoRemove = 0x0000;
+constexpr UINT kPmRemove = 0x0001;
 
 // SendWindowMessageTimeout flags.
-constexpr UINT SMTO_NORMAL = 0x0000;
-constexpr UINT SMTO_BLOCK = 0x0001;
-constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+constexpr UINT kSmtoNormal = 0x0000;
+constexpr UINT kSmtoBlock = 0x0001;
+constexpr UINT kSmtoAbortIfHung = 0x0002;
 
 // A time-out that never ends.
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -61,7 +61,7 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // window (WindowUserData). Returns nullptr when `proc` is null.
 KESTREL_PLATFORM_EXPORT HWND CreateMessageWindow(WindowProc proc, void* user_data);
 
-// Destroys a window: its procedure receives WM_DESTROY, its timers stop and the messages queued
+// Destroys a window: its procedure receives kWmDestroy, its timers stop and the messages queued
 // for it are dropped. Only the owner thread may destroy a window (false otherwise, and for an
 // invalid handle). Windows a thread still owns are released when it ends.
 KESTREL_PLATFORM_EXPORT bool DestroyMessageWindow(HWND window);
@@ -84,7 +84,7 @@ KESTREL_PLATFORM_EXPORT bool PostWindowMessage(HWND window, UINT message, WPARAM
 // In the owner thread the procedure is called directly. From another thread the message is
 // handed to the owner, which runs it when it next pumps; the caller waits at most `timeout_ms`
 // (while waiting it still answers messages sent to its own windows) and returns false when the
-// time runs out, the window is invalid or is destroyed meanwhile. With SMTO_ABORTIFHUNG it
+// time runs out, the window is invalid or is destroyed meanwhile. With kSmtoAbortIfHung it
 // returns false at once when the owner thread has not checked its queue for five seconds.
 KESTREL_PLATFORM_EXPORT bool SendWindowMessageTimeout(HWND window, UINT message, WPARAM wparam,
                                                       LPARAM lparam, UINT flags,
@@ -92,12 +92,12 @@ KESTREL_PLATFORM_EXPORT bool SendWindowMessageTimeout(HWND window, UINT message,
 
 // Looks for a message of the calling thread's queue, for `filter` only when it is not null.
 // Messages sent from other threads are handed to their window procedures first; then a posted
-// message is returned, or else WM_TIMER for a timer that is due. With PM_REMOVE the message
+// message is returned, or else kWmTimer for a timer that is due. With kPmRemove the message
 // leaves the queue (and a timer starts its next interval). False when there is none.
 KESTREL_PLATFORM_EXPORT bool PeekWindowMessage(Message* out, HWND filter, UINT flags);
 
-// Waits until a message is there and removes it, like PeekWindowMessage with PM_REMOVE.
-// Returns false when the message is WM_QUIT (PostQuit), true otherwise.
+// Waits until a message is there and removes it, like PeekWindowMessage with kPmRemove.
+// Returns false when the message is kWmQuit (PostQuit), true otherwise.
 KESTREL_PLATFORM_EXPORT bool GetWindowMessage(Message* out, HWND filter);
 
 // Waits at most `timeout_ms` until the calling thread's queue holds a message (or a timer is
@@ -108,17 +108,17 @@ KESTREL_PLATFORM_EXPORT bool WaitWindowMessage(uint32_t timeout_ms);
 // no longer exists.
 KESTREL_PLATFORM_EXPORT LRESULT DispatchWindowMessage(const Message* message);
 
-// Makes the calling thread's next GetWindowMessage return false with WM_QUIT.
+// Makes the calling thread's next GetWindowMessage return false with kWmQuit.
 KESTREL_PLATFORM_EXPORT void PostQuit(int exit_code);
 
-// Starts or restarts timer `id` of a window that the calling thread owns: WM_TIMER with
+// Starts or restarts timer `id` of a window that the calling thread owns: kWmTimer with
 // wParam = id is generated every `interval_ms` while the thread pumps (due periods that were
 // missed are merged into one). Returns `id`, or 0 when the window is invalid, owned by another
 // thread or `id` is 0. A timer bound to another thread is switched by posting a private
-// message (WM_USER and above) to a window of that thread whose procedure calls this.
+// message (kWmUser and above) to a window of that thread whose procedure calls this.
 KESTREL_PLATFORM_EXPORT uintptr_t SetWindowTimer(HWND window, uintptr_t id, uint32_t interval_ms);
 
-// Stops a timer of a window owned by the calling thread; a WM_TIMER of it not yet taken from the
+// Stops a timer of a window owned by the calling thread; a kWmTimer of it not yet taken from the
 // queue is not delivered. False when there was no such timer.
 KESTREL_PLATFORM_EXPORT bool KillWindowTimer(HWND window, uintptr_t id);
 

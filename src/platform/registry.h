@@ -7,7 +7,7 @@
 // old one under a cross-process lock, so a crash never leaves a half-written file and several
 // processes may share the store. HKEY_LOCAL_MACHINE is read-only, as for a user without
 // administrator rights, unless KESTREL_HKLM_WRITABLE=1: opening it for writing or creating a
-// key in it gives ERROR_ACCESS_DENIED, which callers answer by using HKEY_CURRENT_USER.
+// key in it gives kErrorAccessDenied, which callers answer by using HKEY_CURRENT_USER.
 //
 // Key paths are separated by backslashes, a leading backslash is allowed, and key and value
 // names compare without regard to ASCII case, as on Windows. Texts are UTF-8.
@@ -39,44 +39,44 @@ enum class RegistryAccess : uint8_t { Read, ReadWrite };
 
 // Windows error codes (LSTATUS).
 using RegStatus = int32_t;
-constexpr RegStatus ERROR_SUCCESS = 0;
-constexpr RegStatus ERROR_FILE_NOT_FOUND = 2;
-constexpr RegStatus ERROR_ACCESS_DENIED = 5;
-constexpr RegStatus ERROR_INVALID_HANDLE = 6;
-constexpr RegStatus ERROR_WRITE_FAULT = 29;
-constexpr RegStatus ERROR_READ_FAULT = 30;
-constexpr RegStatus ERROR_INVALID_PARAMETER = 87;
-constexpr RegStatus ERROR_BADDB = 1009;
-constexpr RegStatus ERROR_KEY_DELETED = 1018;
+constexpr RegStatus kErrorSuccess = 0;
+constexpr RegStatus kErrorFileNotFound = 2;
+constexpr RegStatus kErrorAccessDenied = 5;
+constexpr RegStatus kErrorInvalidHandle = 6;
+constexpr RegStatus kErrorWriteFault = 29;
+constexpr RegStatus kErrorReadFault = 30;
+constexpr RegStatus kErrorInvalidParameter = 87;
+constexpr RegStatus kErrorBadDb = 1009;
+constexpr RegStatus kErrorKeyDeleted = 1018;
 
 // Value types.
-constexpr uint32_t REG_NONE = 0;
-constexpr uint32_t REG_SZ = 1;
-constexpr uint32_t REG_EXPAND_SZ = 2;
-constexpr uint32_t REG_BINARY = 3;
-constexpr uint32_t REG_DWORD = 4;
-constexpr uint32_t REG_MULTI_SZ = 7;
-constexpr uint32_t REG_QWORD = 11;
+constexpr uint32_t kRegNone = 0;
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegMultiSz = 7;
+constexpr uint32_t kRegQword = 11;
 
-// A typed value. `data` holds the bytes: the text without terminator for REG_SZ, four
-// little-endian bytes for REG_DWORD, the bytes themselves for REG_BINARY and other types.
+// A typed value. `data` holds the bytes: the text without terminator for kRegSz, four
+// little-endian bytes for kRegDword, the bytes themselves for kRegBinary and other types.
 struct RegistryValue {
-  uint32_t type = REG_NONE;
+  uint32_t type = kRegNone;
   std::string data;
 
-  static RegistryValue String(std::string_view text) { return {REG_SZ, std::string(text)}; }
+  static RegistryValue String(std::string_view text) { return {kRegSz, std::string(text)}; }
   static RegistryValue Dword(uint32_t value) {
     std::string bytes(4, '\0');
     for (int i = 0; i < 4; ++i)
       bytes[i] = static_cast<char>(value >> (8 * i));
-    return {REG_DWORD, bytes};
+    return {kRegDword, bytes};
   }
   static RegistryValue Binary(const void* bytes, std::size_t size) {
-    return {REG_BINARY, std::string(static_cast<const char*>(bytes), size)};
+    return {kRegBinary, std::string(static_cast<const char*>(bytes), size)};
   }
-  // The REG_DWORD value; 0 when the value has another type or size.
+  // The kRegDword value; 0 when the value has another type or size.
   uint32_t AsDword() const {
-    if (type != REG_DWORD || data.size() != 4)
+    if (type != kRegDword || data.size() != 4)
       return 0;
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i)
@@ -90,8 +90,8 @@ struct RegistryValue {
 struct RegistryKey;
 using RegKey = RegistryKey*;
 
-// Opens an existing key (an empty path opens the root). ERROR_FILE_NOT_FOUND when it does not
-// exist, ERROR_ACCESS_DENIED for ReadWrite on a read-only root.
+// Opens an existing key (an empty path opens the root). kErrorFileNotFound when it does not
+// exist, kErrorAccessDenied for ReadWrite on a read-only root.
 KESTREL_PLATFORM_EXPORT RegStatus RegistryOpenKey(RegistryRoot root, std::string_view path,
                                                   RegistryAccess access, RegKey* out);
 
@@ -101,12 +101,12 @@ KESTREL_PLATFORM_EXPORT RegStatus RegistryCreateKey(RegistryRoot root, std::stri
 
 KESTREL_PLATFORM_EXPORT void RegistryCloseKey(RegKey key);
 
-// Reads a value; an empty name is the key's default value. ERROR_FILE_NOT_FOUND when absent,
-// ERROR_KEY_DELETED when the key itself has gone meanwhile.
+// Reads a value; an empty name is the key's default value. kErrorFileNotFound when absent,
+// kErrorKeyDeleted when the key itself has gone meanwhile.
 KESTREL_PLATFORM_EXPORT RegStatus RegistryQueryValue(RegKey key, std::string_view name,
                                                      RegistryValue* out);
 
-// Writes (creates or replaces) a value. ERROR_ACCESS_DENIED for a key opened for reading.
+// Writes (creates or replaces) a value. kErrorAccessDenied for a key opened for reading.
 KESTREL_PLATFORM_EXPORT RegStatus RegistrySetValue(RegKey key, std::string_view name,
                                                    const RegistryValue& value);
 

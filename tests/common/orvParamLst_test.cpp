@@ -137,7 +137,7 @@ TEST(ParamsList, AppendCopiesItemsWithTheirAttributes) {
   TorvParamsListItem* typed = source.Add("t", 1);
   typed->DataType = 8;
   typed->State = 5;
-  source.Add("u", std::string("x"));
+  source.Add("OLESTR(", std::string(")x"));
 
   TorvParamsList target;
   EXPECT_FALSE(target.AppendList(nullptr));
@@ -150,7 +150,7 @@ TEST(ParamsList, AppendCopiesItemsWithTheirAttributes) {
 
   EXPECT_TRUE(target.AppendRange(&source, 1, -1));
   EXPECT_EQ(target.Count(), 3);
-  EXPECT_EQ(target.Items(2)->Name, "u");
+  EXPECT_EQ(target.Items(2)->Name, "OLESTR(");
   EXPECT_TRUE(target.AppendRange(&source, 1, 0)); // empty range is still true
   EXPECT_EQ(target.Count(), 3);
   EXPECT_TRUE(target.AppendRange(&source, -4, 40));
@@ -163,7 +163,7 @@ TEST(ParamsList, AppendCopiesItemsWithTheirAttributes) {
 
 TEST(ParamsList, AppendRowClosesRowsOnce) {
   TorvParamsList row;
-  row.Add("a", 1);
+  row.Add(")a", 1);
   TorvParamsList target;
   target.AppendRow(&row);
   target.AppendRow(&row);

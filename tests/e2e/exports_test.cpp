@@ -260,7 +260,7 @@ struct LogWindow {
   ~LogWindow() { kestrel::platform::DestroyMessageWindow(handle); }
   void Pump() {
     kestrel::platform::Message message;
-    while (kestrel::platform::PeekWindowMessage(&message, nullptr, kestrel::platform::PM_REMOVE))
+    while (kestrel::platform::PeekWindowMessage(&message, nullptr, kestrel::platform::kPmRemove))
       kestrel::platform::DispatchWindowMessage(&message);
   }
   kestrel::platform::HWND handle;

@@ -46,7 +46,7 @@ public:
   // Dispatches what is waiting for this thread; returns the messages received so far.
   const std::vector<Received>& Pump() {
     platform::Message message;
-    while (platform::PeekWindowMessage(&message, nullptr, platform::PM_REMOVE))
+    while (platform::PeekWindowMessage(&message, nullptr, platform::kPmRemove))
       platform::DispatchWindowMessage(&message);
     return received_;
   }
@@ -61,7 +61,7 @@ private:
   static platform::LRESULT Proc(platform::HWND window, platform::UINT message,
                                 platform::WPARAM wparam, platform::LPARAM) {
     auto* self = static_cast<HostWindow*>(platform::WindowUserData(window));
-    if (self && message >= platform::WM_USER)
+    if (self && message >= platform::kWmUser)
       self->received_.push_back({message, wparam});
     return 0;
   }

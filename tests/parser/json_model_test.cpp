@@ -32,7 +32,7 @@ TEST(JsonModel, KindsAndVariants) {
   EXPECT_EQ(v.v.dblVal, 1.5);
   doc->GetItem(1)->GetVariant(v.v);
   ASSERT_EQ(v.v.vt, VT_BSTR);
-  EXPECT_EQ(WideString(v.v.bstrVal), u"s");
+  EXPECT_EQ(WideString(v.v.bstrVal), OLESTR("s"));
   doc->GetItem(2)->GetVariant(v.v);
   EXPECT_EQ(v.v.vt, VT_BOOL);
   EXPECT_EQ(v.v.boolVal, VARIANT_TRUE);
@@ -43,7 +43,7 @@ TEST(JsonModel, KindsAndVariants) {
   EXPECT_EQ(doc->GetItem(6), nullptr);
   EXPECT_EQ(doc->GetItem(-1), nullptr);
 
-  TJsonMember member(u"m", nullptr);
+  TJsonMember member(OLESTR("m"), nullptr);
   EXPECT_EQ(member.Kind(), jsBase);
   TJsonNumber number;
   v.v.vt = VT_I4; // SysFree of the old string happened in GetVariant's clear
@@ -56,7 +56,7 @@ TEST(JsonModel, GetItemByKey) {
   const TJsonPtr doc = TJson::Parse(R"({"a":10,"b":[5,6]})");
   Variant key;
   key.v.vt = VT_BSTR;
-  key.v.bstrVal = SysAllocString(u"b");
+  key.v.bstrVal = SysAllocString(OLESTR("b"));
   TJsonBase* b = doc->GetItemByKey(key.v);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->Kind(), jsList);
@@ -74,7 +74,7 @@ TEST(JsonModel, TypedAccessors) {
   auto& obj = dynamic_cast<TJsonObject&>(*doc);
   EXPECT_EQ(obj.ItemAsInteger(0), -7);
   EXPECT_DOUBLE_EQ(obj.ItemAsFloat(0), -7.9);
-  EXPECT_EQ(obj.ItemAsWideString(1), u"x");
+  EXPECT_EQ(obj.ItemAsWideString(1), OLESTR("x"));
   EXPECT_EQ(obj.ItemAsString(1), "x");
   EXPECT_TRUE(obj.ItemAsBoolean(2));
   EXPECT_THROW(obj.ItemAsInteger(1), EInvalidCast);
@@ -82,7 +82,7 @@ TEST(JsonModel, TypedAccessors) {
   EXPECT_EQ(obj.ItemAsInteger(9), 0); // no child
   EXPECT_EQ(obj.ItemAsString(9), "");
   std::string name;
-  EXPECT_EQ(obj.GetItemAndName(2, name), obj.ValueByName(u"b"));
+  EXPECT_EQ(obj.GetItemAndName(2, name), obj.ValueByName(OLESTR("b")));
   EXPECT_EQ(name, "b");
 
   const TJsonPtr list = TJson::Parse("[3,\"t\"]");
@@ -120,17 +120,17 @@ TEST(JsonModel, AppendRemoveFind) {
 
 TEST(JsonModel, ObjectWithoutIndexScansMembers) {
   TJsonObject obj(false);
-  obj.AppendItem(std::make_unique<TJsonMember>(u"k", std::make_unique<TJsonNumber>(1)));
-  obj.AppendItem(std::make_unique<TJsonMember>(u"k", std::make_unique<TJsonNumber>(2)));
+  obj.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(1)));
+  obj.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(2)));
   EXPECT_EQ(obj.Index().Count(), 0u);
-  EXPECT_EQ(obj.IndexByName(u"k"), 0);
-  EXPECT_EQ(obj.NameAt(1), u"k");
+  EXPECT_EQ(obj.IndexByName(OLESTR("k")), 0);
+  EXPECT_EQ(obj.NameAt(1), OLESTR("k"));
   // Without the index the second member's value resolves by name to the first.
   EXPECT_EQ(dynamic_cast<TJsonNumber&>(*obj.ValueAt(1)).Value(), 1);
 
   TJsonObject indexed(true);
-  indexed.AppendItem(std::make_unique<TJsonMember>(u"k", std::make_unique<TJsonNumber>(1)));
-  indexed.AppendItem(std::make_unique<TJsonMember>(u"k", std::make_unique<TJsonNumber>(2)));
+  indexed.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(1)));
+  indexed.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(2)));
   EXPECT_EQ(indexed.Index().Count(), 1u);
   EXPECT_EQ(indexed.ValueAt(1), nullptr);
 }
@@ -166,7 +166,7 @@ TEST(JsonModel, NameIndexStaysBalancedAndFindsEveryName) {
     const std::string s = std::to_string(keys[i]);
     EXPECT_TRUE(tree.Insert(WideString(s.begin(), s.end()), static_cast<int32_t>(i)));
   }
-  EXPECT_FALSE(tree.Insert(u"7", 99999));
+  EXPECT_FALSE(tree.Insert(OLESTR("7"), 99999));
   EXPECT_EQ(CheckAa(tree, tree.Root()), keys.size());
   EXPECT_LE(tree.Node(tree.Root()).level, 12); // about log2(n)
   for (size_t i = 0; i < keys.size(); ++i) {
@@ -177,21 +177,21 @@ TEST(JsonModel, NameIndexStaysBalancedAndFindsEveryName) {
     ASSERT_TRUE(tree.FindPosition(static_cast<int32_t>(i), found));
     EXPECT_EQ(found, name);
   }
-  EXPECT_EQ(tree.Search(u"x"), -1);
+  EXPECT_EQ(tree.Search(OLESTR("x")), -1);
   tree.Clear();
-  EXPECT_EQ(tree.Search(u"7"), -1);
-  EXPECT_TRUE(tree.Insert(u"7", 1));
+  EXPECT_EQ(tree.Search(OLESTR("7")), -1);
+  EXPECT_TRUE(tree.Insert(OLESTR("7"), 1));
 }
 
 TEST(JsonWriter, CompactTextAndEscapes) {
-  TJsonString s(WideString(u"\t/") + u"\x1f" + u"\"\\\u00e9\U0001F600");
+  TJsonString s(WideString(OLESTR("\t/")) + OLESTR("\x1f") + OLESTR("\"\\\u00e9\U0001F600"));
   EXPECT_EQ(TJson::Serialize(&s), "\"\\t\\/\\u001F\\\"\\\\\xC3\xA9\xF0\x9F\x98\x80\"");
   const TJsonPtr doc = TJson::Parse(R"( { "a" : [ 1 , 2.5 , -0.001 , 1e20 , true , null ] ,
                                           "b" : { } , "c":"x" } )");
   EXPECT_EQ(TJson::Serialize(doc.get()), R"({"a":[1,2.5,-0.001,1e+20,true,null],"b":{},"c":"x"})");
   TJsonNumber third(1.0L / 3);
   EXPECT_EQ(TJson::Serialize(&third), "0.333333333333333");
-  TJsonMember bare(u"m", nullptr);
+  TJsonMember bare(OLESTR("m"), nullptr);
   EXPECT_EQ(TJson::Serialize(&bare), "\"m\":");
   EXPECT_EQ(TJson::Serialize(nullptr), "");
 }

@@ -27,13 +27,13 @@ long double NumberOf(const TJsonPtr& doc) {
 WideString StringOf(const TJsonBase* value) {
   const auto* s = dynamic_cast<const TJsonString*>(value);
   EXPECT_NE(s, nullptr);
-  return s ? s->Value() : u"<not a string>";
+  return s ? s->Value() : OLESTR("<not a string>");
 }
 
 WideString StringDoc(const std::string& text) {
   const TJsonPtr doc = TJson::Parse(text);
   EXPECT_NE(doc, nullptr) << text;
-  return doc ? StringOf(doc.get()) : u"<no document>";
+  return doc ? StringOf(doc.get()) : OLESTR("<no document>");
 }
 
 TEST(JsonReader, CommasAreOptionalAndTrailingCommasAccepted) {
@@ -99,38 +99,38 @@ TEST(JsonReader, Numbers) {
 }
 
 TEST(JsonReader, EscapesAndUnicode) {
-  EXPECT_EQ(StringDoc(R"("a\qb")"), u"ab");
-  EXPECT_EQ(StringDoc(R"("\"\'\/\\\b\f\n\r\t")"), u"\"'/\\\b\f\n\r\t");
-  EXPECT_EQ(StringDoc(R"("\u00e9")"), u"\u00e9");
-  EXPECT_EQ(StringDoc(R"("\u20AC\u0041")"), u"\u20ac"
-                                            u"A");
-  EXPECT_EQ(StringDoc(R"("x\u41")"), u"xA"); // fewer digits when the string ends
-  EXPECT_EQ(StringDoc(R"("\ud83d\ude00")"), u"\U0001F600");
-  EXPECT_EQ(StringDoc(R"("\"}")"), u"\"}");
+  EXPECT_EQ(StringDoc(R"("a\qb")"), OLESTR("ab"));
+  EXPECT_EQ(StringDoc(R"("\"\'\/\\\b\f\n\r\t")"), OLESTR("\"'/\\\b\f\n\r\t"));
+  EXPECT_EQ(StringDoc(R"("\u00e9")"), OLESTR("\u00e9"));
+  EXPECT_EQ(StringDoc(R"("\u20AC\u0041")"), OLESTR("\u20ac")
+                                            OLESTR("A"));
+  EXPECT_EQ(StringDoc(R"("x\u41")"), OLESTR("xA")); // fewer digits when the string ends
+  EXPECT_EQ(StringDoc(R"("\ud83d\ude00")"), OLESTR("\U0001F600"));
+  EXPECT_EQ(StringDoc(R"("\"}")"), OLESTR("\"}"));
   EXPECT_EQ(TJson::Parse(R"("\u12G4")"), nullptr);
   EXPECT_EQ(TJson::Parse(R"(["ok", {"k": "\uZZZZ"}])"), nullptr);
   EXPECT_EQ(TJson::Parse(R"("\u")"), nullptr);
   EXPECT_EQ(TJson::Parse(R"("abc\")"), nullptr);       // the escaped quote does not close
-  EXPECT_EQ(StringDoc("\"tab\there\""), u"tab\there"); // raw control bytes stay
+  EXPECT_EQ(StringDoc("\"tab\there\""), OLESTR("tab\there")); // raw control bytes stay
 }
 
 TEST(JsonReader, Utf8Decoding) {
-  EXPECT_EQ(StringDoc("\"caf\xC3\xA9 \xE2\x82\xAC\""), u"caf\u00e9 \u20ac");
+  EXPECT_EQ(StringDoc("\"caf\xC3\xA9 \xE2\x82\xAC\""), OLESTR("caf\u00e9 \u20ac"));
   // Four-byte sequences become surrogate pairs.
-  EXPECT_EQ(StringDoc("\"\xF0\x9F\x98\x80!\""), u"\U0001F600!");
-  EXPECT_EQ(StringDoc("\"\xF4\x8F\xBF\xBF\""), u"\U0010FFFF");
+  EXPECT_EQ(StringDoc("\"\xF0\x9F\x98\x80!\""), OLESTR("\U0001F600!"));
+  EXPECT_EQ(StringDoc("\"\xF4\x8F\xBF\xBF\""), OLESTR("\U0010FFFF"));
   // Malformed UTF-8 empties only that string.
-  EXPECT_EQ(StringDoc("\"\xE9\""), u"");
-  EXPECT_EQ(StringDoc("\"ab\xC3\""), u"");
-  EXPECT_EQ(StringDoc("\"\xE2\x82\x41\""), u"");
-  EXPECT_EQ(StringDoc("\"\xC3\\n\""), u"");          // an escape is not a continuation
-  EXPECT_EQ(StringDoc("\"\xF0\x9F\x98\""), u"");     // truncated four-byte form
-  EXPECT_EQ(StringDoc("\"\xF0\x80\x80\x80\""), u""); // overlong four-byte form
+  EXPECT_EQ(StringDoc("\"\xE9\""), OLESTR(""));
+  EXPECT_EQ(StringDoc("\"ab\xC3\""), OLESTR(""));
+  EXPECT_EQ(StringDoc("\"\xE2\x82\x41\""), OLESTR(""));
+  EXPECT_EQ(StringDoc("\"\xC3\\n\""), OLESTR(""));          // an escape is not a continuation
+  EXPECT_EQ(StringDoc("\"\xF0\x9F\x98\""), OLESTR(""));     // truncated four-byte form
+  EXPECT_EQ(StringDoc("\"\xF0\x80\x80\x80\""), OLESTR("")); // overlong four-byte form
   const TJsonPtr doc = TJson::Parse("{\"a\":\"\xE9\",\"b\":\"ok\"}");
   ASSERT_NE(doc, nullptr);
   auto& obj = dynamic_cast<TJsonObject&>(*doc);
-  EXPECT_EQ(StringOf(obj.ValueByName(u"a")), u"");
-  EXPECT_EQ(StringOf(obj.ValueByName(u"b")), u"ok");
+  EXPECT_EQ(StringOf(obj.ValueByName(OLESTR("a"))), OLESTR(""));
+  EXPECT_EQ(StringOf(obj.ValueByName(OLESTR("b"))), OLESTR("ok"));
   // Still a bad \u escape after malformed bytes fails the document.
   EXPECT_EQ(TJson::Parse("\"\xE9\\uXYZW\""), nullptr);
 }
@@ -140,15 +140,15 @@ TEST(JsonReader, DuplicateNamesKeepBothMembersAndIndexTheFirst) {
   ASSERT_NE(doc, nullptr);
   auto& obj = dynamic_cast<TJsonObject&>(*doc);
   ASSERT_EQ(obj.ItemCount(), 3);
-  EXPECT_EQ(dynamic_cast<TJsonNumber&>(*obj.ValueByName(u"x")).Value(), 1);
-  EXPECT_EQ(obj.IndexByName(u"y"), 2);
-  EXPECT_EQ(obj.IndexByName(u"X"), -1);
+  EXPECT_EQ(dynamic_cast<TJsonNumber&>(*obj.ValueByName(OLESTR("x"))).Value(), 1);
+  EXPECT_EQ(obj.IndexByName(OLESTR("y")), 2);
+  EXPECT_EQ(obj.IndexByName(OLESTR("X")), -1);
   const auto& second = dynamic_cast<TJsonMember&>(*obj.GetItem(1));
-  EXPECT_EQ(second.Name(), u"x");
+  EXPECT_EQ(second.Name(), OLESTR("x"));
   EXPECT_EQ(dynamic_cast<TJsonNumber&>(*second.Value()).Value(), 2);
-  EXPECT_EQ(obj.NameAt(1), u""); // not in the index
+  EXPECT_EQ(obj.NameAt(1), OLESTR("")); // not in the index
   EXPECT_EQ(obj.ValueAt(1), nullptr);
-  EXPECT_EQ(obj.NameAt(2), u"y");
+  EXPECT_EQ(obj.NameAt(2), OLESTR("y"));
 }
 
 std::string Nested(int depth) {

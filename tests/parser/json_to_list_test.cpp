@@ -135,29 +135,29 @@ TEST(JsonToList, DefaultTyping) {
   EXPECT_EQ(Single(R"({"v":3.0})"), Variant(int32_t{3}));
   EXPECT_EQ(Single(R"({"n":null})").Type(), VT_NULL);
   EXPECT_EQ(Single(R"({"b":false})"), Variant(false));
-  EXPECT_EQ(Single(R"({"s":"caf\u00e9"})"), Variant(platform::WideStringView(u"caf\u00e9")));
+  EXPECT_EQ(Single(R"({"s":"caf\u00e9"})"), Variant(platform::WideStringView(OLESTR("caf\u00e9"))));
 }
 
 TEST(JsonToList, ArraysInsideObjects) {
   const Variant v = Single(R"({"l":[1,"a",{"k":"\u00e9"},null,[2],2.5]})");
   ASSERT_EQ(v.Type(), VT_ARRAY | VT_VARIANT);
   SAFEARRAY* array = v.Raw().parray;
-  int32_t lower = -1, upper = -1;
+  LONG lower = -1, upper = -1;
   SafeArrayGetLBound(array, 1, &lower);
   SafeArrayGetUBound(array, 1, &upper);
   EXPECT_EQ(lower, 0);
   ASSERT_EQ(upper, 5);
   std::vector<Variant> elements;
-  for (int32_t i = 0; i <= upper; ++i) {
+  for (LONG i = 0; i <= upper; ++i) {
     VARIANT raw;
     VariantInit(&raw);
     SafeArrayGetElement(array, &i, &raw);
     elements.push_back(Variant::Adopt(raw));
   }
   EXPECT_EQ(elements[0], Variant(int32_t{1}));
-  EXPECT_EQ(elements[1], Variant(platform::WideStringView(u"a")));
+  EXPECT_EQ(elements[1], Variant(platform::WideStringView(OLESTR("a"))));
   // An object inside an array is its compact JSON text, characters intact.
-  EXPECT_EQ(elements[2], Variant(platform::WideStringView(u"{\"k\":\"\u00e9\"}")));
+  EXPECT_EQ(elements[2], Variant(platform::WideStringView(OLESTR("{\"k\":\"\u00e9\"}"))));
   EXPECT_EQ(elements[3].Type(), VT_NULL);
   EXPECT_EQ(elements[4].Type(), VT_NULL);
   EXPECT_EQ(elements[5], Variant(2.5));

@@ -51,7 +51,7 @@ void PumpFor(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   platform::Message msg{};
   while (std::chrono::steady_clock::now() < end) {
-    while (platform::PeekWindowMessage(&msg, nullptr, platform::PM_REMOVE))
+    while (platform::PeekWindowMessage(&msg, nullptr, platform::kPmRemove))
       platform::DispatchWindowMessage(&msg);
     platform::WaitWindowMessage(5);
   }

@@ -13,9 +13,9 @@ namespace {
 using namespace kestrel::platform;
 using Clock = std::chrono::steady_clock;
 
-constexpr UINT kStop = WM_USER + 1;
-constexpr UINT kRecord = WM_USER + 2;
-constexpr UINT kAsk = WM_USER + 3;
+constexpr UINT kStop = kWmUser + 1;
+constexpr UINT kRecord = kWmUser + 2;
+constexpr UINT kAsk = kWmUser + 3;
 
 // What a test window saw; touched only in the window's own thread unless atomic.
 struct Seen {
@@ -34,10 +34,10 @@ LRESULT RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     return 0;
   case kAsk:
     return static_cast<LRESULT>(wparam * 2);
-  case WM_TIMER:
+  case kWmTimer:
     ++seen->timers;
     return 0;
-  case WM_DESTROY:
+  case kWmDestroy:
     seen->destroyed = true;
     return 0;
   default:
@@ -59,7 +59,7 @@ void PumpFor(int ms) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
     if (WaitWindowMessage(static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)))) {
       Message msg{};
-      while (PeekWindowMessage(&msg, nullptr, PM_REMOVE))
+      while (PeekWindowMessage(&msg, nullptr, kPmRemove))
         DispatchWindowMessage(&msg);
     }
   }
@@ -133,11 +133,11 @@ TEST(Messages, PostingToInvalidOrDestroyedWindowsFails) {
   EXPECT_FALSE(IsMessageWindow(hwnd));
   EXPECT_FALSE(PostWindowMessage(hwnd, kRecord, 2, 2));
   Message msg{};
-  EXPECT_FALSE(PeekWindowMessage(&msg, nullptr, PM_REMOVE));
+  EXPECT_FALSE(PeekWindowMessage(&msg, nullptr, kPmRemove));
   EXPECT_TRUE(seen.records.empty());
   EXPECT_FALSE(DestroyMessageWindow(hwnd));
   LRESULT result = 0;
-  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kAsk, 1, 0, SMTO_ABORTIFHUNG, 1000, &result));
+  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kAsk, 1, 0, kSmtoAbortIfHung, 1000, &result));
 }
 
 TEST(Messages, OnlyTheOwnerDestroysAWindowAndItsThreadEndReleasesIt) {
@@ -161,7 +161,7 @@ TEST(Messages, OnlyTheOwnerDestroysAWindowAndItsThreadEndReleasesIt) {
 TEST(Messages, SendRunsTheProcedureInTheOwnerThread) {
   PumpingThread owner;
   LRESULT result = 0;
-  ASSERT_TRUE(SendWindowMessageTimeout(owner.hwnd(), kAsk, 21, 0, SMTO_ABORTIFHUNG, 1000, &result));
+  ASSERT_TRUE(SendWindowMessageTimeout(owner.hwnd(), kAsk, 21, 0, kSmtoAbortIfHung, 1000, &result));
   EXPECT_EQ(result, 42);
   EXPECT_EQ(owner.seen().last_thread.load(), WindowThreadId(owner.hwnd()));
   EXPECT_NE(owner.seen().last_thread.load(), CurrentThreadId());
@@ -169,7 +169,7 @@ TEST(Messages, SendRunsTheProcedureInTheOwnerThread) {
   // In the owner's own thread the procedure is called directly, without pumping.
   Seen seen;
   HWND mine = CreateMessageWindow(RecordingProc, &seen);
-  ASSERT_TRUE(SendWindowMessageTimeout(mine, kAsk, 5, 0, SMTO_ABORTIFHUNG, 1000, &result));
+  ASSERT_TRUE(SendWindowMessageTimeout(mine, kAsk, 5, 0, kSmtoAbortIfHung, 1000, &result));
   EXPECT_EQ(result, 10);
   EXPECT_EQ(seen.last_thread.load(), CurrentThreadId());
   DestroyMessageWindow(mine);
@@ -184,14 +184,14 @@ TEST(Messages, SendGivesUpOnAReceiverThatNeverPumps) {
     release.get_future().wait(); // busy with something else, never pumps
     // Pumping later must not run the message the sender gave up on.
     Message msg{};
-    while (PeekWindowMessage(&msg, nullptr, PM_REMOVE))
+    while (PeekWindowMessage(&msg, nullptr, kPmRemove))
       DispatchWindowMessage(&msg);
   });
   HWND hwnd = made.get_future().get();
 
   LRESULT result = 77;
   const auto start = Clock::now();
-  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kRecord, 1, 2, SMTO_ABORTIFHUNG, 1000, &result));
+  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kRecord, 1, 2, kSmtoAbortIfHung, 1000, &result));
   const auto took =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   EXPECT_GE(took, 900);
@@ -214,7 +214,7 @@ TEST(Messages, SenderIsReleasedWhenTheReceiverThreadEnds) {
   HWND hwnd = made.get_future().get();
   sending.set_value();
   const auto start = Clock::now();
-  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kAsk, 1, 0, SMTO_NORMAL, 10000, nullptr));
+  EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kAsk, 1, 0, kSmtoNormal, 10000, nullptr));
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000));
   receiver.join();
 }
@@ -232,7 +232,7 @@ TEST(Messages, CrossedSendsDoNotWaitForTheTimeOut) {
     made_b.set_value(CreateMessageWindow(RecordingProc, &seen_b));
     start_b.get_future().wait();
     LRESULT r = 0;
-    b_ok = SendWindowMessageTimeout(a, kAsk, 4, 0, SMTO_NORMAL, 3000, &r) && r == 8;
+    b_ok = SendWindowMessageTimeout(a, kAsk, 4, 0, kSmtoNormal, 3000, &r) && r == 8;
     b_done = true;
     PumpUntilStop();
   });
@@ -240,7 +240,7 @@ TEST(Messages, CrossedSendsDoNotWaitForTheTimeOut) {
   start_b.set_value();
   const auto start = Clock::now();
   LRESULT r = 0;
-  EXPECT_TRUE(SendWindowMessageTimeout(b, kAsk, 3, 0, SMTO_NORMAL, 3000, &r));
+  EXPECT_TRUE(SendWindowMessageTimeout(b, kAsk, 3, 0, kSmtoNormal, 3000, &r));
   EXPECT_EQ(r, 6);
   // Whichever answer came first, this thread keeps pumping until B has its answer too.
   while (!b_done && Clock::now() - start < std::chrono::seconds(5))
@@ -261,11 +261,11 @@ TEST(Messages, TimerFiresOnlyWhilePumpingAndStopsWhenKilled) {
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   EXPECT_EQ(seen.timers.load(), 0);
   Message msg{};
-  ASSERT_TRUE(PeekWindowMessage(&msg, nullptr, PM_REMOVE));
-  EXPECT_EQ(msg.message, WM_TIMER);
+  ASSERT_TRUE(PeekWindowMessage(&msg, nullptr, kPmRemove));
+  EXPECT_EQ(msg.message, kWmTimer);
   EXPECT_EQ(msg.hwnd, hwnd);
   EXPECT_EQ(msg.wParam, 7u);
-  EXPECT_FALSE(PeekWindowMessage(&msg, nullptr, PM_REMOVE));
+  EXPECT_FALSE(PeekWindowMessage(&msg, nullptr, kPmRemove));
 
   PumpFor(200);
   EXPECT_GE(seen.timers.load(), 3);
@@ -281,7 +281,7 @@ TEST(Messages, TimerFiresOnlyWhilePumpingAndStopsWhenKilled) {
 
 // A timer belongs to its window's thread: another thread cannot start it directly, but it can
 // post a private message whose handler starts or stops it in the owner thread.
-constexpr UINT kSwitchTimer = WM_USER + 0x410;
+constexpr UINT kSwitchTimer = kWmUser + 0x410;
 
 LRESULT SwitchingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == kSwitchTimer) {
@@ -315,7 +315,7 @@ TEST(Messages, TimerOfAnotherThreadIsSwitchedThroughAPrivateMessage) {
   EXPECT_EQ(seen.last_thread.load(), WindowThreadId(hwnd));
 
   // Switching off: once the owner has handled it, no tick follows.
-  ASSERT_TRUE(SendWindowMessageTimeout(hwnd, kSwitchTimer, 0, 0, SMTO_NORMAL, 1000, nullptr));
+  ASSERT_TRUE(SendWindowMessageTimeout(hwnd, kSwitchTimer, 0, 0, kSmtoNormal, 1000, nullptr));
   const int stopped = seen.timers.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(seen.timers.load(), stopped);
@@ -336,7 +336,7 @@ TEST(Messages, QuitEndsTheMessageLoopAfterPostedMessages) {
     ++loops;
   }
   EXPECT_EQ(loops, 1);
-  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.message, kWmQuit);
   EXPECT_EQ(msg.wParam, 3u);
   ASSERT_EQ(seen.records.size(), 1u);
   EXPECT_FALSE(WaitWindowMessage(0));
@@ -350,12 +350,12 @@ TEST(Messages, PeekFiltersByWindowAndCanLeaveTheMessage) {
   PostWindowMessage(a, kRecord, 1, 0);
   PostWindowMessage(b, kRecord, 2, 0);
   Message msg{};
-  ASSERT_TRUE(PeekWindowMessage(&msg, b, PM_NOREMOVE));
+  ASSERT_TRUE(PeekWindowMessage(&msg, b, kPmNoRemove));
   EXPECT_EQ(msg.wParam, 2u);
-  ASSERT_TRUE(PeekWindowMessage(&msg, b, PM_REMOVE));
+  ASSERT_TRUE(PeekWindowMessage(&msg, b, kPmRemove));
   EXPECT_EQ(msg.wParam, 2u);
-  EXPECT_FALSE(PeekWindowMessage(&msg, b, PM_REMOVE));
-  ASSERT_TRUE(PeekWindowMessage(&msg, nullptr, PM_REMOVE));
+  EXPECT_FALSE(PeekWindowMessage(&msg, b, kPmRemove));
+  ASSERT_TRUE(PeekWindowMessage(&msg, nullptr, kPmRemove));
   EXPECT_EQ(msg.hwnd, a);
   DestroyMessageWindow(a);
   DestroyMessageWindow(b);

@@ -200,7 +200,7 @@ bool PeekLocked(ThreadQueue& queue, std::unique_lock<std::mutex>& lock, Message*
     }
     break;
   }
-  const bool remove = (flags & PM_REMOVE) != 0;
+  const bool remove = (flags & kPmRemove) != 0;
   for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
     if (Matches(filter, it->hwnd)) {
       if (out)
@@ -212,7 +212,7 @@ bool PeekLocked(ThreadQueue& queue, std::unique_lock<std::mutex>& lock, Message*
   }
   if (queue.quit && !filter) {
     if (out)
-      *out = Message{nullptr, WM_QUIT, static_cast<WPARAM>(queue.quit_code), 0,
+      *out = Message{nullptr, kWmQuit, static_cast<WPARAM>(queue.quit_code), 0,
                      static_cast<uint32_t>(TickCount64())};
     if (remove)
       queue.quit = false;
@@ -226,7 +226,7 @@ bool PeekLocked(ThreadQueue& queue, std::unique_lock<std::mutex>& lock, Message*
   if (!due)
     return false;
   if (out)
-    *out = Message{due->hwnd, WM_TIMER, due->id, 0, static_cast<uint32_t>(now)};
+    *out = Message{due->hwnd, kWmTimer, due->id, 0, static_cast<uint32_t>(now)};
   if (remove)
     due->due = now + due->interval;
   return true;
@@ -285,7 +285,7 @@ bool DestroyMessageWindow(HWND hwnd) {
   if (!window || window->owner != current_thread.queue || window->destroying)
     return false;
   window->destroying = true;
-  window->proc(hwnd, WM_DESTROY, 0, 0);
+  window->proc(hwnd, kWmDestroy, 0, 0);
   {
     auto& table = Table();
     std::lock_guard lock(table.mutex);
@@ -366,7 +366,7 @@ bool SendWindowMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
     std::lock_guard lock(target.mutex);
     if (window->destroyed || !target.alive)
       return false;
-    if ((flags & SMTO_ABORTIFHUNG) && target.waiting == 0 &&
+    if ((flags & kSmtoAbortIfHung) && target.waiting == 0 &&
         TickCount64() - target.last_check.load(std::memory_order_relaxed) >= kHungAfterMs)
       return false;
     target.sent.push_back(sent);
@@ -386,7 +386,7 @@ bool SendWindowMessageTimeout(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
       return false;
     // Answer messages sent to this thread meanwhile, so two threads sending to each other do
     // not wait for each other's time-out.
-    if (!(flags & SMTO_BLOCK) && !me->sent.empty()) {
+    if (!(flags & kSmtoBlock) && !me->sent.empty()) {
       auto incoming = std::move(me->sent.front());
       me->sent.pop_front();
       lock.unlock();
@@ -418,11 +418,11 @@ bool GetWindowMessage(Message* out, HWND filter) {
   auto& queue = *CurrentQueue();
   std::unique_lock lock(queue.mutex);
   Message message{};
-  while (!PeekLocked(queue, lock, &message, filter, PM_REMOVE))
+  while (!PeekLocked(queue, lock, &message, filter, kPmRemove))
     WaitLocked(queue, lock, filter, 0);
   if (out)
     *out = message;
-  return message.message != WM_QUIT;
+  return message.message != kWmQuit;
 }
 
 bool WaitWindowMessage(uint32_t timeout_ms) {
@@ -431,7 +431,7 @@ bool WaitWindowMessage(uint32_t timeout_ms) {
       timeout_ms == kInfinite ? 0 : TickCount64() + static_cast<uint64_t>(timeout_ms);
   std::unique_lock lock(queue.mutex);
   for (;;) {
-    if (PeekLocked(queue, lock, nullptr, nullptr, PM_NOREMOVE))
+    if (PeekLocked(queue, lock, nullptr, nullptr, kPmNoRemove))
       return true;
     if (deadline && TickCount64() >= deadline)
       return false;

@@ -153,10 +153,10 @@ struct RootStore {
   RegStatus Refresh() {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 && errno != ENOENT)
-      return ERROR_READ_FAULT;
+      return kErrorReadFault;
     const Stamp now = fd.get() >= 0 ? StampOf(fd.get()) : Stamp{};
     if (loaded && now == stamp)
-      return bad ? ERROR_BADDB : ERROR_SUCCESS;
+      return bad ? kErrorBadDb : kErrorSuccess;
     std::string text;
     if (fd.get() >= 0) {
       char buffer[65536];
@@ -165,7 +165,7 @@ struct RootStore {
         if (n < 0 && errno == EINTR)
           continue;
         if (n < 0)
-          return ERROR_READ_FAULT;
+          return kErrorReadFault;
         if (n == 0)
           break;
         text.append(buffer, static_cast<std::size_t>(n));
@@ -176,7 +176,7 @@ struct RootStore {
     tree = std::move(fresh);
     stamp = now;
     loaded = true;
-    return bad ? ERROR_BADDB : ERROR_SUCCESS;
+    return bad ? kErrorBadDb : kErrorSuccess;
   }
 
   // Writes the tree: temporary file, flush, rename, flush the folder.
@@ -192,7 +192,7 @@ struct RootStore {
     if (!ok) {
       ::unlink(temp.c_str());
       loaded = false; // the tree holds a change the file does not: read it again next time
-      return ERROR_WRITE_FAULT;
+      return kErrorWriteFault;
     }
     const std::string folder = file.substr(0, file.rfind('/'));
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -200,7 +200,7 @@ struct RootStore {
       file_ops.sync(dir.get());
     FileDescriptor again(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     stamp = again.get() >= 0 ? StampOf(again.get()) : Stamp{};
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   }
 };
 
@@ -257,26 +257,26 @@ template <typename NodeT> NodeT* Find(NodeT& tree, const std::vector<std::string
 }
 
 // Runs `change` on the freshly read tree under the cross-process lock and saves when it
-// returns ERROR_SUCCESS and `changed` was set.
+// returns kErrorSuccess and `changed` was set.
 template <typename Change> RegStatus Modify(RootStore& store, Change&& change) {
   std::lock_guard lock(store.mutex);
   const std::string folder = store.file.substr(0, store.file.rfind('/'));
   if (!MakeFolders(folder))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   FileLock file_lock(store.file + ".lock");
   if (!file_lock.locked())
-    return ERROR_ACCESS_DENIED;
-  if (const RegStatus status = store.Refresh(); status != ERROR_SUCCESS)
+    return kErrorAccessDenied;
+  if (const RegStatus status = store.Refresh(); status != kErrorSuccess)
     return status;
   bool changed = false;
-  if (const RegStatus status = change(store.tree, changed); status != ERROR_SUCCESS || !changed)
+  if (const RegStatus status = change(store.tree, changed); status != kErrorSuccess || !changed)
     return status;
   return store.Save();
 }
 
 template <typename Read> RegStatus Inspect(RootStore& store, Read&& read) {
   std::lock_guard lock(store.mutex);
-  if (const RegStatus status = store.Refresh(); status != ERROR_SUCCESS)
+  if (const RegStatus status = store.Refresh(); status != kErrorSuccess)
     return status;
   return read(static_cast<const rt::Node&>(store.tree));
 }
@@ -304,35 +304,35 @@ void RestoreRegistryFileOps() {
 RegStatus RegistryOpenKey(RegistryRoot root, std::string_view path, RegistryAccess access,
                           RegKey* out) {
   if (!out)
-    return ERROR_INVALID_PARAMETER;
+    return kErrorInvalidParameter;
   *out = nullptr;
   RootStore* store = StoreFor(root);
   if (!store)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   if (access == RegistryAccess::ReadWrite && !RootWritable(root))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   auto parts = rt::SplitPath(path);
   const RegStatus status = Inspect(*store, [&](const rt::Node& tree) {
-    return Find(tree, parts) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return Find(tree, parts) ? kErrorSuccess : kErrorFileNotFound;
   });
-  if (status == ERROR_SUCCESS)
+  if (status == kErrorSuccess)
     *out = new RegistryKey{store, root, std::move(parts), access == RegistryAccess::ReadWrite};
   return status;
 }
 
 RegStatus RegistryCreateKey(RegistryRoot root, std::string_view path, RegKey* out) {
   if (!out)
-    return ERROR_INVALID_PARAMETER;
+    return kErrorInvalidParameter;
   *out = nullptr;
   RootStore* store = StoreFor(root);
   if (!store)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   if (!RootWritable(root))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   auto parts = rt::SplitPath(path);
   for (const auto& part : parts)
     if (!ValidName(part))
-      return ERROR_INVALID_PARAMETER;
+      return kErrorInvalidParameter;
   const RegStatus status = Modify(*store, [&](rt::Node& tree, bool& changed) {
     rt::Node* node = &tree;
     for (const auto& part : parts) {
@@ -343,9 +343,9 @@ RegStatus RegistryCreateKey(RegistryRoot root, std::string_view path, RegKey* ou
       }
       node = next;
     }
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   });
-  if (status == ERROR_SUCCESS)
+  if (status == kErrorSuccess)
     *out = new RegistryKey{store, root, std::move(parts), true};
   return status;
 }
@@ -356,95 +356,95 @@ void RegistryCloseKey(RegKey key) {
 
 RegStatus RegistryQueryValue(RegKey key, std::string_view name, RegistryValue* out) {
   if (!key || !out)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   return Inspect(*key->store, [&](const rt::Node& tree) {
     const rt::Node* node = Find(tree, key->parts);
     if (!node)
-      return ERROR_KEY_DELETED;
+      return kErrorKeyDeleted;
     const RegistryValue* value = node->FindValue(name);
     if (!value)
-      return ERROR_FILE_NOT_FOUND;
+      return kErrorFileNotFound;
     *out = *value;
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   });
 }
 
 RegStatus RegistrySetValue(RegKey key, std::string_view name, const RegistryValue& value) {
   if (!key)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   if (!key->writable || !RootWritable(key->root))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   if (!ValidName(name))
-    return ERROR_INVALID_PARAMETER;
+    return kErrorInvalidParameter;
   return Modify(*key->store, [&](rt::Node& tree, bool& changed) {
     rt::Node* node = Find(tree, key->parts);
     if (!node)
-      return ERROR_KEY_DELETED;
+      return kErrorKeyDeleted;
     const RegistryValue* old = node->FindValue(name);
     changed = !old || !(*old == value);
     if (changed)
       node->SetValue(name, value);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   });
 }
 
 RegStatus RegistryDeleteValue(RegKey key, std::string_view name) {
   if (!key)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   if (!key->writable || !RootWritable(key->root))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   return Modify(*key->store, [&](rt::Node& tree, bool& changed) {
     rt::Node* node = Find(tree, key->parts);
     if (!node)
-      return ERROR_KEY_DELETED;
+      return kErrorKeyDeleted;
     changed = node->DeleteValue(name);
-    return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return changed ? kErrorSuccess : kErrorFileNotFound;
   });
 }
 
 RegStatus RegistryDeleteKey(RegistryRoot root, std::string_view path) {
   RootStore* store = StoreFor(root);
   if (!store)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   if (!RootWritable(root))
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   auto parts = rt::SplitPath(path);
   if (parts.empty())
-    return ERROR_ACCESS_DENIED;
+    return kErrorAccessDenied;
   const std::string leaf = parts.back();
   parts.pop_back();
   return Modify(*store, [&](rt::Node& tree, bool& changed) {
     rt::Node* parent = Find(tree, parts);
     changed = parent && parent->children.erase(rt::Fold(leaf)) != 0;
-    return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return changed ? kErrorSuccess : kErrorFileNotFound;
   });
 }
 
 RegStatus RegistryEnumValueNames(RegKey key, std::vector<std::string>* names) {
   if (!key || !names)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   return Inspect(*key->store, [&](const rt::Node& tree) {
     const rt::Node* node = Find(tree, key->parts);
     if (!node)
-      return ERROR_KEY_DELETED;
+      return kErrorKeyDeleted;
     names->clear();
     for (const auto& [name, value] : node->values)
       names->push_back(name);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   });
 }
 
 RegStatus RegistryEnumSubKeyNames(RegKey key, std::vector<std::string>* names) {
   if (!key || !names)
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   return Inspect(*key->store, [&](const rt::Node& tree) {
     const rt::Node* node = Find(tree, key->parts);
     if (!node)
-      return ERROR_KEY_DELETED;
+      return kErrorKeyDeleted;
     names->clear();
     for (const auto& [folded, child] : node->children)
       names->push_back(child->name);
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   });
 }
 

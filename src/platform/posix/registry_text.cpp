@@ -159,14 +159,14 @@ void PutValue(std::string& out, const std::string& name, const RegistryValue& va
     PutQuoted(out, name);
   out.push_back('=');
   char prefix[24];
-  if (value.type == REG_SZ && !NeedsHexForm(value.data)) {
+  if (value.type == kRegSz && !NeedsHexForm(value.data)) {
     PutQuoted(out, value.data);
-  } else if (value.type == REG_SZ) {
+  } else if (value.type == kRegSz) {
     PutHex(out, "hex(1):", Utf8ToUtf16Bytes(value.data) + std::string(2, '\0'));
-  } else if (value.type == REG_DWORD && value.data.size() == 4) {
+  } else if (value.type == kRegDword && value.data.size() == 4) {
     std::snprintf(prefix, sizeof prefix, "dword:%08x", value.AsDword());
     out += prefix;
-  } else if (value.type == REG_BINARY) {
+  } else if (value.type == kRegBinary) {
     PutHex(out, "hex:", value.data);
   } else {
     std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
@@ -231,7 +231,7 @@ bool ReadData(std::string_view s, RegistryValue& value, bool& erase) {
   }
   if (!s.empty() && s.front() == '"') {
     std::size_t pos = 0;
-    value.type = REG_SZ;
+    value.type = kRegSz;
     return ReadQuoted(s, pos, value.data) && Trim(s.substr(pos)).empty();
   }
   if (s.starts_with("dword:")) {
@@ -249,7 +249,7 @@ bool ReadData(std::string_view s, RegistryValue& value, bool& erase) {
     return true;
   }
   if (s.starts_with("hex:")) {
-    value.type = REG_BINARY;
+    value.type = kRegBinary;
     return ReadHexBytes(s.substr(4), value.data);
   }
   if (s.starts_with("hex(")) {
@@ -267,7 +267,7 @@ bool ReadData(std::string_view s, RegistryValue& value, bool& erase) {
     if (!ReadHexBytes(s.substr(close + 2), bytes))
       return false;
     value.type = type;
-    value.data = type == REG_SZ ? Utf16BytesToUtf8(bytes) : std::move(bytes);
+    value.data = type == kRegSz ? Utf16BytesToUtf8(bytes) : std::move(bytes);
     return true;
   }
   return false;

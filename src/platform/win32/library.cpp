@@ -44,4 +44,11 @@ void CloseLibrary(LibraryHandle library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
+LibraryHandle FindLoadedLibrary(const std::string& name) {
+  if (name.empty())
+    return nullptr;
+  const WideString wide = Utf8ToWide(name);
+  return reinterpret_cast<LibraryHandle>(GetModuleHandleW(wide.c_str()));
+}
+
 } // namespace kestrel::platform

@@ -42,12 +42,12 @@ const std::vector<std::pair<std::string, RegistryValue>>& SampleValues() {
 int CheckSampleValues() {
   RegKey key = nullptr;
   if (RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key) !=
-      ERROR_SUCCESS)
+      kErrorSuccess)
     return 10;
   int failures = 0;
   for (const auto& [name, expected] : SampleValues()) {
     RegistryValue got;
-    failures += RegistryQueryValue(key, name, &got) != ERROR_SUCCESS || !(got == expected);
+    failures += RegistryQueryValue(key, name, &got) != kErrorSuccess || !(got == expected);
   }
   RegistryCloseKey(key);
   return failures;
@@ -64,15 +64,15 @@ int RunRegistryRole(std::string_view role) {
     // Sees what the parent wrote, then adds a value the parent must see.
     int failures = CheckSampleValues();
     RegKey key = nullptr;
-    failures += RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != ERROR_SUCCESS;
-    failures += RegistrySetValue(key, "FromChild", RegistryValue::Dword(7)) != ERROR_SUCCESS;
+    failures += RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != kErrorSuccess;
+    failures += RegistrySetValue(key, "FromChild", RegistryValue::Dword(7)) != kErrorSuccess;
     RegistryCloseKey(key);
     return failures;
   }
   if (role == "registry-save-forever") {
     // Saves large values over and over until it is killed.
     RegKey key = nullptr;
-    if (RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != ERROR_SUCCESS)
+    if (RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key) != kErrorSuccess)
       return 1;
     for (uint32_t round = 1;; ++round) {
       const std::string blob(64 * 1024, static_cast<char>(round & 0xFF));
@@ -110,7 +110,7 @@ protected:
 
   RegKey Create(std::string_view path, RegistryRoot root = RegistryRoot::CurrentUser) {
     RegKey key = nullptr;
-    EXPECT_EQ(RegistryCreateKey(root, path, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryCreateKey(root, path, &key), kErrorSuccess);
     return key;
   }
 
@@ -121,7 +121,7 @@ TEST_F(Registry, ValuesOfEveryTypeSurviveAndAreSeenByAnotherProcess) {
   RegKey key = Create(kKeyPath);
   ASSERT_NE(key, nullptr);
   for (const auto& [name, value] : SampleValues())
-    ASSERT_EQ(RegistrySetValue(key, name, value), ERROR_SUCCESS) << name;
+    ASSERT_EQ(RegistrySetValue(key, name, value), kErrorSuccess) << name;
   RegistryCloseKey(key);
   EXPECT_EQ(CheckSampleValues(), 0);
 
@@ -135,45 +135,45 @@ TEST_F(Registry, ValuesOfEveryTypeSurviveAndAreSeenByAnotherProcess) {
   // The parent notices the file changed under it.
   ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "software\\KESTREL\\test",
                             RegistryAccess::Read, &key),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   RegistryValue got;
-  ASSERT_EQ(RegistryQueryValue(key, "fromchild", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "fromchild", &got), kErrorSuccess);
   EXPECT_EQ(got.AsDword(), 7u);
-  EXPECT_EQ(RegistryQueryValue(key, "Missing", &got), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryQueryValue(key, "Missing", &got), kErrorFileNotFound);
   RegistryCloseKey(key);
 }
 
 TEST_F(Registry, LocalMachineIsReadOnlyUnlessAllowed) {
   RegKey key = nullptr;
-  EXPECT_EQ(RegistryCreateKey(RegistryRoot::LocalMachine, kKeyPath, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::LocalMachine, kKeyPath, &key), kErrorAccessDenied);
   EXPECT_EQ(key, nullptr);
   EXPECT_EQ(RegistryOpenKey(RegistryRoot::LocalMachine, "", RegistryAccess::ReadWrite, &key),
-            ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::LocalMachine, kKeyPath), ERROR_ACCESS_DENIED);
+            kErrorAccessDenied);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::LocalMachine, kKeyPath), kErrorAccessDenied);
   EXPECT_FALSE(fs::exists(fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg"));
 
   // The fallback a save takes: the user's root works.
   key = Create(kKeyPath);
-  EXPECT_EQ(RegistrySetValue(key, "Saved", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  EXPECT_EQ(RegistrySetValue(key, "Saved", RegistryValue::Dword(1)), kErrorSuccess);
   RegistryCloseKey(key);
 
   setenv("KESTREL_HKLM_WRITABLE", "1", 1);
   key = Create(kKeyPath, RegistryRoot::LocalMachine);
-  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("yes")), ERROR_SUCCESS);
+  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("yes")), kErrorSuccess);
   RegistryCloseKey(key);
   unsetenv("KESTREL_HKLM_WRITABLE");
 
   // Readable, but a key opened for reading refuses writes.
   ASSERT_EQ(RegistryOpenKey(RegistryRoot::LocalMachine, kKeyPath, RegistryAccess::Read, &key),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   RegistryValue got;
-  EXPECT_EQ(RegistryQueryValue(key, "Machine", &got), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryQueryValue(key, "Machine", &got), kErrorSuccess);
   EXPECT_EQ(got, RegistryValue::String("yes"));
-  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("no")), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegistrySetValue(key, "Machine", RegistryValue::String("no")), kErrorAccessDenied);
   RegistryCloseKey(key);
 
   EXPECT_EQ(RegistryOpenKey(RegistryRoot::Users, "", RegistryAccess::Read, &key),
-            ERROR_INVALID_HANDLE);
+            kErrorInvalidHandle);
 }
 
 TEST_F(Registry, FileStaysIntactWhenAProcessIsKilledWhileSaving) {
@@ -181,13 +181,13 @@ TEST_F(Registry, FileStaysIntactWhenAProcessIsKilledWhileSaving) {
 
   RegKey key = nullptr;
   ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   RegistryValue round, blob;
-  ASSERT_EQ(RegistryQueryValue(key, "Round", &round), ERROR_SUCCESS);
-  ASSERT_EQ(RegistryQueryValue(key, "Blob", &blob), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Round", &round), kErrorSuccess);
+  ASSERT_EQ(RegistryQueryValue(key, "Blob", &blob), kErrorSuccess);
   RegistryCloseKey(key);
   EXPECT_GE(round.AsDword(), 1u);
-  ASSERT_EQ(blob.type, REG_BINARY);
+  ASSERT_EQ(blob.type, kRegBinary);
   ASSERT_EQ(blob.data.size(), 64u * 1024);
   // One whole save: every byte comes from the same round, the one before or of "Round".
   EXPECT_EQ(blob.data.find_first_not_of(blob.data[0]), std::string::npos);
@@ -197,7 +197,7 @@ TEST_F(Registry, FileStaysIntactWhenAProcessIsKilledWhileSaving) {
 
   // The store goes on working after the crash.
   key = Create(kKeyPath);
-  EXPECT_EQ(RegistrySetValue(key, "After", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  EXPECT_EQ(RegistrySetValue(key, "After", RegistryValue::Dword(1)), kErrorSuccess);
   RegistryCloseKey(key);
   EXPECT_TRUE(ReadFile(UserFile()).starts_with("Windows Registry Editor Version 5.00"));
 }
@@ -211,7 +211,7 @@ bool FailingWrite(int, const void*, std::size_t) {
 
 TEST_F(Registry, FailedSaveKeepsTheOldFileAndState) {
   RegKey key = Create(kKeyPath);
-  ASSERT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(1)), ERROR_SUCCESS);
+  ASSERT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(1)), kErrorSuccess);
   const std::string before = ReadFile(UserFile());
 
   for (auto fail : {0, 1}) {
@@ -220,17 +220,17 @@ TEST_F(Registry, FailedSaveKeepsTheOldFileAndState) {
       RegistryFileOpsForTesting().rename = FailingRename;
     else
       RegistryFileOpsForTesting().write_all = FailingWrite;
-    EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), ERROR_WRITE_FAULT);
-    EXPECT_EQ(RegistrySetValue(key, "Other", RegistryValue::Dword(3)), ERROR_WRITE_FAULT);
+    EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), kErrorWriteFault);
+    EXPECT_EQ(RegistrySetValue(key, "Other", RegistryValue::Dword(3)), kErrorWriteFault);
     RegistryValue got;
-    ASSERT_EQ(RegistryQueryValue(key, "Value", &got), ERROR_SUCCESS);
+    ASSERT_EQ(RegistryQueryValue(key, "Value", &got), kErrorSuccess);
     EXPECT_EQ(got.AsDword(), 1u) << "a failed save must not show up in later reads";
-    EXPECT_EQ(RegistryQueryValue(key, "Other", &got), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegistryQueryValue(key, "Other", &got), kErrorFileNotFound);
     EXPECT_EQ(ReadFile(UserFile()), before);
     EXPECT_FALSE(fs::exists(UserFile().string() + ".tmp"));
   }
   RestoreRegistryFileOps();
-  EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), ERROR_SUCCESS);
+  EXPECT_EQ(RegistrySetValue(key, "Value", RegistryValue::Dword(2)), kErrorSuccess);
   RegistryCloseKey(key);
 }
 
@@ -255,37 +255,37 @@ TEST_F(Registry, ReadsFilesWrittenByTheRegistryEditor) {
   RegKey key = nullptr;
   ASSERT_EQ(
       RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Vendor", RegistryAccess::Read, &key),
-      ERROR_SUCCESS);
+      kErrorSuccess);
   RegistryValue got;
-  ASSERT_EQ(RegistryQueryValue(key, "", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "", &got), kErrorSuccess);
   EXPECT_EQ(got.data, "default");
-  ASSERT_EQ(RegistryQueryValue(key, "Quote", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Quote", &got), kErrorSuccess);
   EXPECT_EQ(got.data, "say \"hi\"");
-  ASSERT_EQ(RegistryQueryValue(key, "Long", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Long", &got), kErrorSuccess);
   ASSERT_EQ(got.data.size(), 24u);
   EXPECT_EQ(got.data[23], '\x17');
-  ASSERT_EQ(RegistryQueryValue(key, "Wide", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Wide", &got), kErrorSuccess);
   EXPECT_EQ(got, RegistryValue::String("A\r\nB"));
-  ASSERT_EQ(RegistryQueryValue(key, "Short", &got), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "Short", &got), kErrorSuccess);
   EXPECT_EQ(got.AsDword(), 42u);
-  EXPECT_EQ(RegistryQueryValue(key, "Gone", &got), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegistryQueryValue(key, "Broken", &got), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryQueryValue(key, "Gone", &got), kErrorFileNotFound);
+  EXPECT_EQ(RegistryQueryValue(key, "Broken", &got), kErrorFileNotFound);
   std::vector<std::string> names;
-  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), kErrorSuccess);
   EXPECT_TRUE(names.empty());
   RegistryCloseKey(key);
   EXPECT_EQ(
       RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Elsewhere", RegistryAccess::Read, &key),
-      ERROR_FILE_NOT_FOUND);
+      kErrorFileNotFound);
 }
 
 TEST_F(Registry, RefusesToOverwriteAFileInAnotherFormat) {
   const std::string foreign = "[settings]\nkey=value\n";
   std::ofstream(UserFile(), std::ios::binary) << foreign;
   RegKey key = nullptr;
-  EXPECT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key), ERROR_BADDB);
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, kKeyPath, &key), kErrorBadDb);
   EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "", RegistryAccess::Read, &key),
-            ERROR_BADDB);
+            kErrorBadDb);
   EXPECT_EQ(ReadFile(UserFile()), foreign);
 }
 
@@ -295,34 +295,34 @@ TEST_F(Registry, EnumeratesAndDeletes) {
     RegKey child = nullptr;
     ASSERT_EQ(
         RegistryCreateKey(RegistryRoot::CurrentUser, std::string("Software\\Tree\\") + sub, &child),
-        ERROR_SUCCESS);
+        kErrorSuccess);
     RegistryCloseKey(child);
   }
   for (const char* name : {"Zulu", "alpha", "Mike"})
-    ASSERT_EQ(RegistrySetValue(key, name, RegistryValue::Dword(1)), ERROR_SUCCESS);
+    ASSERT_EQ(RegistrySetValue(key, name, RegistryValue::Dword(1)), kErrorSuccess);
   // A second write under another case replaces the value instead of adding one.
-  ASSERT_EQ(RegistrySetValue(key, "ZULU", RegistryValue::Dword(2)), ERROR_SUCCESS);
+  ASSERT_EQ(RegistrySetValue(key, "ZULU", RegistryValue::Dword(2)), kErrorSuccess);
 
   std::vector<std::string> names;
-  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), kErrorSuccess);
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "Gamma"}));
-  ASSERT_EQ(RegistryEnumValueNames(key, &names), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryEnumValueNames(key, &names), kErrorSuccess);
   EXPECT_EQ(names, (std::vector<std::string>{"Zulu", "alpha", "Mike"}));
 
-  EXPECT_EQ(RegistryDeleteValue(key, "MIKE"), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryDeleteValue(key, "Mike"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "software\\tree\\gamma"), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryDeleteValue(key, "MIKE"), kErrorSuccess);
+  EXPECT_EQ(RegistryDeleteValue(key, "Mike"), kErrorFileNotFound);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "software\\tree\\gamma"), kErrorSuccess);
   RegKey gone = nullptr;
   EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Tree\\Gamma\\Deep",
                             RegistryAccess::Read, &gone),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, ""), ERROR_ACCESS_DENIED);
+            kErrorFileNotFound);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, ""), kErrorAccessDenied);
 
   // A handle to a key deleted meanwhile reports it.
-  ASSERT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "Software\\Tree"), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "Software\\Tree"), kErrorSuccess);
   RegistryValue got;
-  EXPECT_EQ(RegistryQueryValue(key, "Zulu", &got), ERROR_KEY_DELETED);
-  EXPECT_EQ(RegistrySetValue(key, "Zulu", RegistryValue::Dword(3)), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegistryQueryValue(key, "Zulu", &got), kErrorKeyDeleted);
+  EXPECT_EQ(RegistrySetValue(key, "Zulu", RegistryValue::Dword(3)), kErrorKeyDeleted);
   RegistryCloseKey(key);
 }
 

@@ -29,7 +29,7 @@ protected:
 
 TEST_P(Registry, TypedValuesRoundTripAndKeysEnumerateAndDelete) {
   RegKey key = nullptr;
-  ASSERT_EQ(RegistryCreateKey(GetParam(), path_ + "\\Settings", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryCreateKey(GetParam(), path_ + "\\Settings", &key), kErrorSuccess);
   const unsigned char bytes[] = {0, 1, 0xFF, 0, 0x80};
   const std::vector<std::pair<std::string, RegistryValue>> values = {
       {"Text", RegistryValue::String("h\xC3\xA9llo \"quoted\" C:\\path\\ \xE2\x82\xAC")},
@@ -39,57 +39,57 @@ TEST_P(Registry, TypedValuesRoundTripAndKeysEnumerateAndDelete) {
       {"", RegistryValue::String("the default")},
   };
   for (const auto& [name, value] : values)
-    ASSERT_EQ(RegistrySetValue(key, name, value), ERROR_SUCCESS) << name;
+    ASSERT_EQ(RegistrySetValue(key, name, value), kErrorSuccess) << name;
   RegistryCloseKey(key);
 
   // Read back through a new handle, with names in another case.
   ASSERT_EQ(RegistryOpenKey(GetParam(), path_ + "\\SETTINGS", RegistryAccess::Read, &key),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   for (const auto& [name, value] : values) {
     RegistryValue got;
-    ASSERT_EQ(RegistryQueryValue(key, name, &got), ERROR_SUCCESS) << name;
+    ASSERT_EQ(RegistryQueryValue(key, name, &got), kErrorSuccess) << name;
     EXPECT_EQ(got, value) << name;
   }
   RegistryValue count;
-  ASSERT_EQ(RegistryQueryValue(key, "count", &count), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryQueryValue(key, "count", &count), kErrorSuccess);
   EXPECT_EQ(count.AsDword(), 0xDEADBEEFu);
   RegistryValue missing;
-  EXPECT_EQ(RegistryQueryValue(key, "Missing", &missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryQueryValue(key, "Missing", &missing), kErrorFileNotFound);
   // A key opened for reading takes no writes.
-  EXPECT_EQ(RegistrySetValue(key, "Text", RegistryValue::Dword(1)), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegistrySetValue(key, "Text", RegistryValue::Dword(1)), kErrorAccessDenied);
   std::vector<std::string> names;
-  ASSERT_EQ(RegistryEnumValueNames(key, &names), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryEnumValueNames(key, &names), kErrorSuccess);
   EXPECT_EQ(names.size(), values.size());
   RegistryCloseKey(key);
 
   for (const char* sub : {"Zulu", "alpha", "Mike"}) {
-    ASSERT_EQ(RegistryCreateKey(GetParam(), path_ + "\\" + sub, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegistryCreateKey(GetParam(), path_ + "\\" + sub, &key), kErrorSuccess);
     RegistryCloseKey(key);
   }
-  ASSERT_EQ(RegistryOpenKey(GetParam(), path_, RegistryAccess::ReadWrite, &key), ERROR_SUCCESS);
-  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryOpenKey(GetParam(), path_, RegistryAccess::ReadWrite, &key), kErrorSuccess);
+  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), kErrorSuccess);
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Mike", "Settings", "Zulu"}));
   RegistryCloseKey(key);
 
   // Deleting a key takes its subkeys and values; a handle still open sees it gone.
   ASSERT_EQ(RegistryOpenKey(GetParam(), path_ + "\\Settings", RegistryAccess::ReadWrite, &key),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegistryDeleteValue(key, "Count"), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryDeleteValue(key, "Count"), ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(RegistryDeleteKey(GetParam(), path_), ERROR_SUCCESS);
+            kErrorSuccess);
+  ASSERT_EQ(RegistryDeleteValue(key, "Count"), kErrorSuccess);
+  EXPECT_EQ(RegistryDeleteValue(key, "Count"), kErrorFileNotFound);
+  ASSERT_EQ(RegistryDeleteKey(GetParam(), path_), kErrorSuccess);
   RegistryValue gone;
-  EXPECT_EQ(RegistryQueryValue(key, "Text", &gone), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegistryQueryValue(key, "Text", &gone), kErrorKeyDeleted);
   RegistryCloseKey(key);
-  EXPECT_EQ(RegistryOpenKey(GetParam(), path_, RegistryAccess::Read, &key), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegistryDeleteKey(GetParam(), path_), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegistryDeleteKey(GetParam(), ""), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegistryOpenKey(GetParam(), path_, RegistryAccess::Read, &key), kErrorFileNotFound);
+  EXPECT_EQ(RegistryDeleteKey(GetParam(), path_), kErrorFileNotFound);
+  EXPECT_EQ(RegistryDeleteKey(GetParam(), ""), kErrorAccessDenied);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothRoots, Registry,
                          testing::Values(RegistryRoot::CurrentUser, RegistryRoot::LocalMachine));
 
 // Where a user may not write HKEY_LOCAL_MACHINE, opening a key there for writing and creating
-// one give ERROR_ACCESS_DENIED, and the settings go to the same path under HKEY_CURRENT_USER.
+// one give kErrorAccessDenied, and the settings go to the same path under HKEY_CURRENT_USER.
 // The key is made with security that lets everyone read (and delete) it only, as
 // HKLM\Software is for users.
 TEST(RegistryAccess, LocalMachineDeniedFallsBackToCurrentUser) {
@@ -105,7 +105,7 @@ TEST(RegistryAccess, LocalMachineDeniedFallsBackToCurrentUser) {
   HKEY native = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide.c_str(), 0, nullptr, 0, KEY_READ, &security,
                             &native, nullptr),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   LocalFree(security.lpSecurityDescriptor);
   RegCloseKey(native);
 
@@ -113,27 +113,27 @@ TEST(RegistryAccess, LocalMachineDeniedFallsBackToCurrentUser) {
   RegKey key = nullptr;
   RegStatus machine =
       RegistryOpenKey(RegistryRoot::LocalMachine, path, RegistryAccess::ReadWrite, &key);
-  if (machine == ERROR_SUCCESS) {
+  if (machine == kErrorSuccess) {
     RegistryCloseKey(key);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide.c_str());
     GTEST_SKIP() << "this system does not enforce the security of registry keys";
   }
-  EXPECT_EQ(machine, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(machine, kErrorAccessDenied);
   EXPECT_EQ(RegistryCreateKey(RegistryRoot::LocalMachine, path + "\\Sub", &key),
-            ERROR_ACCESS_DENIED);
+            kErrorAccessDenied);
   EXPECT_EQ(key, nullptr);
-  ASSERT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, path, &key), ERROR_SUCCESS);
-  EXPECT_EQ(RegistrySetValue(key, "Saved", RegistryValue::Dword(7)), ERROR_SUCCESS);
+  ASSERT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, path, &key), kErrorSuccess);
+  EXPECT_EQ(RegistrySetValue(key, "Saved", RegistryValue::Dword(7)), kErrorSuccess);
   RegistryCloseKey(key);
   // Reading HKLM stays allowed.
   ASSERT_EQ(RegistryOpenKey(RegistryRoot::LocalMachine, path, RegistryAccess::Read, &key),
-            ERROR_SUCCESS);
+            kErrorSuccess);
   RegistryValue none;
-  EXPECT_EQ(RegistryQueryValue(key, "Saved", &none), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryQueryValue(key, "Saved", &none), kErrorFileNotFound);
   RegistryCloseKey(key);
 
-  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide.c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, path), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide.c_str()), kErrorSuccess);
+  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, path), kErrorSuccess);
 }
 
 } // namespace
