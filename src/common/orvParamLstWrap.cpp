@@ -1,4 +1,5 @@
 #include "common/orvParamLstWrap.h"
+#include "common/ascii_text.h"
 
 #include "common/assertion.h"
 #include "common/interface_ref.h"
@@ -43,13 +44,6 @@ std::string WideName(const OLECHAR* name) {
   if (!name)
     return {};
   return platform::WideToAnsi(platform::WideStringView(name));
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 void Check(HRESULT hr, const char* what) {
@@ -192,7 +186,7 @@ TorvParamsListItemWrap::~TorvParamsListItemWrap() {
 void TorvParamsListItemWrap::RefreshNames() {
   name_ = item_->Name;
   name_wide_ = platform::AnsiToWide(name_);
-  key_text_ = platform::AnsiToUtf8(AsciiLower(name_));
+  key_text_ = platform::AnsiToUtf8(AsciiLowerCase(name_));
 }
 
 TorvParamsListItemWrap* TorvParamsListItemWrap::FromInterface(const void* face) noexcept {

@@ -1,4 +1,5 @@
 #include "framework/parser_items.h"
+#include "common/ascii_text.h"
 
 #include "framework/text_lines.h"
 
@@ -16,21 +17,6 @@ constexpr std::array<std::string_view, kUntypedItem> kTypeNames = {
     "String", "Memo", "Bytes",    "Blob",  "Boolean", "Float",    "Smallint", "Word",    "Integer",
     "Date",   "Time", "DateTime", "DWord", "Byte",    "Shortint", "Int64",    "Currency"};
 
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z')
-      x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z')
-      y = static_cast<char>(y - 'A' + 'a');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
 } // namespace
 
 std::string_view ParserItemTypeName(uint8_t type) {
@@ -43,7 +29,7 @@ uint8_t ParserItemTypeFromText(std::string_view text) {
   if (!text.empty() && error == std::errc() && end == text.data() + text.size())
     return number <= kUntypedItem ? static_cast<uint8_t>(number) : kUntypedItem;
   for (std::size_t i = 0; i < kTypeNames.size(); ++i)
-    if (SameAscii(kTypeNames[i], text))
+    if (AsciiSameText(kTypeNames[i], text))
       return static_cast<uint8_t>(i);
   return kUntypedItem;
 }

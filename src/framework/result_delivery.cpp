@@ -2,6 +2,7 @@
 // record: the rows go into the host's ResultDesc list, the raw block texts into a kind-4 block
 // in DataDesc that the host takes over.
 #include "framework/result_delivery.h"
+#include "common/ascii_text.h"
 
 #include "common/interface_ref.h"
 #include "common/orvParamLstWrap.h"
@@ -145,21 +146,6 @@ double LocalNowAsDate() {
   return static_cast<double>((day - epoch).count()) + seconds / 86400.0;
 }
 
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z')
-      x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z')
-      y = static_cast<char>(y - 'a' + 'A');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
 } // namespace
 
 // ---- ProcessData -----------------------------------------------------------------------------
@@ -271,7 +257,7 @@ void AddStandardItems(TorvPlugin& module, bool with_client) {
 
 bool IsStandardItem(std::string_view name) {
   for (const StandardItem& item : kStandardItems)
-    if (SameAscii(item.name, name))
+    if (AsciiSameText(item.name, name))
       return true;
   return false;
 }

@@ -1,4 +1,5 @@
 #include "parser/DelphiText.h"
+#include "common/ascii_text.h"
 
 #include <cerrno>
 #include <cmath>
@@ -99,29 +100,12 @@ std::optional<double> TryStrToFloat(std::string_view text) {
   return value;
 }
 
-namespace {
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z')
-      x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z')
-      y = static_cast<char>(y - 'A' + 'a');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-} // namespace
-
 std::optional<bool> TryStrToBool(std::string_view text) {
   if (const auto number = TryStrToInt64(text))
     return *number != 0;
-  if (EqualsIgnoreCase(text, "true"))
+  if (AsciiSameText(text, "true"))
     return true;
-  if (EqualsIgnoreCase(text, "false"))
+  if (AsciiSameText(text, "false"))
     return false;
   return std::nullopt;
 }

@@ -1,4 +1,5 @@
 #include "parser/ParserRules.h"
+#include "common/ascii_text.h"
 
 #include "parser/DelphiText.h"
 #include "platform/text.h"
@@ -10,17 +11,6 @@ namespace {
 constexpr std::string_view kNames[] = {
     "String", "Memo", "Bytes",    "Blob",  "Boolean", "Float",    "Smallint", "Word",    "Integer",
     "Date",   "Time", "DateTime", "DWord", "Byte",    "Shortint", "Int64",    "Currency"};
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i]))
-      return false;
-  }
-  return true;
-}
 
 // Fields of a line split at `separator`; text after the last separator is a field only when
 // it is not empty (a line ending in the separator has one field fewer).
@@ -45,7 +35,7 @@ uint8_t DataTypeFromText(std::string_view text) {
   if (const auto code = TryStrToInt(text); code && *code >= 0 && *code <= 17)
     return static_cast<uint8_t>(*code);
   for (uint8_t code = 0; code < 17; ++code)
-    if (SameText(kNames[code], text))
+    if (AsciiSameText(kNames[code], text))
       return code;
   return dtUntyped;
 }

@@ -14,8 +14,6 @@ namespace kestrel::platform {
 
 namespace {
 
-constexpr std::size_t kMaxNameLength = 180;
-
 // The mutex name: "Local\" (the session's namespace) and the name folded as on POSIX.
 std::wstring MutexName(std::string_view name) {
   std::string folded = NamedLockFileName(name);
@@ -30,26 +28,6 @@ struct NamedLockObject {
   std::mutex guard;
   std::map<DWORD, uint32_t> depth; // acquisitions per thread; guarded by `guard`
 };
-
-std::string NamedLockFileName(std::string_view name) {
-  std::string file;
-  for (char c : name) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c + 32);
-    file.push_back((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ? c : '_');
-  }
-  if (file.size() > kMaxNameLength) {
-    // Keep long names apart by a hash of the whole name.
-    uint64_t hash = 14695981039346656037ull;
-    for (char c : name)
-      hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
-    char suffix[20];
-    std::snprintf(suffix, sizeof suffix, "_%016llx", static_cast<unsigned long long>(hash));
-    file.resize(kMaxNameLength);
-    file += suffix;
-  }
-  return (file.empty() ? "_" : file) + ".lock";
-}
 
 NamedLock OpenNamedLock(std::string_view name) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, MutexName(name).c_str());
