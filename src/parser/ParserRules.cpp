@@ -1,16 +1,13 @@
 #include "parser/ParserRules.h"
 #include "common/ascii_text.h"
 
+#include "framework/parser_items.h"
 #include "parser/DelphiText.h"
 #include "platform/text.h"
 
 namespace kestrel::parser {
 
 namespace {
-
-constexpr std::string_view kNames[] = {
-    "String", "Memo", "Bytes",    "Blob",  "Boolean", "Float",    "Smallint", "Word",    "Integer",
-    "Date",   "Time", "DateTime", "DWord", "Byte",    "Shortint", "Int64",    "Currency"};
 
 // Fields of a line split at `separator`; text after the last separator is a field only when
 // it is not empty (a line ending in the separator has one field fewer).
@@ -35,14 +32,12 @@ uint8_t DataTypeFromText(std::string_view text) {
   if (const auto code = TryStrToInt(text); code && *code >= 0 && *code <= 17)
     return static_cast<uint8_t>(*code);
   for (uint8_t code = 0; code < 17; ++code)
-    if (AsciiSameText(kNames[code], text))
+    if (AsciiSameText(ParserItemTypeName(code), text))
       return code;
   return dtUntyped;
 }
 
-std::string_view DataTypeName(uint8_t code) {
-  return code < 17 ? kNames[code] : std::string_view();
-}
+std::string_view DataTypeName(uint8_t code) { return ParserItemTypeName(code); }
 
 TParserItemList ParseItemRules(std::string_view text) {
   TParserItemList rules;

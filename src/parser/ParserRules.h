@@ -38,10 +38,6 @@ enum TDataTypeCode : uint8_t {
   dtUntyped = 17,
 };
 
-inline constexpr char kDataTypeNames[] =
-    "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|Date|Time|DateTime|DWord|Byte|"
-    "Shortint|Int64|Currency|";
-
 // A type given as text: a decimal number 0..17 is the code; otherwise one of the 17 names,
 // ignoring case; anything else is 17.
 uint8_t DataTypeFromText(std::string_view text);
