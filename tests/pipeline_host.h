@@ -5,10 +5,10 @@
 
 #include "common/orvParamLst.h"
 #include "common/variant_convert.h"
+#include "platform/host_memory.h"
 
 #include <kestrel/kestrel.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -123,7 +123,7 @@ public:
     rec.ClientId = client;
     std::memcpy(rec.ClientName, name.data(), std::min(name.size(), sizeof rec.ClientName));
     rec.DataFlags = KESTREL_DATA_PACKET;
-    void* block = std::malloc(bytes.size() + 1);
+    void* block = platform::HostAllocate(bytes.size() + 1);
     std::memcpy(block, bytes.data(), bytes.size());
     rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
     rec.DataDesc.Size = static_cast<uint32_t>(bytes.size());
@@ -135,9 +135,9 @@ public:
     out.deliveries = rec.ResultDesc.Counter;
     if (rec.DataDesc.Payload) {
       out.raw.assign(reinterpret_cast<const char*>(rec.DataDesc.Payload), rec.DataDesc.Size);
-      std::free(reinterpret_cast<void*>(rec.DataDesc.Payload));
+      platform::HostFree(reinterpret_cast<void*>(rec.DataDesc.Payload));
     } else {
-      std::free(block);
+      platform::HostFree(block);
     }
     return out;
   }

@@ -1,6 +1,7 @@
 /* A minimal Windows host: loads kestrel.dll with LoadLibrary, resolves every export with
    GetProcAddress and drives one instance through the call record (102 bytes on 32-bit Windows):
-   create, module information, one command, one packet, free. Exits 0 when the library behaved
+   create, module information, LOAD and SET-STATE, one packet that gives a row, UNLOAD,
+   free. Exits 0 when the library behaved
    as a host expects, 1 with a line on stderr otherwise. A wrong calling convention or record
    layout shows up here as a crash or a wrong answer.
 
@@ -21,6 +22,44 @@ static void check(int ok, const char* what) {
     fprintf(stderr, "kestrel_abi_host: %s\n", what);
     ++failures;
   }
+}
+
+/* The instance's log, for a failure's context. */
+static void print_log(PFN_GetLogEx get_log, const TPluginCallRec* base) {
+  static char text[16384];
+  TPluginCallRec rec = *base;
+  rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
+  rec.DataDesc.Size = sizeof text - 1;
+  rec.DataDesc.Payload = (uintptr_t)text;
+  const int32_t copied = get_log(&rec);
+  if (copied > 0) {
+    text[copied] = 0;
+    fprintf(stderr, "kestrel_abi_host: the instance's log:\n%s\n", text);
+  }
+}
+
+/* One command with at most one text parameter and an optional RESULT (-1: none), through a
+   list of the host's own for this call. */
+static int32_t command(PFN_ExecutePluginCommand execute, TPluginCallRec* rec, const char* name,
+                       const char* text_name, const char* text, int result, uint8_t flags) {
+  IorvParamsListA* list = host_list_create();
+  host_list_add_text(list, "COMMAND", name);
+  if (text_name)
+    host_list_add_text(list, text_name, text);
+  if (result >= 0)
+    host_list_add_int(list, "RESULT", result);
+  void* const params = rec->Params;
+  rec->Params = &list;
+  rec->DataFlags = flags;
+  const int32_t code = execute(rec);
+  if (rec->Params != &list)
+    check(0, "ExecutePluginCommand changed the record's parameter list");
+  rec->Params = params;
+  rec->DataFlags = 0;
+  list->lpVtbl->Release(list);
+  if (code != KESTREL_RESULT_OK)
+    fprintf(stderr, "kestrel_abi_host: %s returned %d\n", name, (int)code);
+  return code;
 }
 
 static FARPROC resolve(HMODULE library, const char* name) {
@@ -87,30 +126,53 @@ int main(int argc, char** argv) {
   check((buffer.info.InterfaceVersion & 0xFFFF) == 4, "module information: interface version");
   check(buffer.info.BufferSize == sizeof buffer, "module information: BufferSize changed");
 
-  /* One command through the host's own list interface. A command the module does not handle
-     is an answer too (-2); -1 would mean the record or the list was not understood. */
-  host_list_add_text(params, "COMMAND", "ITEMS");
-  host_list_add_int(params, "RESULT", 0);
-  const int32_t command = execute(&rec);
-  check(command == KESTREL_RESULT_OK || command == KESTREL_RESULT_UNHANDLED,
-        "ExecutePluginCommand did not understand the record");
+  /* Commands through the host's own list interface: LOAD, then data source 1 enabled for
+     parsing. -1 would mean the record or the list was not understood. */
+  check(command(execute, &rec, "LOAD", "REGISTRY-PATH", "\\Software\\Kestrel\\AbiHost", -1,
+                0) == KESTREL_RESULT_OK,
+        "LOAD failed");
+  check(command(execute, &rec, "SET-STATE", "DATA-SOURCES-IN-CFG", "1;COM1;Serial port 1", 1,
+                0x02) == KESTREL_RESULT_OK,
+        "SET-STATE failed");
   check(rec.Instance == instance && rec.Params == &params && rec.RecSize == sizeof rec,
         "ExecutePluginCommand changed the host's record");
 
-  /* One packet. */
-  char packet[] = "{\"temperature\":21.5}";
+  /* One packet, in a block of the process heap: the library may grow it to hand text back.
+     Afterwards DataDesc holds either nothing (the host keeps its block) or the block to free. */
+  static const char text[] = "{\"temperature\":21.5}";
+  char* packet = (char*)HeapAlloc(GetProcessHeap(), 0, sizeof text);
+  check(packet != NULL, "no memory for the packet");
+  if (!packet)
+    return 1;
+  memcpy(packet, text, sizeof text);
   rec.DataFlags = KESTREL_DATA_PACKET;
   rec.DataSourceId = 1;
   rec.ClientId = 1;
   strcpy(rec.ClientName, "client");
   rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
-  rec.DataDesc.Size = (uint32_t)strlen(packet);
+  rec.DataDesc.Size = (uint32_t)strlen(text);
   rec.DataDesc.Payload = (uintptr_t)packet;
+  IorvParamsListA* rows = host_list_create();
+  rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
+  rec.ResultDesc.Payload = (uintptr_t)&rows;
   const int32_t processed = process(&rec);
-  check(processed != KESTREL_RESULT_BAD_CALL && processed != KESTREL_RESULT_FAILED,
-        "ProcessData did not understand the record");
-  check(rec.DataDesc.Payload == (uintptr_t)packet, "ProcessData replaced the host's packet");
+  if (processed == KESTREL_RESULT_BAD_CALL || processed == KESTREL_RESULT_FAILED) {
+    fprintf(stderr, "kestrel_abi_host: ProcessData returned %d\n", (int)processed);
+    check(0, "ProcessData did not understand the record");
+  }
+  check(rec.DataDesc.Kind == KESTREL_KIND_MEMORY, "ProcessData changed the packet's kind");
+  HeapFree(GetProcessHeap(), 0, rec.DataDesc.Payload ? (void*)rec.DataDesc.Payload : packet);
+  rec.DataDesc.Payload = 0;
+  rec.DataDesc.Size = 0;
+  check(rec.ResultDesc.Counter == 1 && rows->lpVtbl->GetCount(rows) > 1,
+        "ProcessData delivered no row for a complete block");
+  rows->lpVtbl->Release(rows);
+  memset(&rec.ResultDesc, 0, sizeof rec.ResultDesc);
+  check(command(execute, &rec, "UNLOAD", NULL, NULL, -1, 0) == KESTREL_RESULT_OK,
+        "UNLOAD failed");
 
+  if (failures)
+    print_log(get_log, &rec);
   check(release(&rec) == KESTREL_RESULT_OK, "FreePluginInstance failed");
   check(release(&rec) == KESTREL_RESULT_BAD_CALL, "a freed instance was found again");
   params->lpVtbl->Release(params);
@@ -123,8 +185,8 @@ int main(int argc, char** argv) {
   check(release(&rec) == KESTREL_RESULT_OK, "release-all failed");
   FreeLibrary(library);
   if (!failures)
-    printf("kestrel_abi_host: %s: 8 exports, create, module information, command, packet and "
-           "free through a %u-byte call record\n",
+    printf("kestrel_abi_host: %s: 8 exports, create, module information, LOAD, SET-STATE, a packet "
+           "giving a row, UNLOAD and free through a %u-byte call record\n",
            argv[1], (unsigned)sizeof rec);
   return failures ? 1 : 0;
 }
