@@ -5,6 +5,7 @@
 // parent as soon as it opens, so the root owns everything built so far and a failure anywhere
 // only has to drop the root. Failures are plain return values, never exceptions.
 #include "parser/Json.h"
+#include "platform/number.h"
 
 #include <charconv>
 #include <cstring>
@@ -305,8 +306,8 @@ bool Reader::ReadNumber(long double& value) {
     const auto m = static_cast<long double>(mantissa);
     v = exponent < 0 ? m / kPow10[-exponent] : m * kPow10[exponent];
   } else {
-    const auto [end, ec] =
-        std::from_chars(reinterpret_cast<const char*>(digits), reinterpret_cast<const char*>(p), v);
+    const auto [end, ec] = platform::ParseLongDouble(reinterpret_cast<const char*>(digits),
+                                                     reinterpret_cast<const char*>(p), v);
     if (ec == std::errc::result_out_of_range) {
       if (magnitude > 0)
         return false; // beyond the largest extended value

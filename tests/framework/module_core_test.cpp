@@ -10,8 +10,14 @@
 #include <stdexcept>
 #include <thread>
 
-// An entry point of the "host" (this test program), found through APPLICATION-NAME.
-extern "C" __attribute__((visibility("default"))) void Quillet_SendNotify() {}
+// An entry point of the "host" (this test program), found through APPLICATION-NAME: it must be
+// in the program's export table.
+#ifdef _WIN32
+#define TEST_HOST_EXPORT __declspec(dllexport)
+#else
+#define TEST_HOST_EXPORT __attribute__((visibility("default")))
+#endif
+extern "C" TEST_HOST_EXPORT void Quillet_SendNotify() {}
 
 namespace kestrel {
 namespace {

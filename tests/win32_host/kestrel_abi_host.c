@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
 
   /* Commands through the host's own list interface: LOAD, then data source 1 enabled for
      parsing. -1 would mean the record or the list was not understood. */
-  check(command(execute, &rec, "LOAD", "REGISTRY-PATH", "\\Software\\Kestrel\\AbiHost", -1,
-                0) == KESTREL_RESULT_OK,
+  check(command(execute, &rec, "LOAD", "REGISTRY-PATH", "\\Software\\Kestrel\\AbiHost", -1, 0) ==
+            KESTREL_RESULT_OK,
         "LOAD failed");
   check(command(execute, &rec, "SET-STATE", "DATA-SOURCES-IN-CFG", "1;COM1;Serial port 1", 1,
                 0x02) == KESTREL_RESULT_OK,
@@ -168,8 +168,7 @@ int main(int argc, char** argv) {
         "ProcessData delivered no row for a complete block");
   rows->lpVtbl->Release(rows);
   memset(&rec.ResultDesc, 0, sizeof rec.ResultDesc);
-  check(command(execute, &rec, "UNLOAD", NULL, NULL, -1, 0) == KESTREL_RESULT_OK,
-        "UNLOAD failed");
+  check(command(execute, &rec, "UNLOAD", NULL, NULL, -1, 0) == KESTREL_RESULT_OK, "UNLOAD failed");
 
   if (failures)
     print_log(get_log, &rec);
