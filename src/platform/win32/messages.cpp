@@ -75,20 +75,48 @@ bool OwnedByCaller(HWND window) {
 
 // Windows destroys the windows of an ending thread without running their procedures, which
 // would lose the window data; the thread's own list releases what is left while it still can,
-// also without calling the procedures.
-struct ThreadWindows {
-  std::vector<::HWND> windows;
-  ~ThreadWindows() {
-    for (::HWND hwnd : windows) {
-      if (!IsWindow(hwnd))
-        continue;
-      delete reinterpret_cast<WindowData*>(SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0));
-      DestroyWindow(hwnd);
-    }
+// also without calling the procedures. The list lives in fiber-local storage, whose callback
+// runs in the ending thread: a C++ thread_local would not do, as MinGW may free its storage
+// before running its destructor.
+using WindowList = std::vector<::HWND>;
+
+void WINAPI ReleaseThreadWindows(void* list_pointer) {
+  auto* list = static_cast<WindowList*>(list_pointer);
+  if (!list)
+    return;
+  for (::HWND hwnd : *list) {
+    // When this module is unloaded the slot is freed from one thread for all of them; other
+    // threads' windows cannot be destroyed from here.
+    if (!IsWindow(hwnd) || GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId())
+      continue;
+    delete reinterpret_cast<WindowData*>(SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0));
+    DestroyWindow(hwnd);
   }
-  void Forget(::HWND hwnd) { std::erase(windows, hwnd); }
+  delete list;
+}
+
+// The slot is freed with this module's static objects: its callback must not outlive the code.
+struct ThreadWindowsSlot {
+  DWORD index = FlsAlloc(&ReleaseThreadWindows);
+  ~ThreadWindowsSlot() {
+    if (index != FLS_OUT_OF_INDEXES)
+      FlsFree(index);
+  }
 };
-thread_local ThreadWindows thread_windows;
+
+// The calling thread's list, created on first use when `create` is set.
+WindowList* ThreadWindows(bool create) {
+  static const ThreadWindowsSlot windows_slot;
+  const DWORD slot = windows_slot.index;
+  if (slot == FLS_OUT_OF_INDEXES)
+    return nullptr;
+  auto* list = static_cast<WindowList*>(FlsGetValue(slot));
+  if (!list && create) {
+    list = new WindowList;
+    FlsSetValue(slot, list);
+  }
+  return list;
+}
 
 void FromNative(const MSG& native, Message* out) {
   out->hwnd = reinterpret_cast<HWND>(native.hwnd);
@@ -111,14 +139,16 @@ HWND CreateMessageWindow(WindowProc proc, void* user_data) {
     return nullptr;
   }
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
-  thread_windows.windows.push_back(hwnd);
+  if (WindowList* list = ThreadWindows(true))
+    list->push_back(hwnd);
   return reinterpret_cast<HWND>(hwnd);
 }
 
 bool DestroyMessageWindow(HWND window) {
   if (!DataOf(window) || !OwnedByCaller(window))
     return false;
-  thread_windows.Forget(Native(window));
+  if (WindowList* list = ThreadWindows(false))
+    std::erase(*list, Native(window));
   return DestroyWindow(Native(window)) != FALSE;
 }
 
