@@ -347,7 +347,9 @@ TEST_F(Exports, InstancesComeAndGoOnManyThreads) {
         uint32_t needed = 0;
         if (lib_.ModuleInfo(&rec, nullptr, &needed) != 0 || needed == 0)
           ++failures;
-        if (lib_.Free(&rec) != 0 || lib_.Free(&rec) != -1)
+        // Handles are the instances' addresses: once freed, another thread's new instance may
+        // get the same one, so a second Free is not checked here (it is alone, above).
+        if (lib_.Free(&rec) != 0)
           ++failures;
       }
     });
