@@ -14,13 +14,18 @@ apt_install() {
 }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-need=()
-for p in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 wine64 googletest; do
-  installed "$p" || need+=("$p")
+# The cross compilers are needed to build at all; Wine only to run the tests. A failure to get
+# Wine must not keep the compilers from being installed, so each gets its own install.
+for group in "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 googletest" \
+  wine64; do
+  need=()
+  for p in $group; do
+    installed "$p" || need+=("$p")
+  done
+  if ((${#need[@]})); then
+    apt-get update -qq && apt_install "${need[@]}" || echo "setup-wine: could not install ${need[*]}" >&2
+  fi
 done
-if ((${#need[@]})); then
-  apt-get update -qq && apt_install "${need[@]}" || echo "setup-wine: could not install ${need[*]}" >&2
-fi
 
 if [ -x /usr/lib/wine/wine64 ]; then
   echo x86_64 >> "$stages"

@@ -48,8 +48,13 @@ std::unique_ptr<TorvParamsListItem> CreateParamsListItem(std::string name, Varia
 
 // ---- TorvParamsList ------------------------------------------------------------------------
 
-TorvParamsList::TorvParamsList()
-    : signature_(kListSignature), instance_id_(platform::GuidToText(platform::CreateGuid())) {}
+TorvParamsList::TorvParamsList() : signature_(kListSignature) {}
+
+const std::string& TorvParamsList::InstanceId() const {
+  std::call_once(instance_id_once_,
+                 [this] { instance_id_ = platform::GuidToText(platform::CreateGuid()); });
+  return instance_id_;
+}
 
 TorvParamsList::~TorvParamsList() {
   // A stale pointer to this list must fail the signature check from here on.

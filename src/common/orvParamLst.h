@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,7 +82,9 @@ public:
   const void* SignatureAddress() const { return &signature_; }
 
   uint32_t Signature() const { return signature_; }
-  const std::string& InstanceId() const { return instance_id_; }
+  // A GUID in registry text form, unique to this list. Made on first request: lists are built
+  // per parsed block and rarely asked.
+  const std::string& InstanceId() const;
   int32_t Tag = 0;
   TorvParamsListItemClass ItemClass = &CreateParamsListItem;
 
@@ -138,7 +141,8 @@ private:
                               std::string_view name, const Variant& value);
   void ClampRange(int& start, int& stop) const;
 
-  std::string instance_id_;
+  mutable std::once_flag instance_id_once_;
+  mutable std::string instance_id_;
   std::vector<std::unique_ptr<TorvParamsListItem>> items_;
 };
 

@@ -91,6 +91,7 @@ struct ItemMethods {
   static void KESTREL_CALL SetKeyText(IorvParamsListItemW* face, const char* key) {
     try {
       Self(face)->key_text_ = AnsiName(key);
+      Self(face)->key_ready_ = true;
     } catch (...) {
     }
   }
@@ -101,7 +102,7 @@ struct ItemMethods {
     Self(face)->item_->State = state;
   }
   static const char* KESTREL_CALL GetKeyText(IorvParamsListItemW* face) {
-    const std::string& key = Self(face)->key_text_;
+    const std::string& key = Self(face)->KeyText();
     return key.empty() ? nullptr : key.c_str();
   }
   static int32_t KESTREL_CALL GetDataType(IorvParamsListItemW* face) {
@@ -146,7 +147,7 @@ struct ItemMethods {
     return name.empty() ? nullptr : name.c_str();
   }
   static const OLECHAR* KESTREL_CALL GetNameW(IorvParamsListItemW* face) {
-    const platform::WideString& name = Self(face)->name_wide_;
+    const platform::WideString& name = Self(face)->WideName();
     return name.empty() ? nullptr : name.c_str();
   }
   static KestrelBool KESTREL_CALL IsNewRow(IorvParamsListItemW* face) {
@@ -183,10 +184,28 @@ TorvParamsListItemWrap::~TorvParamsListItemWrap() {
     parent_->Release();
 }
 
+// The wide name and the key text are made on first request: most items copied across the
+// boundary are only asked for their name and value.
 void TorvParamsListItemWrap::RefreshNames() {
   name_ = item_->Name;
-  name_wide_ = platform::AnsiToWide(name_);
-  key_text_ = platform::AnsiToUtf8(AsciiLowerCase(name_));
+  wide_ready_ = false;
+  key_ready_ = false;
+}
+
+const platform::WideString& TorvParamsListItemWrap::WideName() {
+  if (!wide_ready_) {
+    name_wide_ = platform::AnsiToWide(name_);
+    wide_ready_ = true;
+  }
+  return name_wide_;
+}
+
+const std::string& TorvParamsListItemWrap::KeyText() {
+  if (!key_ready_) {
+    key_text_ = platform::AnsiToUtf8(AsciiLowerCase(name_));
+    key_ready_ = true;
+  }
+  return key_text_;
 }
 
 TorvParamsListItemWrap* TorvParamsListItemWrap::FromInterface(const void* face) noexcept {

@@ -42,6 +42,8 @@ private:
   TorvParamsListItemWrap(TorvParamsListItem* item, TorvParamsListWrap* parent);
   ~TorvParamsListItemWrap();
   void RefreshNames();
+  const platform::WideString& WideName();
+  const std::string& KeyText();
 
   friend struct ItemMethods;
   Face face_;
@@ -51,6 +53,8 @@ private:
   std::string name_;
   platform::WideString name_wide_;
   std::string key_text_; // UTF-8 of the name lower-cased in the ASCII range, unless set
+  bool wide_ready_ = false;
+  bool key_ready_ = false;
 };
 
 // One list, owned or not. Two interfaces with separate tables; the object is known to the host

@@ -41,17 +41,29 @@ constexpr std::array<StandardItem, 7> kStandardItems = {{
 constexpr std::string_view kJoiner = kRawTextJoiner;
 
 // What a ProcessData call running on this thread needs to know about deliveries into its own
-// record: whether one of them wrote the DataDesc block.
+// record: whether one of them wrote the DataDesc block, and the result list interface the
+// first one resolved. A packet may deliver many blocks; checking the host's pointers once per
+// call instead of once per block saves several system calls per row.
 struct DeliveryWatch {
   const TPluginCallRec* rec;
   bool wrote_text = false;
   DeliveryWatch* outer;
+  uint8_t target_kind = 0;
+  uintptr_t target_payload = 0;
+  InterfaceRef<IorvParamsListA> target;
 };
 thread_local DeliveryWatch* t_watch = nullptr;
 
+DeliveryWatch* WatchOf(const TPluginCallRec* rec) {
+  for (DeliveryWatch* watch = t_watch; watch; watch = watch->outer)
+    if (watch->rec == rec)
+      return watch;
+  return nullptr;
+}
+
 class WatchScope {
 public:
-  explicit WatchScope(const TPluginCallRec* rec) : watch_{rec, false, t_watch} {
+  explicit WatchScope(const TPluginCallRec* rec) : watch_{rec, false, t_watch, 0, 0, {}} {
     t_watch = &watch_;
   }
   ~WatchScope() { t_watch = watch_.outer; }
@@ -64,11 +76,8 @@ private:
 };
 
 void NoteTextDelivered(const TPluginCallRec* rec) {
-  for (DeliveryWatch* watch = t_watch; watch; watch = watch->outer)
-    if (watch->rec == rec) {
-      watch->wrote_text = true;
-      return;
-    }
+  if (DeliveryWatch* watch = WatchOf(rec))
+    watch->wrote_text = true;
 }
 
 std::string CurrentMessage() {
@@ -204,7 +213,19 @@ int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
 // ---- Delivery --------------------------------------------------------------------------------
 
 void TorvPlugin::DeliverResults(TPluginCallRec* rec, const TParsedDataList& list, bool append) {
-  InterfaceRef<IorvParamsListA> target = ResultInterface(rec->ResultDesc);
+  InterfaceRef<IorvParamsListA> target;
+  DeliveryWatch* watch = WatchOf(rec);
+  if (watch && watch->target && watch->target_kind == rec->ResultDesc.Kind &&
+      watch->target_payload == rec->ResultDesc.Payload) {
+    target = watch->target;
+  } else {
+    target = ResultInterface(rec->ResultDesc);
+    if (watch) {
+      watch->target_kind = rec->ResultDesc.Kind;
+      watch->target_payload = rec->ResultDesc.Payload;
+      watch->target = target;
+    }
+  }
   if (!target)
     return;
   if (!list.RawText.empty()) {

@@ -3,11 +3,13 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +25,44 @@ uint64_t TickCount64() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+namespace {
+
+// Process and thread ids are looked up once, not with a system call each time (the C library
+// no longer caches them); a forked child looks them up again.
+std::atomic<pid_t> g_own_pid{0};
+std::atomic<uint32_t> g_fork_generation{1};
+
+void RegisterForkHandler() {
+  static const int registered = pthread_atfork(nullptr, nullptr, [] {
+    g_own_pid.store(0, std::memory_order_relaxed);
+    g_fork_generation.fetch_add(1, std::memory_order_relaxed);
+  });
+  (void)registered;
+}
+
+pid_t OwnPid() {
+  pid_t pid = g_own_pid.load(std::memory_order_relaxed);
+  if (pid == 0) {
+    RegisterForkHandler();
+    pid = getpid();
+    g_own_pid.store(pid, std::memory_order_relaxed);
+  }
+  return pid;
+}
+
+} // namespace
+
+uint32_t CurrentThreadId() {
+  thread_local uint32_t tid = 0;
+  thread_local uint32_t generation = 0;
+  const uint32_t now = g_fork_generation.load(std::memory_order_relaxed);
+  if (generation != now) {
+    RegisterForkHandler();
+    tid = static_cast<uint32_t>(syscall(SYS_gettid));
+    generation = now;
+  }
+  return tid;
+}
 
 bool IsReadableMemory(const void* address, std::size_t size) {
   if (!address)
@@ -37,7 +76,7 @@ bool IsReadableMemory(const void* address, std::size_t size) {
     const std::size_t chunk = size < sizeof buffer ? size : sizeof buffer;
     iovec local{buffer, chunk};
     iovec remote{const_cast<char*>(p), chunk};
-    const ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+    const ssize_t got = process_vm_readv(OwnPid(), &local, 1, &remote, 1, 0);
     if (got < 0 && errno == ENOSYS) {
       // Without process_vm_readv, let the kernel read the bytes into a pipe instead.
       int fds[2];
@@ -82,9 +121,9 @@ Guid CreateGuid() {
 
 std::string GuidToText(const Guid& g) {
   char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                g.data1, g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3],
-                g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1,
+                g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4],
+                g.data4[5], g.data4[6], g.data4[7]);
   return text;
 }
 
@@ -129,6 +168,8 @@ std::string CommonAppDataFolder() {
   return std::string(home && *home ? home : "/tmp") + "/.local/share";
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 } // namespace kestrel::platform
