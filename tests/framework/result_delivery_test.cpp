@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -228,15 +229,19 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
   auto& module = host.Module<ParsingModule>();
   module.answer = 1;
   ASSERT_EQ(host.Command("LOAD", {{"MSG-PROC-HANDLE", window.Handle()}}), 0);
-  std::atomic<bool> stop{false};
+  // A fixed number of packets: every one notifies the host window, and packet threads that ran
+  // until told to stop could post faster than this thread pumps.
+  constexpr int kPacketsPerThread = 200;
+  std::atomic<int> finished{0};
   std::vector<std::thread> packets;
   for (int t = 0; t < 2; ++t)
     packets.emplace_back([&] {
-      while (!stop) {
+      for (int i = 0; i < kPacketsPerThread; ++i) {
         Packet packet(host, "{x};{y}", KESTREL_DATA_PACKET | KESTREL_DATA_REPORT);
         EXPECT_EQ(packet.Run(), 1);
         EXPECT_EQ(packet.results.Count(), 2);
       }
+      ++finished;
     });
   std::size_t collected = 0;
   for (int i = 0; i < 200; ++i) {
@@ -245,7 +250,11 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
     collected += host.CollectLog().size();
     window.Pump();
   }
-  stop = true;
+  // The packet threads send to this thread's window: it pumps until they are done.
+  while (finished.load() < 2) {
+    window.Pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   for (auto& thread : packets)
     thread.join();
   EXPECT_GT(module.calls.load(), 0);
