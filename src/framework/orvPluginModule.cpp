@@ -1,6 +1,7 @@
 #include "framework/orvPluginModule.h"
 
 #include "common/assertion.h"
+#include "common/current_exception.h"
 #include "common/interface_ref.h"
 #include "common/variant_convert.h"
 #include "framework/call_record.h"
@@ -28,16 +29,6 @@ std::atomic<TorvPluginClass> g_module_class{&CreateTorvPlugin};
 std::atomic<ModuleTranslatorFactory> g_translator_factory{nullptr};
 
 constexpr uint32_t kNotifyTimeoutMs = 1000;
-
-std::string CurrentMessage() {
-  try {
-    throw;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 // A parameter as text; "" when it is not given.
 std::string TextParam(const TPluginCallRec* rec, std::string_view name) {
@@ -185,7 +176,7 @@ void TorvPlugin::AfterConstruction() {
     translator_->Translate(*this);
     Translated = true;
   } catch (...) {
-    LogFailure("TRANSL", CurrentMessage());
+    LogFailure("TRANSL", CurrentExceptionMessage());
   }
 }
 
@@ -212,7 +203,7 @@ int32_t TorvPlugin::Dispatch(const std::string& command, TPluginCallRec* rec) {
       try {
         ApplyLanguage(ReadParam(rec, "LANGUAGE"));
       } catch (...) {
-        LogFailure("TRANSL", CurrentMessage());
+        LogFailure("TRANSL", CurrentExceptionMessage());
       }
     }
     const Variant window = ReadParam(rec, "MSG-PROC-HANDLE");
@@ -241,7 +232,7 @@ int32_t TorvPlugin::RunCommand(const std::string& command, TPluginCallRec* rec) 
     try {
       OnEvent(*this, VariantToAnsi(type), result, rec);
     } catch (...) {
-      LogFailure(command, CurrentMessage());
+      LogFailure(command, CurrentExceptionMessage());
       return KESTREL_RESULT_FAILED;
     }
     return result;
@@ -250,7 +241,7 @@ int32_t TorvPlugin::RunCommand(const std::string& command, TPluginCallRec* rec) 
     try {
       Load(rec);
     } catch (...) {
-      LogFailure("LOAD", CurrentMessage());
+      LogFailure("LOAD", CurrentExceptionMessage());
       return KESTREL_RESULT_FAILED;
     }
     return KESTREL_RESULT_OK;
@@ -307,7 +298,7 @@ int32_t TorvPlugin::RunCommand(const std::string& command, TPluginCallRec* rec) 
   try {
     OnCommand(*this, command, result, rec);
   } catch (...) {
-    LogFailure(command, CurrentMessage());
+    LogFailure(command, CurrentExceptionMessage());
     return KESTREL_RESULT_FAILED;
   }
   return result;
@@ -398,7 +389,8 @@ int32_t TorvPlugin::Unload(TPluginCallRec* rec) {
         if (OnSaveSettingsNow)
           OnSaveSettingsNow(*this);
       } catch (...) {
-        platform::DebugOutput("Kestrel: saving the settings at unload failed: " + CurrentMessage());
+        platform::DebugOutput("Kestrel: saving the settings at unload failed: " +
+                              CurrentExceptionMessage());
       }
     }
   }
@@ -408,7 +400,7 @@ int32_t TorvPlugin::Unload(TPluginCallRec* rec) {
       OnUnload(*this, rec, result);
     }
   } catch (...) {
-    platform::DebugOutput("Kestrel: the unload handler failed: " + CurrentMessage());
+    platform::DebugOutput("Kestrel: the unload handler failed: " + CurrentExceptionMessage());
   }
   HostModule = 0;
   MessageWindow = 0;
@@ -426,7 +418,7 @@ int32_t TorvPlugin::SetState(TPluginCallRec* rec) {
       try {
         AddDataSource(line);
       } catch (...) {
-        LogFailure("SETSTATE", CurrentMessage());
+        LogFailure("SETSTATE", CurrentExceptionMessage());
         result = KESTREL_RESULT_FAILED;
       }
     }
@@ -444,7 +436,7 @@ int32_t TorvPlugin::SetState(TPluginCallRec* rec) {
       if (OnStateChanged)
         OnStateChanged(*this, rec->DataFlags);
     } catch (...) {
-      LogFailure("SETSTATE", CurrentMessage());
+      LogFailure("SETSTATE", CurrentExceptionMessage());
       return KESTREL_RESULT_FAILED;
     }
     result = KESTREL_RESULT_OK;
@@ -569,7 +561,7 @@ void TorvPlugin::ReloadSettingsAfterDialog() {
         instance->NotifyHost(kMsgReloadSettings);
       }
     } catch (...) {
-      platform::DebugOutput("Kestrel: reloading the settings failed: " + CurrentMessage());
+      platform::DebugOutput("Kestrel: reloading the settings failed: " + CurrentExceptionMessage());
     }
   }
 }

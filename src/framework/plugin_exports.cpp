@@ -1,5 +1,6 @@
 // The eight exported entry points. Each checks what the host handed over, finds the instance
 // in the registry, and catches every failure: no exception ever reaches the host.
+#include "common/current_exception.h"
 #include "common/variant_convert.h"
 #include "framework/call_record.h"
 #include "framework/crash_report.h"
@@ -26,16 +27,6 @@ std::shared_ptr<TorvPlugin> FindInstance(const TPluginCallRec* rec) {
   if (!rec || !registry)
     return nullptr;
   return registry->Find(rec->Instance);
-}
-
-std::string CurrentMessage() {
-  try {
-    throw;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown failure";
-  }
 }
 
 } // namespace
@@ -142,7 +133,7 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
   } catch (...) {
     // Opening the record or reading its parameters failed.
     try {
-      instance->LogFailure(label, CurrentMessage());
+      instance->LogFailure(label, CurrentExceptionMessage());
     } catch (...) {
     }
     return KESTREL_RESULT_FAILED;
@@ -170,7 +161,7 @@ int32_t RunProcessData(TPluginCallRec* rec) {
     result = instance->RunProcessData(rec);
   } catch (...) {
     try {
-      instance->LogFailure("PROCESS", CurrentMessage());
+      instance->LogFailure("PROCESS", CurrentExceptionMessage());
     } catch (...) {
     }
     result = KESTREL_RESULT_FAILED;
@@ -220,7 +211,7 @@ void ShowDialog(TPluginCallRec* rec) {
       instance->OnShowOptionsDialog(*instance, rec, handled);
     } catch (...) {
       handled = false;
-      instance->LogFailure("", CurrentMessage() + " {SHOWOPTIONS}");
+      instance->LogFailure("", CurrentExceptionMessage() + " {SHOWOPTIONS}");
     }
     rec->ResultDesc.Payload = handled ? 1 : 0;
   }

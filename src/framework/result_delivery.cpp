@@ -4,6 +4,7 @@
 #include "framework/result_delivery.h"
 #include "common/ascii_text.h"
 
+#include "common/current_exception.h"
 #include "common/interface_ref.h"
 #include "common/orvParamLstWrap.h"
 #include "framework/call_record.h"
@@ -78,16 +79,6 @@ private:
 void NoteTextDelivered(const TPluginCallRec* rec) {
   if (DeliveryWatch* watch = WatchOf(rec))
     watch->wrote_text = true;
-}
-
-std::string CurrentMessage() {
-  try {
-    throw;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown failure";
-  }
 }
 
 // The result list of ResultDesc as an interface: a wrapper over a plain list (kind 1 with a
@@ -195,7 +186,7 @@ int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
         result = KESTREL_RESULT_FAILED;
         const std::string text = MsgWriteCompleteError.Get();
         if (!text.empty())
-          WriteLog(LogLevel::Warning, text + ": " + CurrentMessage());
+          WriteLog(LogLevel::Warning, text + ": " + CurrentExceptionMessage());
       }
     } else if (flags & KESTREL_DATA_PASS_THROUGH) {
       // The input becomes the output. A list the record wrapped for this call is handed on as

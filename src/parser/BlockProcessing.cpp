@@ -1,5 +1,6 @@
 // Item extraction from one JSON block: the filter scan, the flattening with the module's item
 // rules, the conversion of ruled values to their data types, and the completion of each row.
+#include "common/current_exception.h"
 #include "parser/DateTimeTemplates.h"
 #include "parser/DelphiText.h"
 #include "parser/EConvertError.h"
@@ -13,16 +14,6 @@
 namespace kestrel::parser {
 
 namespace {
-
-std::string FailureMessage() {
-  try {
-    throw;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown failure";
-  }
-}
 
 std::string TranslatePacket(const TParserSetup& setup, std::string_view text) {
   return orvTransTable::Translate(setup.PacketTable.get(), text);
@@ -50,9 +41,9 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       regex->SetMatchPattern(rule.Pattern);
       return regex->Match(0) >= 0;
     } catch (...) {
-      const std::string message = FailureMessage();
+      const std::string message = CurrentExceptionMessage();
       module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
-                                             {rule.Pattern, ExpressionErrorDetail(message)}));
+                                                  {rule.Pattern, ExpressionErrorDetail(message)}));
       return false;
     }
   default:
@@ -117,7 +108,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   try {
     JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
-    module.Owner.ParserLog(0, module.Owner.Texts().ParseError + ": " + FailureMessage());
+    module.Owner.ParserLog(0, module.Owner.Texts().ParseError + ": " + CurrentExceptionMessage());
   }
 }
 
@@ -198,7 +189,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
             options.chkUseNowDate_Checked));
       } catch (const std::exception& failure) {
         module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().DateTimeFormatError,
-                                               {trimmed, format, failure.what()}));
+                                                    {trimmed, format, failure.what()}));
         return false;
       }
       return true;
@@ -209,8 +200,8 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     }
   } catch (...) {
     value = Variant::Null();
-    module.Owner.ParserLog(0,
-                          FormatMessageText(module.Owner.Texts().ParamFormatError, {FailureMessage()}));
+    module.Owner.ParserLog(
+        0, FormatMessageText(module.Owner.Texts().ParamFormatError, {CurrentExceptionMessage()}));
     return false;
   }
 }

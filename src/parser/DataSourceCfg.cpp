@@ -1,4 +1,5 @@
 #include "parser/DataSourceCfg.h"
+#include "common/current_exception.h"
 
 #include <cmath>
 #include <exception>
@@ -17,16 +18,6 @@ int64_t IntegerPart(double value) {
   if (truncated <= -9.2e18)
     return std::numeric_limits<int64_t>::min();
   return static_cast<int64_t>(truncated);
-}
-
-std::string FailureMessage() {
-  try {
-    throw;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown failure";
-  }
 }
 
 } // namespace
@@ -88,13 +79,13 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
       next->ItemRules = std::move(items);
     } catch (...) {
       if (owner_)
-        owner_->ReportConfigurationError(FailureMessage());
+        owner_->ReportConfigurationError(CurrentExceptionMessage());
     }
     try {
       next->FilterRules = std::make_shared<TFilterItemList>(BuildFilterRules(this));
     } catch (...) {
       if (owner_)
-        owner_->ReportConfigurationError(FailureMessage());
+        owner_->ReportConfigurationError(CurrentExceptionMessage());
     }
   }
   std::shared_ptr<const TParserSetup> previous;
