@@ -45,6 +45,10 @@ KESTREL_PLATFORM_EXPORT bool IsValidLocale(uint32_t lcid);
 // as Windows falls back; `lcid` in the result says which locale was used.
 KESTREL_PLATFORM_EXPORT LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page = 0);
 
+// The locale a request for `lcid` stands for: the thread's locale for 0, the user's default for
+// the default ids and for ids without regional data, else `lcid` itself.
+KESTREL_PLATFORM_EXPORT uint32_t ResolveLocale(uint32_t lcid);
+
 // The user's default locale: 1033 unless the system (KESTREL_LCID on POSIX) says otherwise.
 KESTREL_PLATFORM_EXPORT uint32_t UserDefaultLocale();
 

@@ -115,14 +115,6 @@ std::string_view IcuFieldTokens(OLECHAR letter, std::size_t count) {
   }
 }
 
-uint32_t ResolveLcid(uint32_t lcid) {
-  if (lcid == 0)
-    return GetThreadLocale();
-  if (lcid == kLocaleUserDefault || lcid == kLocaleSystemDefault || !IsValidLocale(lcid))
-    return UserDefaultLocale();
-  return lcid;
-}
-
 thread_local uint32_t thread_locale = 0;
 
 } // namespace
@@ -157,7 +149,7 @@ bool SetThreadLocale(uint32_t lcid) {
 
 LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
   LocaleSettings settings;
-  settings.lcid = ResolveLcid(lcid);
+  settings.lcid = ResolveLocale(lcid);
   const std::string locale = icu::LocaleForLcid(settings.lcid);
 
   const DateFormat short_date = OpenFormat(locale, UDAT_NONE, UDAT_SHORT);

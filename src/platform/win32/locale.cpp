@@ -61,14 +61,6 @@ std::string_view NlsFieldTokens(OLECHAR letter, std::size_t count) {
   }
 }
 
-uint32_t ResolveLcid(uint32_t lcid) {
-  if (lcid == 0)
-    return GetThreadLocale();
-  if (lcid == kLocaleUserDefault || lcid == kLocaleSystemDefault || !IsValidLocale(lcid))
-    return UserDefaultLocale();
-  return lcid;
-}
-
 } // namespace
 
 bool IsValidLocale(uint32_t lcid) {
@@ -90,7 +82,7 @@ bool SetThreadLocale(uint32_t lcid) {
 
 LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
   LocaleSettings settings;
-  settings.lcid = ResolveLcid(lcid);
+  settings.lcid = ResolveLocale(lcid);
   const LCID id = settings.lcid;
 
   const WideString short_date = NormaliseSpaces(Info(id, LOCALE_SSHORTDATE), true);
