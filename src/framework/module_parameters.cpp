@@ -3,6 +3,7 @@
 // registry path and section prefix.
 #include "framework/module_parameters.h"
 
+#include "common/ascii_text.h"
 #include "common/variant_convert.h"
 #include "framework/orvPluginModule.h"
 #include "framework/text_lines.h"
@@ -16,17 +17,9 @@ namespace kestrel {
 
 namespace {
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// Parameter names ignore case in the ASCII range.
 bool Is(std::string_view name, std::string_view fixed) {
-  if (name.size() != fixed.size())
-    return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (AsciiLower(name[i]) != AsciiLower(fixed[i]))
-      return false;
-  return true;
+  return AsciiSameText(name, fixed);
 }
 
 // The key of a "Custom" name: what follows "Custom" (exact), less one leading " ", ":" or "_".
