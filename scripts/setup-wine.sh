@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares this machine to run the Windows test suites: MinGW-w64 cross compilers, 64-bit
-# Wine, and 32-bit Wine under QEMU user emulation (the kernel cannot run 32-bit code itself).
+# Wine, and 32-bit Wine under QEMU user emulation (the kernel cannot run 32-bit code itself),
+# with a Wine prefix for each.
 # Idempotent. Exits 0 with a line on stderr naming what could not be set up, and writes the
 # stages that can run to build/wine-stages ("x86_64", "i686").
 set -uo pipefail
@@ -27,10 +28,16 @@ for group in "g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw
   fi
 done
 
-if [ -x /usr/lib/wine/wine64 ]; then
-  echo x86_64 >> "$stages"
-else
+# Each target's Wine prefix is made here (about 20 s the first time, seconds after that), so a
+# Wine that cannot start shows up as a skipped stage with its reason, not as failing tests.
+wine_starts() { scripts/wine-run.sh "$1" wineboot --init >/dev/null 2>&1; }
+
+if [ ! -x /usr/lib/wine/wine64 ]; then
   echo "setup-wine: skipping the x86_64 Windows stage: 64-bit Wine is not available" >&2
+elif ! wine_starts x86_64; then
+  echo "setup-wine: skipping the x86_64 Windows stage: 64-bit Wine does not start (wineboot failed)" >&2
+else
+  echo x86_64 >> "$stages"
 fi
 
 # 32-bit Wine runs through qemu-i386 registered with binfmt_misc. Bookworm's own QEMU (7.2)
@@ -63,10 +70,12 @@ if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ] && [ -x "$qemu" ]; 
   echo ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
     > "$binfmt/register" 2>/dev/null || true
 fi
-if [ -e "$binfmt/qemu-i386" ] && grep -qx "interpreter $qemu" "$binfmt/qemu-i386" &&
-  installed wine32:i386; then
-  echo i686 >> "$stages"
-else
+if ! [ -e "$binfmt/qemu-i386" ] || ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386" ||
+  ! installed wine32:i386; then
   echo "setup-wine: skipping the i686 Windows stage: no binfmt_misc registration for $qemu or no 32-bit Wine" >&2
+elif ! wine_starts i686; then
+  echo "setup-wine: skipping the i686 Windows stage: 32-bit Wine does not start under QEMU (wineboot failed)" >&2
+else
+  echo i686 >> "$stages"
 fi
 exit 0
