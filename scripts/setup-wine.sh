@@ -46,7 +46,8 @@ fi
 # priority of 100, so nothing else is taken from there.
 qemu=/usr/bin/qemu-i386
 backports=/etc/apt/sources.list.d/kestrel-backports.sources
-if [ ! -x "$qemu" ] || ! "$qemu" --version 2>/dev/null | grep -qE "version (9\.[1-9]|[1-9][0-9])"; then
+qemu_usable() { "$qemu" --version 2>/dev/null | grep -qE "version (9\.[1-9]|[1-9][0-9])"; }
+if ! qemu_usable; then
   if [ ! -f "$backports" ]; then
     printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
       'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' > "$backports"
@@ -70,7 +71,9 @@ if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ] && [ -x "$qemu" ]; 
   echo ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
     > "$binfmt/register" 2>/dev/null || true
 fi
-if ! [ -e "$binfmt/qemu-i386" ] || ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386" ||
+if ! qemu_usable; then
+  echo "setup-wine: skipping the i686 Windows stage: no QEMU 9.1 or later at $qemu" >&2
+elif ! [ -e "$binfmt/qemu-i386" ] || ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386" ||
   ! installed wine32:i386; then
   echo "setup-wine: skipping the i686 Windows stage: no binfmt_misc registration for $qemu or no 32-bit Wine" >&2
 elif ! wine_starts i686; then
