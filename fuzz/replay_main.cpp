@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
           count += RunFile(entry.path());
     } else if (std::filesystem::exists(path)) {
       count += RunFile(path);
+    } else {
+      // A corpus that cannot be found would otherwise pass with nothing replayed.
+      std::fprintf(stderr, "no such corpus: %s\n", argv[i]);
+      return 1;
     }
   }
   // An empty input is always worth one run.
