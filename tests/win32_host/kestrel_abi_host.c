@@ -1,9 +1,8 @@
 /* A minimal Windows host: loads kestrel.dll with LoadLibrary, resolves every export with
    GetProcAddress and drives one instance through the call record (102 bytes on 32-bit Windows):
-   create, module information, LOAD and SET-STATE, one packet that gives a row, UNLOAD,
-   free. Exits 0 when the library behaved
-   as a host expects, 1 with a line on stderr otherwise. A wrong calling convention or record
-   layout shows up here as a crash or a wrong answer.
+   create, module information, LOAD and SET-STATE, one packet that gives a row, UNLOAD, free.
+   Exits 0 when the library behaved as a host expects, 1 with a line on stderr otherwise. A wrong
+   calling convention or record layout shows up here as a crash or a wrong answer.
 
    Usage: kestrel_abi_host.exe path\to\kestrel.dll */
 #include "../e2e/host_list.h"
