@@ -5,6 +5,7 @@
 #include "common/ThreadPtrUIntObjectHashList.h"
 #include "common/TickWatch.h"
 #include "common/orvTimerEx.h"
+#include "message_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -141,15 +142,7 @@ TEST(ThreadLists, OwnTheirObjects) {
   EXPECT_EQ(live, 0);
 }
 
-void PumpFor(int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  platform::Message msg{};
-  while (std::chrono::steady_clock::now() < end) {
-    while (platform::PeekWindowMessage(&msg, nullptr, platform::kPmRemove))
-      platform::DispatchWindowMessage(&msg);
-    platform::WaitWindowMessage(5);
-  }
-}
+using kestrel::testing::PumpFor;
 
 TEST(TimerEx, FiresOnlyInItsThreadWhilePumping) {
   std::atomic<int> fired{0};

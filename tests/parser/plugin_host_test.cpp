@@ -3,6 +3,7 @@
 // sign time-out, the idle sweep on the state thread, unassigned clients, and packets on two
 // data sources while the settings are reapplied.
 #include "common/TickWatch.h"
+#include "message_pump.h"
 #include "parser/PluginDM.h"
 #include "pipeline_host.h"
 #include "platform/messages.h"
@@ -47,15 +48,7 @@ uint64_t FakeTicks() {
   return g_now.load();
 }
 
-void PumpFor(int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  platform::Message msg{};
-  while (std::chrono::steady_clock::now() < end) {
-    while (platform::PeekWindowMessage(&msg, nullptr, platform::kPmRemove))
-      platform::DispatchWindowMessage(&msg);
-    platform::WaitWindowMessage(5);
-  }
-}
+using kestrel::testing::PumpFor;
 
 class PluginHost : public ::testing::Test {
 protected:

@@ -1,3 +1,4 @@
+#include "message_pump.h"
 #include "platform/messages.h"
 
 #include <gtest/gtest.h>
@@ -52,18 +53,7 @@ void PumpUntilStop() {
     DispatchWindowMessage(&msg);
 }
 
-// Pumps for `ms` milliseconds, dispatching everything.
-void PumpFor(int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    if (WaitWindowMessage(static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)))) {
-      Message msg{};
-      while (PeekWindowMessage(&msg, nullptr, kPmRemove))
-        DispatchWindowMessage(&msg);
-    }
-  }
-}
+using kestrel::testing::PumpFor;
 
 // A thread that owns one window and pumps until told to stop.
 class PumpingThread {
