@@ -1,8 +1,8 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
 // parser module the class the framework instantiates.
-#include "framework/orvPluginModule.h"
-#include "parser/PluginDM.h"
+#include "framework/orv_plugin_module.h"
+#include "parser/plugin_dm.h"
 
 namespace kestrel {
 extern const char kLibraryName[];

@@ -3,7 +3,7 @@
 // works with entry points resolved from the loaded library or linked in directly.
 #pragma once
 
-#include "common/orvParamLst.h"
+#include "common/orv_param_lst.h"
 #include "common/variant_convert.h"
 #include "platform/host_memory.h"
 

@@ -1,8 +1,8 @@
 // Parse throughput of the JSON reader against RapidJSON (DOM), nlohmann::json and simdjson
 // (DOM) on the same generated inputs. Run with --benchmark_counters_tabular=true.
 #include "json_bench_inputs.h"
-#include "parser/Json.h"
-#include "parser/JsonToList.h"
+#include "parser/json/json_document.h"
+#include "parser/json/json_to_list.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,7 +21,7 @@
 
 namespace {
 
-using kestrel::parser::TJson;
+using kestrel::json::TJson;
 
 enum Input { kSmall, kMedium, kLarge };
 
@@ -99,7 +99,7 @@ void Simdjson(benchmark::State& state, Input input) {
 // Flattening as the item extraction runs it: node names with "_", no rules, default typing.
 // Reports values emitted per second.
 void Flatten(benchmark::State& state, Input input) {
-  namespace jtl = kestrel::parser::JsonToList;
+  namespace jtl = kestrel::json::JsonToList;
   jtl::TParserOptions options;
   options.AddNodeName = true;
   options.Separator = '_';

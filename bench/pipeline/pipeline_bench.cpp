@@ -3,7 +3,7 @@
 // and 16384 bytes and handed to ProcessData the way a host does. Reports MB/s and rows/s per
 // split. A second family runs only the block assembly (no JSON parsing: a filter drops every
 // block after it is cut out), to show that small packets cost linear time.
-#include "parser/PluginDM.h"
+#include "parser/plugin_dm.h"
 #include "pipeline_host.h"
 
 #include <benchmark/benchmark.h>

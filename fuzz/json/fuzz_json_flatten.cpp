@@ -1,6 +1,6 @@
 // Flattens arbitrary bytes under options chosen by the first three bytes. Rows must hold only
 // non-blank names, and the list returned must be the last row delivered.
-#include "parser/JsonToList.h"
+#include "parser/json/json_to_list.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 namespace {
 
 using namespace kestrel;
-using namespace kestrel::parser::JsonToList;
+using namespace kestrel::json::JsonToList;
 
 void Check(bool condition) {
   if (!condition)

@@ -1,7 +1,7 @@
 #include "framework/call_record.h"
 
-#include "common/orvParamLst.h"
-#include "common/orvParamLstWrap.h"
+#include "common/orv_param_lst.h"
+#include "common/orv_param_lst_wrap.h"
 #include "platform/system.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "common/multi_read_sync.h"
-#include "framework/orvPluginModule.h"
+#include "framework/orv_plugin_module.h"
 
 #include <functional>
 #include <memory>

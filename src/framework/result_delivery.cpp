@@ -6,9 +6,9 @@
 
 #include "common/current_exception.h"
 #include "common/interface_ref.h"
-#include "common/orvParamLstWrap.h"
+#include "common/orv_param_lst_wrap.h"
 #include "framework/call_record.h"
-#include "framework/orvPluginModule.h"
+#include "framework/orv_plugin_module.h"
 #include "platform/host_memory.h"
 #include "platform/locale.h"
 

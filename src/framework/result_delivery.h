@@ -3,7 +3,7 @@
 // (TorvPlugin::DeliverResults, TorvPlugin::RunProcessData).
 #pragma once
 
-#include "common/orvParamLst.h"
+#include "common/orv_param_lst.h"
 
 #include <cstdint>
 #include <string_view>

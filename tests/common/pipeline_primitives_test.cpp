@@ -1,10 +1,10 @@
 // The building blocks of the client streams: tick watch, FIFO byte buffer, guarded lists and
 // the thread-bound timer.
-#include "common/FIFOStream.h"
-#include "common/ThreadObjectList.h"
-#include "common/ThreadPtrUIntObjectHashList.h"
-#include "common/TickWatch.h"
-#include "common/orvTimerEx.h"
+#include "common/fifo_stream.h"
+#include "common/orv_timer_ex.h"
+#include "common/thread_object_list.h"
+#include "common/thread_ptr_uint_object_hash_list.h"
+#include "common/tick_watch.h"
 #include "message_pump.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The plug-in driven through its exports, loaded at run time as a host loads it.
 #include "host_list.h"
 
-#include "common/orvParamLst.h"
+#include "common/orv_param_lst.h"
 #include "common/variant_convert.h"
 #include "platform/library.h"
 #include "platform/messages.h"

@@ -1,4 +1,4 @@
-#include "common/orvParamLst.h"
+#include "common/orv_param_lst.h"
 #include "framework/call_record.h"
 #include "framework/crash_report.h"
 #include "framework/instance_registry.h"

@@ -2,10 +2,10 @@
 // with plain parameter lists, and pumps a message window of its own thread.
 #pragma once
 
-#include "common/orvParamLst.h"
+#include "common/orv_param_lst.h"
 #include "common/variant_convert.h"
 #include "framework/instance_registry.h"
-#include "framework/orvPluginModule.h"
+#include "framework/orv_plugin_module.h"
 #include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace kestrel::test {
+namespace kestrel::testing {
 
 inline TPluginCallRec NewRecord() {
   TPluginCallRec rec;
@@ -135,4 +135,4 @@ private:
   bool created_ = false;
 };
 
-} // namespace kestrel::test
+} // namespace kestrel::testing

@@ -10,7 +10,7 @@
 namespace kestrel {
 namespace {
 
-using test::ModuleHost;
+using testing::ModuleHost;
 
 TEST(ModuleParameters, NamesIgnoreCaseExceptWhereTheyAreExact) {
   ModuleHost host(&CreateTorvPlugin);

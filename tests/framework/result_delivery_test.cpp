@@ -14,7 +14,7 @@
 namespace kestrel {
 namespace {
 
-using test::ModuleHost;
+using testing::ModuleHost;
 
 // A packet handler as the parser module's: one delivered list per "block" of the packet text
 // (blocks separated by ";"), each with its text as raw text.
@@ -113,7 +113,7 @@ TEST(ProcessData, DeliveryWithoutAppendReplacesAndEmptyTextsStillCount) {
   TorvPlugin& module = host.Module();
   TorvParamsList results;
   results.Add("old", 1);
-  TPluginCallRec rec = test::NewRecord();
+  TPluginCallRec rec = testing::NewRecord();
   rec.ResultDesc.Kind = KESTREL_KIND_LIST_UNCHECKED;
   rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&results);
   TParsedDataList list;
@@ -139,7 +139,7 @@ TEST(ProcessData, DeliveryWithoutAppendReplacesAndEmptyTextsStillCount) {
   EXPECT_EQ(+rec.ResultDesc.Counter, 5);
 
   // Without a result list nothing is delivered, not even the text.
-  TPluginCallRec none = test::NewRecord();
+  TPluginCallRec none = testing::NewRecord();
   module.DeliverResults(&none, list, true);
   EXPECT_EQ(+none.DataDesc.Payload, 0u);
   EXPECT_EQ(+none.ResultDesc.Counter, 0);
@@ -224,7 +224,7 @@ TEST(ProcessData, PassThroughWithoutHandler) {
 
 // Commands on one thread, packets on others: the log, the texts and the counters stay whole.
 TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
-  test::HostWindow window;
+  testing::HostWindow window;
   ModuleHost host(&CreateParsing);
   auto& module = host.Module<ParsingModule>();
   module.answer = 1;

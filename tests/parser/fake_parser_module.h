@@ -3,22 +3,22 @@
 #pragma once
 
 #include "common/variant_convert.h"
-#include "parser/ParserModule.h"
+#include "parser/parser_module.h"
 #include "platform/text.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-namespace kestrel::parser::testing {
+namespace kestrel::testing {
 
-class FakeParserModule : public IParserModule {
+class FakeParserModule : public parser::IParserModule {
 public:
   void ParserLog(uint8_t level, const std::string& message) override {
     std::lock_guard lock(mutex);
     log.push_back(std::to_string(level) + ":" + message);
   }
-  const TTextResources& Texts() const override { return texts; }
+  const parser::TTextResources& Texts() const override { return texts; }
   int AddStandardFields(TorvParamsList* list, std::string_view full_text,
                         std::string_view client_name, std::string_view source_long_name,
                         std::string_view source_name, uint32_t client_id, int32_t source_id,
@@ -61,9 +61,9 @@ public:
     return log;
   }
 
-  TTextResources texts;
+  parser::TTextResources texts;
   std::mutex mutex;
   std::vector<std::string> log;
 };
 
-} // namespace kestrel::parser::testing
+} // namespace kestrel::testing

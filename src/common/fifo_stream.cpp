@@ -1,0 +1,117 @@
+#include "common/fifo_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestrel {
+
+namespace {
+
+// Holds the write lock of a guarded object for a scope.
+class WriteScope {
+public:
+  explicit WriteScope(TThreadObject& object) : object_(object) { object_.LockWrite(); }
+  ~WriteScope() { object_.UnlockWrite(); }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+
+private:
+  TThreadObject& object_;
+};
+
+class ReadScope {
+public:
+  explicit ReadScope(TThreadObject& object) : object_(object) { object_.LockRead(); }
+  ~ReadScope() { object_.UnlockRead(); }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+  TThreadObject& object_;
+};
+
+} // namespace
+
+TFIFOStream::TFIFOStream(int32_t capacity, int32_t min_discard, bool discard_on_overrun)
+    : TThreadObject(nullptr), capacity_(std::max(capacity, 1)),
+      min_discard_(std::max(min_discard, 0)), discard_on_overrun_(discard_on_overrun),
+      area_(static_cast<std::size_t>(capacity_) * 2) {}
+
+int32_t TFIFOStream::Count() {
+  ReadScope lock(*this);
+  return write_pos_;
+}
+
+int32_t TFIFOStream::FreeSpace() {
+  return capacity_ - Count();
+}
+
+void TFIFOStream::Clear() {
+  WriteScope lock(*this);
+  write_pos_ = 0;
+  ++front_generation_;
+}
+
+int32_t TFIFOStream::IndexOf(const void* needle, int32_t length, int32_t from) {
+  ReadScope lock(*this);
+  if (!needle || length <= 0)
+    return -1;
+  from = std::max(from, 0);
+  if (from >= write_pos_ || length > write_pos_ - from)
+    return -1;
+  const uint8_t* begin = area_.data() + from;
+  const uint8_t* end = area_.data() + write_pos_;
+  const auto* pattern = static_cast<const uint8_t*>(needle);
+  if (length == 1) {
+    const void* hit = std::memchr(begin, pattern[0], static_cast<std::size_t>(end - begin));
+    return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - area_.data()) : -1;
+  }
+  const uint8_t* hit = std::search(begin, end, pattern, pattern + length);
+  return hit == end ? -1 : static_cast<int32_t>(hit - area_.data());
+}
+
+void TFIFOStream::Discard(int32_t n) {
+  WriteScope lock(*this);
+  DiscardLocked(n);
+}
+
+void TFIFOStream::DiscardLocked(int32_t n) {
+  n = std::min(n, write_pos_);
+  if (n <= 0)
+    return;
+  const int32_t rest = write_pos_ - n;
+  if (rest > 0)
+    std::memmove(area_.data(), area_.data() + n, static_cast<std::size_t>(rest));
+  write_pos_ = rest;
+  ++front_generation_;
+}
+
+void TFIFOStream::Write(const void* bytes, int32_t n) {
+  if (n <= 0 || !bytes)
+    return;
+  WriteScope lock(*this);
+  const auto* source = static_cast<const uint8_t*>(bytes);
+  const int32_t free_space = capacity_ - write_pos_;
+  if (n > free_space) {
+    if (!discard_on_overrun_)
+      throw EFIFOStream("Buffer over-run.");
+    if (n >= capacity_) {
+      // Nothing buffered can stay; of the write itself only its last Capacity bytes fit.
+      source += n - capacity_;
+      n = capacity_;
+      write_pos_ = 0;
+      ++front_generation_;
+    } else {
+      DiscardLocked(std::max(n - free_space, min_discard_));
+    }
+  }
+  std::memcpy(area_.data() + write_pos_, source, static_cast<std::size_t>(n));
+  write_pos_ += n;
+}
+
+uint8_t* TFIFOStream::LockData() {
+  LockWrite();
+  return area_.data();
+}
+
+} // namespace kestrel

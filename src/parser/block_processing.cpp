@@ -1,0 +1,223 @@
+// Item extraction from one JSON block: the filter scan, the flattening with the module's item
+// rules, the conversion of ruled values to their data types, and the completion of each row.
+#include "common/current_exception.h"
+#include "parser/convert/convert_error.h"
+#include "parser/convert/date_time_templates.h"
+#include "parser/convert/number_text.h"
+#include "parser/convert/pcre_regex.h"
+#include "parser/serial_port_dm.h"
+
+#include <exception>
+#include <limits>
+#include <optional>
+
+namespace kestrel::parser {
+
+namespace {
+
+std::string TranslatePacket(const TParserSetup& setup, std::string_view text) {
+  return convert::orvTransTable::Translate(setup.PacketTable.get(), text);
+}
+
+// The part of an expression error after its first "): ", trimmed; empty without one.
+std::string ExpressionErrorDetail(const std::string& message) {
+  const auto at = message.find("): ");
+  return at == std::string::npos
+             ? std::string()
+             : std::string(convert::Trim(std::string_view(message).substr(at + 3)));
+}
+
+// Whether one filter rule finds its pattern in the framed block.
+bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::string& framed,
+                  std::optional<convert::PcreRegex::TPcreRegex>& regex) {
+  switch (rule.Method) {
+  case TFilterItem::kSubstring:
+    return framed.find(rule.Pattern) != std::string::npos;
+  case TFilterItem::kExpression:
+    try {
+      if (!regex)
+        regex.emplace(); // one expression object per block, made when the first is needed
+      regex->Reset();
+      regex->SetSubject(framed);
+      regex->SetMatchPattern(rule.Pattern);
+      return regex->Match(0) >= 0;
+    } catch (...) {
+      const std::string message = CurrentExceptionMessage();
+      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
+                                                  {rule.Pattern, ExpressionErrorDetail(message)}));
+      return false;
+    }
+  default:
+    return false;
+  }
+}
+
+[[noreturn]] void NotValid(std::string_view text, const char* what) {
+  throw convert::EConvertError("'" + std::string(text) + "' is not a valid " + what);
+}
+
+} // namespace
+
+void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_view body,
+                  TParsedDataList& list, const TParserSetup& setup) {
+  const std::string text = TranslatePacket(setup, body);
+  std::string framed;
+  framed.reserve(text.size() + 2);
+  if (!client.OpenText.empty())
+    framed += TranslatePacket(setup, client.OpenText);
+  framed += text;
+  if (!client.CloseText.empty())
+    framed += TranslatePacket(setup, client.CloseText);
+
+  bool accept = true;
+  std::optional<convert::PcreRegex::TPcreRegex> regex;
+  for (const TFilterItem& rule : *setup.FilterRules) {
+    const bool found = PatternFound(module, rule, framed, regex);
+    const bool applies = (rule.Condition == TFilterItem::kWhenFound && found) ||
+                         (rule.Condition == TFilterItem::kWhenNotFound && !found);
+    if (applies) {
+      accept = rule.Verdict == TFilterItem::kAccept;
+      break;
+    }
+  }
+  if (!accept)
+    return;
+  list.AppendRaw(framed);
+  ParseBlock(module, client, framed, list, setup);
+}
+
+void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string& framed,
+                TParsedDataList& list, const TParserSetup& setup) {
+  json::JsonToList::TParserOptions options = json::JsonToList::kDefaultParserOptions;
+  options.StartNodeName = setup.Options.BegSign_Text;
+  options.TopPrefix.clear();
+  options.Separator = '_';
+  options.AddNodeName = setup.Options.chkAddNodeName_Checked;
+  options.UpperCase = setup.Options.chkNameUpper_Checked;
+  options.MaxDepth = setup.MaxDepth();
+  options.OnConvertValue = [&module, &setup](const TParserItem& rule, const std::string& text,
+                                             Variant& value) {
+    return ConvertItemValue(module, setup, rule, text, value);
+  };
+  options.OnObjectDone = [&module, &client, &list](int index, TorvParamsList& row,
+                                                   const json::JsonToList::TParserOptions&) {
+    DeliverRow(module, client, index, row, list);
+  };
+  options.Client = &client;
+  options.ResultList = &list;
+  client.BlockText = framed;
+  try {
+    json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
+  } catch (...) {
+    module.Owner.ParserLog(0, module.Owner.Texts().ParseError + ": " + CurrentExceptionMessage());
+  }
+}
+
+bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
+                      const std::string& text, Variant& value) {
+  const TCfgOptionValues& options = setup.Options;
+  try {
+    std::string work = text;
+    switch (rule.DataType) {
+    case dtString: {
+      work = convert::orvTransTable::Translate(setup.StringTable.get(), work);
+      std::string_view trimmed = work;
+      if (options.LeftTrim_Checked)
+        trimmed = convert::TrimLeft(trimmed);
+      if (options.RightTrim_Checked)
+        trimmed = convert::TrimRight(trimmed);
+      value = Variant(trimmed);
+      return true;
+    }
+    case dtBoolean: {
+      const auto flag = convert::TryStrToBool(work);
+      if (!flag)
+        NotValid(work, "boolean value");
+      value = Variant(*flag);
+      return true;
+    }
+    case dtFloat: {
+      std::string number(convert::Trim(work));
+      for (char& c : number)
+        if (c == ',')
+          c = '.';
+      const auto parsed = convert::TryStrToFloat(number);
+      if (!parsed)
+        NotValid(number, "floating point value");
+      value = Variant(*parsed);
+      return true;
+    }
+    case dtSmallint:
+    case dtWord:
+    case dtInteger:
+    case dtDWord:
+    case dtByte:
+    case dtShortint: {
+      const std::string_view number = convert::Trim(work);
+      if (const auto parsed = convert::TryStrToInt(number)) {
+        value = Variant(*parsed);
+        return true;
+      }
+      if (rule.DataType == dtDWord) {
+        // A DWord above the signed range is still a valid unsigned 32-bit value.
+        const auto wide = convert::TryStrToInt64(number);
+        if (wide && *wide > std::numeric_limits<int32_t>::max() &&
+            *wide <= std::numeric_limits<uint32_t>::max()) {
+          value = Variant::UInt32(static_cast<uint32_t>(*wide));
+          return true;
+        }
+      }
+      NotValid(number, "integer value");
+    }
+    case dtInt64: {
+      const std::string_view number = convert::Trim(work);
+      const auto parsed = convert::TryStrToInt64(number);
+      if (!parsed)
+        NotValid(number, "integer value");
+      value = Variant(*parsed);
+      return true;
+    }
+    case dtDate:
+    case dtTime:
+    case dtDateTime: {
+      const std::string& format = rule.DataType == dtDate   ? options.FmtDate_Text
+                                  : rule.DataType == dtTime ? options.FmtTime_Text
+                                                            : options.FmtDateTime_Text;
+      const std::string trimmed(convert::Trim(work));
+      try {
+        value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
+            format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
+            options.chkUseNowDate_Checked));
+      } catch (const std::exception& failure) {
+        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().DateTimeFormatError,
+                                                    {trimmed, format, failure.what()}));
+        return false;
+      }
+      return true;
+    }
+    default:
+      value = Variant(std::string_view(work));
+      return true;
+    }
+  } catch (...) {
+    value = Variant::Null();
+    module.Owner.ParserLog(
+        0, FormatMessageText(module.Owner.Texts().ParamFormatError, {CurrentExceptionMessage()}));
+    return false;
+  }
+}
+
+void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvParamsList& row,
+                TParsedDataList& list) {
+  if (row.Count() == 0)
+    return;
+  const std::string_view block =
+      index <= 0 ? std::string_view(client.BlockText) : std::string_view();
+  module.Owner.AddStandardFields(&row, block, client.ShortName, module.DataSourceFullName,
+                                 module.DataSourceName, client.ClientId, module.DataSourceId,
+                                 block);
+  list.AppendRow(&row);
+  module.RecordSeenItems(row);
+}
+
+} // namespace kestrel::parser

@@ -1,0 +1,100 @@
+// The parser settings object of a module instance (unit PluginDM): every option with its
+// default, the three translation tables derived from the character maps, and the item and
+// filter rule lists derived from the rule texts.
+//
+// Block processing never reads the object itself. `ApplySettings` turns the options, tables
+// and rule lists into one immutable TParserSetup and publishes it; a packet takes the current
+// one when it starts and keeps it to its end. A reload therefore never changes or frees
+// anything a packet in flight uses, and every block sees the old settings or the new, whole.
+#pragma once
+
+#include "parser/cfg_options_proxy.h"
+#include "parser/convert/orv_trans_table.h"
+#include "parser/parser_rules.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kestrel::parser {
+
+using convert::orvTransTable::TorvTranslationTable;
+
+// What block processing reads of the settings, fixed for the blocks that use it.
+struct TParserSetup {
+  TCfgOptionValues Options;
+  std::shared_ptr<const TorvTranslationTable> PacketTable; // each block and its brackets
+  std::shared_ptr<const TorvTranslationTable> StringTable; // String-typed values
+  std::shared_ptr<const TorvTranslationTable> RawTable;    // received bytes
+  std::shared_ptr<const TParserItemList> ItemRules;
+  std::shared_ptr<const TFilterItemList> FilterRules;
+
+  // Sign time-out in whole milliseconds (0 or less: off), max depth, locale id.
+  int64_t SignTimeout() const;
+  int32_t MaxDepth() const;
+  uint32_t LocaleId() const;
+
+  // Empty tables and rule lists with the default options.
+  static std::shared_ptr<const TParserSetup> Defaults();
+};
+
+class TDataSourceCfg;
+
+// What the settings object needs of its module.
+class IDataSourceCfgOwner {
+public:
+  virtual ~IDataSourceCfgOwner() = default;
+  // Reads every mapped option the settings store holds into `settings`; options the store
+  // does not hold keep their values.
+  virtual void LoadSettingsFromStore(TDataSourceCfg& settings) = 0;
+  // Writes every mapped option; the store's success flag.
+  virtual bool SaveSettingsToStore(const TDataSourceCfg& settings) = 0;
+  // Whether module type 1, the type this module serves, is enabled.
+  virtual bool ParserTypeEnabled() const = 0;
+  // Logs "Error occurred while changing the configuration (%s)" with the message.
+  virtual void ReportConfigurationError(const std::string& message) = 0;
+};
+
+class TDataSourceCfg : public TProxyCodeObject {
+public:
+  // Apply flags: bit n stands for module type n; the tables and rule lists are rebuilt when
+  // the bit of value 2 (type 1) is set.
+  static constexpr int32_t kApplyAll = 0xFFFF;
+  static constexpr int32_t kRebuildBit = 0x02;
+
+  // `owner` may be null: no store, module type 1 counts as enabled, errors are not reported.
+  explicit TDataSourceCfg(IDataSourceCfgOwner* owner = nullptr);
+
+  // Loads the options from the store, then publishes them; with the rebuild bit the tables
+  // and both rule lists are rebuilt from them first (each of the two steps on its own: a
+  // failing step is reported and keeps the previous tables or rules whole).
+  void ApplySettings(int32_t flags);
+  // Writes the options to the store.
+  bool SaveSettings();
+
+  // The settings that blocks use now.
+  std::shared_ptr<const TParserSetup> Setup() const;
+
+  // The tables of the current setup.
+  std::shared_ptr<const TorvTranslationTable> PacketTable() const { return Setup()->PacketTable; }
+  std::shared_ptr<const TorvTranslationTable> StringTable() const { return Setup()->StringTable; }
+  std::shared_ptr<const TorvTranslationTable> RawTable() const { return Setup()->RawTable; }
+
+  IDataSourceCfgOwner* Owner() const { return owner_; }
+
+private:
+  IDataSourceCfgOwner* owner_;
+  mutable std::mutex setup_mutex_; // guards only the exchange of the pointer
+  std::shared_ptr<const TParserSetup> setup_;
+};
+
+// The item rules the settings give. Empty without settings, and while module type 1 is not
+// enabled unless `for_publication` (publication reads every instance's rules whatever its
+// state).
+TParserItemList BuildItemRules(const TCfgOptionValues* settings, bool type_enabled,
+                               bool for_publication = false);
+// The filter rules the settings give.
+TFilterItemList BuildFilterRules(const TCfgOptionValues* settings);
+
+} // namespace kestrel::parser

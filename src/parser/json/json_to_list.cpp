@@ -1,0 +1,329 @@
+#include "parser/json/json_to_list.h"
+
+#include "platform/text.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace kestrel::json::JsonToList {
+
+namespace {
+
+// Members report kind jsBase; values never do, so most nodes need no cast to be told apart.
+const TJsonMember* AsMember(const TJsonBase* node) {
+  return node && node->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(node) : nullptr;
+}
+bool IsObject(const TJsonBase* node) {
+  return node && node->Kind() == jsObject;
+}
+bool IsList(const TJsonBase* node) {
+  return node && node->Kind() == jsList;
+}
+
+// UTF-16 text as 8-bit text in the system code page. ASCII is the same in every ANSI code
+// page, so the common case needs no code-page conversion.
+std::string Narrow(platform::WideStringView text) {
+  std::string out(text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0x80)
+      return platform::WideToAnsi(text);
+    out[i] = static_cast<char>(text[i]);
+  }
+  return out;
+}
+
+// Member names are UTF-16 in the document and 8-bit text outside it.
+std::string AnsiName(const TJsonMember& member) {
+  return Narrow(member.Name());
+}
+
+// A number's text for the rule conversion: general format, at most 15 significant digits.
+std::string NumberText(double value) {
+  char buffer[64];
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  return ec == std::errc() ? std::string(buffer, end) : std::string();
+}
+
+Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserOptions& options) {
+  const int32_t count = list.ItemCount();
+  VARIANT raw;
+  VariantInit(&raw);
+  raw.vt = VT_ARRAY | VT_VARIANT;
+  raw.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<uint32_t>(count));
+  if (!raw.parray)
+    throw std::bad_alloc();
+  Variant array = Variant::Adopt(raw);
+  for (LONG i = 0; i < count; ++i) {
+    const Variant element = ConvertJsonValue(list.GetItem(i), rule, options);
+    // The element is copied into the array; the source is not changed.
+    if (SafeArrayPutElement(array.Raw().parray, &i, const_cast<VARIANT*>(&element.Raw())) != S_OK)
+      throw std::runtime_error("Cannot store an array element");
+  }
+  return array;
+}
+
+// Whole decimal number of exactly the given characters; `fallback` when it is not one.
+int FieldValue(std::string_view field, int fallback) {
+  if (!field.empty() && field.front() == '+')
+    field.remove_prefix(1);
+  int value = 0;
+  const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+  return ec == std::errc() && end == field.data() + field.size() && !field.empty() ? value
+                                                                                   : fallback;
+}
+
+// Days from 30 December 1899 to the given civil date (proleptic Gregorian calendar).
+int64_t DaysFromEpoch(int year, int month, int day) {
+  const int64_t y = year - (month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days_from_1970 = era * 146097 + doe - 719468;
+  return days_from_1970 + 25569; // 1899-12-30 is 25569 days before 1970-01-01
+}
+
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+bool ValidDate(int year, int month, int day) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+    return false;
+  return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+} // namespace
+
+std::string BuildValueName(const std::string& prefix, std::string_view name,
+                           const TParserOptions& options) {
+  std::string result;
+  if (options.AddNodeName) {
+    result = prefix;
+    if (!prefix.empty() && options.Separator != 0)
+      result += options.Separator;
+  }
+  result += name;
+  if (options.UpperCase)
+    for (char& c : result)
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+  return result;
+}
+
+const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideStringView name,
+                                  uint8_t kind) {
+  if (!rules || rules->empty())
+    return nullptr;
+  const std::string key = platform::AnsiLowerCase(Narrow(name));
+  for (const TParserItem& rule : *rules)
+    if ((rule.Kind == TParserItem::kAnyMember || rule.Kind == kind) && rule.Name == key)
+      return &rule;
+  return nullptr;
+}
+
+Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
+                         const TParserOptions& options) {
+  VARIANT raw;
+  VariantInit(&raw);
+  if (node)
+    node->GetVariant(raw);
+  else
+    raw.vt = VT_NULL;
+  Variant value = Variant::Adopt(raw);
+
+  if (rule) {
+    std::string text;
+    switch (value.Type()) {
+    case VT_R8:
+      text = NumberText(value.Raw().dblVal);
+      break;
+    case VT_BSTR:
+      text =
+          Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
+      break;
+    case VT_BOOL:
+      text = value.Raw().boolVal ? "True" : "False";
+      break;
+    default:
+      break; // Null: empty text
+    }
+    if (!options.OnConvertValue)
+      return Variant(); // a value with a rule but nobody to convert it stays unassigned
+    Variant converted;
+    if (options.OnConvertValue(*rule, text, converted))
+      return converted;
+    return Variant(text);
+  }
+
+  switch (value.Type()) {
+  case VT_NULL:
+    // An object inside an array is kept as its compact JSON text. The writer produces UTF-8,
+    // which is decoded here so that the text keeps its characters.
+    if (IsObject(node))
+      return Variant(platform::Utf8ToWide(TJson::Serialize(node)));
+    return value;
+  case VT_R8: {
+    const double number = value.Raw().dblVal;
+    if (number == std::trunc(number) && number > -2147483647.0 && number < 2147483647.0)
+      return Variant(static_cast<int32_t>(number));
+    return value;
+  }
+  case VT_BSTR: {
+    const std::string text =
+        Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
+    if (const auto when = TryIsoDateTime(text))
+      return Variant::DateTime(*when);
+    return value;
+  }
+  default:
+    return value;
+  }
+}
+
+std::optional<double> TryIsoDateTime(std::string_view s) {
+  int64_t date = 0; // the date part defaults to the epoch: a pure time of day
+  if (s.size() >= 10 && s[4] == '-' && s[7] == '-') {
+    const int year = FieldValue(s.substr(0, 4), 0);
+    const int month = FieldValue(s.substr(5, 2), 0);
+    const int day = FieldValue(s.substr(8, 2), 0);
+    if (month < 1 || month > 12 || day < 1 || day > 31 || !ValidDate(year, month, day))
+      return std::nullopt;
+    date = DaysFromEpoch(year, month, day);
+    s.remove_prefix(10);
+    if (s.empty())
+      return static_cast<double>(date);
+  }
+
+  if (!s.empty() && (s.front() == ' ' || s.front() == 'T'))
+    s.remove_prefix(1);
+  if (s.size() < 8 || s[2] != ':' || s[5] != ':')
+    return std::nullopt;
+  const int hour = FieldValue(s.substr(0, 2), 99);
+  const int minute = FieldValue(s.substr(3, 2), 99);
+  const int second = FieldValue(s.substr(6, 2), 99);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    return std::nullopt;
+  s.remove_prefix(8);
+
+  // Fraction digits are a decimal fraction of a second, read to the millisecond: ".5" is
+  // 500 ms, ".25" 250 ms, ".123456" 123 ms. Whatever follows (a zone) is ignored.
+  int milliseconds = 0;
+  if (!s.empty() && (s.front() == '.' || s.front() == 'Z')) {
+    s.remove_prefix(1);
+    int scale = 100;
+    for (size_t i = 0; i < 3 && i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+      milliseconds += (s[i] - '0') * scale;
+      scale /= 10;
+    }
+  }
+
+  const double time =
+      (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + milliseconds) / 86400000.0;
+  // Before the epoch the fraction still counts forward from midnight of that day.
+  return date < 0 ? static_cast<double>(date) - time : static_cast<double>(date) + time;
+}
+
+const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name) {
+  if (!node)
+    return nullptr;
+  const int32_t count = node->ItemCount();
+  for (int32_t i = 0; i < count; ++i) {
+    const TJsonBase* child = node->GetItem(i);
+    if (!child)
+      continue;
+    if (const TJsonMember* member = AsMember(child)) {
+      if (AnsiName(*member) == name)
+        return member->Value();
+      if (const TJsonBase* found = FindStartNode(member->Value(), name))
+        return found;
+    } else if (child->ItemCount() > 0) {
+      if (const TJsonBase* found = FindStartNode(child, name))
+        return found;
+    }
+  }
+  return nullptr;
+}
+
+int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
+                  const TParserItemList* rules, const TParserOptions& options,
+                  TorvParamsList& list) {
+  if (!node)
+    return 0;
+  const int32_t count = node->ItemCount();
+  int emitted = 0;
+  bool has_objects = false;
+
+  // First pass: the values of this level.
+  for (int32_t i = 0; i < count; ++i) {
+    const TJsonMember* member = AsMember(node->GetItem(i));
+    if (!member || !member->Value())
+      continue;
+    const TJsonBase* value = member->Value();
+    if (IsObject(value)) {
+      has_objects = true;
+      continue;
+    }
+    const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
+    if (rule && rule->Include != 1)
+      continue;
+    const Variant converted =
+        IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
+    list.Add(BuildValueName(prefix, AnsiName(*member), options), converted);
+    ++emitted;
+  }
+
+  // Second pass: nested objects, below the depth limit.
+  if (!has_objects || (options.MaxDepth > 0 && level >= options.MaxDepth))
+    return emitted;
+  for (int32_t i = 0; i < count; ++i) {
+    const TJsonMember* member = AsMember(node->GetItem(i));
+    if (!member || !IsObject(member->Value()))
+      continue;
+    const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kObjectMember);
+    if (rule && rule->Include != 1)
+      continue;
+    if (member->Value()->ItemCount() == 0)
+      break; // an empty nested object ends the descent at this level
+    const std::string name = AnsiName(*member);
+    std::string nested_prefix = prefix;
+    if (!nested_prefix.empty() && options.Separator != 0)
+      nested_prefix += options.Separator;
+    nested_prefix += name;
+    emitted += FlattenObject(member->Value(), level + 1, nested_prefix, rules, options, list);
+  }
+  return emitted;
+}
+
+std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
+                                                const TParserOptions& options,
+                                                const TParserItemList* rules) {
+  auto list = std::make_unique<TorvParamsList>();
+  const TJsonPtr document = TJson::Parse(text); // freed on every way out, errors included
+  const TJsonBase* node = document.get();
+  if (node && !options.StartNodeName.empty())
+    node = FindStartNode(node, options.StartNodeName);
+
+  auto flatten = [&](const TJsonBase* element, int index) {
+    if (FlattenObject(element, 1, options.TopPrefix, rules, options, *list) > 0 &&
+        options.OnObjectDone)
+      options.OnObjectDone(index, *list, options);
+  };
+  if (IsList(node)) {
+    const int32_t count = node->ItemCount();
+    for (int32_t i = 0; i < count; ++i) {
+      list->Clear();
+      flatten(node->GetItem(i), i);
+    }
+  } else if (node) {
+    flatten(node, 0);
+  }
+
+  if (list->Count() == 0)
+    return nullptr;
+  return list;
+}
+
+} // namespace kestrel::json::JsonToList

@@ -1,0 +1,175 @@
+#include "parser/parser_client.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kestrel::parser {
+
+std::string_view TPacketInfo::NameFromField(const char* field, std::size_t size) {
+  if (!field)
+    return {};
+  const void* zero = std::memchr(field, 0, size);
+  return std::string_view(
+      field, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - field) : size);
+}
+
+TCustomParserClient::TCustomParserClient(void* owner, const TPacketInfo& packet) : Owner(owner) {
+  AssignFromPacket(packet);
+  if (BufferCapacity == 0)
+    BufferCapacity = kDefaultCapacity;
+  Buffer = std::make_unique<TFIFOStream>(BufferCapacity, TFIFOStream::kDefaultMinDiscard, true);
+  DataSourceId = packet.DataSourceId;
+}
+
+TCustomParserClient::~TCustomParserClient() = default;
+
+void TCustomParserClient::AssignFromPacket(const TPacketInfo& packet) {
+  ClientId = packet.ClientId;
+  ClientName = std::string(packet.ClientName.substr(0, 50));
+  const auto cut = ClientName.find_last_of(".:");
+  ShortName = cut == std::string::npos ? std::string() : ClientName.substr(0, cut);
+  Unassigned = ClientName.starts_with(kUnassignedPrefix);
+}
+
+void TCustomParserClient::SetUserFlag(bool value) {
+  UserFlag = value;
+  ActivityWatch.Touch();
+}
+
+void TCustomParserClient::ResetBlock() {
+  AwaitingStart = true;
+  OpenText.clear();
+  CloseText.clear();
+  Scan = TBlockScan{};
+  ActivityWatch.Touch();
+}
+
+void TCustomParserClient::ClearBuffer() {
+  Buffer->Clear();
+}
+
+void TCustomParserClient::AppendText(std::string_view text) {
+  if (!text.empty())
+    Buffer->Write(text.data(), static_cast<int32_t>(text.size()));
+  if (!Stale)
+    ActivityWatch.Touch();
+}
+
+void TCustomParserClient::AppendData(const void* data, int32_t length) {
+  if (length > 0)
+    Buffer->Write(data, length);
+  if (!Stale)
+    ActivityWatch.Touch();
+}
+
+std::unique_ptr<TCustomParserClient> CreateKestrelClient(void* owner, const TPacketInfo& packet) {
+  return std::make_unique<TKestrelClient>(owner, packet);
+}
+
+namespace {
+
+class TableRead {
+public:
+  explicit TableRead(TCustomParserClientList& table) : table_(table) { table_.LockRead(); }
+  ~TableRead() { table_.UnlockRead(); }
+  TableRead(const TableRead&) = delete;
+  TableRead& operator=(const TableRead&) = delete;
+
+private:
+  TCustomParserClientList& table_;
+};
+
+} // namespace
+
+TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInfo& packet,
+                                void* owner, bool skip_stale, TParserClientFactory factory) {
+  {
+    TableRead lock(table);
+    TCustomParserClient* unassigned = nullptr;
+    for (const auto& entry : table.Entries()) {
+      TCustomParserClient* client = entry.Object.get();
+      if (!unassigned && client->Unassigned)
+        unassigned = client;
+      if (skip_stale && client->Stale)
+        continue;
+      if (client->ClientId == packet.ClientId)
+        return client;
+    }
+    if (unassigned) {
+      if (!packet.ClientName.starts_with(kUnassignedPrefix)) {
+        unassigned->AssignFromPacket(packet);
+        unassigned->Unassigned = unassigned->ClientId == 0;
+      }
+      return unassigned;
+    }
+  }
+  if (!factory)
+    return nullptr;
+  return table.Add(packet.ClientId, factory(owner, packet));
+}
+
+void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
+  TableRead lock(table);
+  std::vector<uint32_t> keys;
+  for (const auto& entry : table.Entries()) {
+    TCustomParserClient* client = entry.Object.get();
+    if (!client->ActivityWatch.HasElapsed(limit_ms))
+      continue;
+    if (!client->Stale) {
+      client->Stale = true;
+      client->ActivityWatch.Touch();
+    }
+    if (remove)
+      keys.push_back(entry.Key);
+  }
+  // Removing takes the write lock while this thread still reads: the lock lets a reader
+  // upgrade.
+  for (const uint32_t key : keys)
+    table.Remove(key);
+}
+
+int32_t FindBlockEnd(TCustomParserClient& client, char open, char close) {
+  TFIFOStream& buffer = *client.Buffer;
+  const uint8_t* data = buffer.LockData();
+  const int32_t count = buffer.Count();
+  TBlockScan& scan = client.Scan;
+  if (scan.Generation != buffer.FrontGeneration() || scan.Open != open || scan.Close != close) {
+    scan = TBlockScan{};
+    scan.Generation = buffer.FrontGeneration();
+    scan.Open = open;
+    scan.Close = close;
+  }
+  const auto open_byte = static_cast<uint8_t>(open);
+  const auto close_byte = static_cast<uint8_t>(close);
+  int32_t depth = scan.Depth;
+  bool in_string = scan.InString;
+  int32_t i = scan.Next;
+  int32_t result = -1;
+  for (; i < count; ++i) {
+    const uint8_t byte = data[i];
+    if (byte == '\\') {
+      ++i; // the byte after it is skipped too
+      continue;
+    }
+    if (!in_string && byte == open_byte)
+      ++depth;
+    if (byte == '"')
+      in_string = !in_string;
+    if (!in_string && byte == close_byte) {
+      if (depth == 0) {
+        result = i;
+        break;
+      }
+      --depth;
+    }
+  }
+  if (result < 0) {
+    scan.Next = i; // may lie one past the end when the last byte was a backslash
+    scan.Depth = depth;
+    scan.InString = in_string;
+  }
+  buffer.UnlockWrite();
+  return result;
+}
+
+} // namespace kestrel::parser

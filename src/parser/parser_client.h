@@ -1,0 +1,111 @@
+// Per-client byte streams of a data source (unit PluginDM): the client objects with their
+// FIFO buffers, the client table, and the helpers the packet handler uses on them: finding a
+// packet's client, sweeping idle clients, and finding the end of a JSON block.
+#pragma once
+
+#include "common/fifo_stream.h"
+#include "common/thread_ptr_uint_object_hash_list.h"
+#include "common/tick_watch.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kestrel::parser {
+
+// What the packet handler reads of a packet.
+struct TPacketInfo {
+  int32_t DataSourceId = 0;
+  uint32_t ClientId = 0;
+  std::string_view ClientName; // at most 50 characters
+  const uint8_t* Data = nullptr;
+  int32_t Size = 0;
+
+  // The name held in a fixed 50-byte field: up to its first zero byte, at most 50 bytes.
+  static std::string_view NameFromField(const char* field, std::size_t size = 50);
+};
+
+inline constexpr std::string_view kUnassignedPrefix = "__UT__";
+
+// Where the closing-bracket scan of a client's current block got to, so that bytes already
+// scanned are not scanned again when more of the block arrives. It holds while the buffer's
+// front stays where it was (FrontGeneration) and the bracket pair is the same.
+struct TBlockScan {
+  uint64_t Generation = ~uint64_t{0};
+  char Open = 0;
+  char Close = 0;
+  int32_t Next = 0; // offset of the next byte to look at (one past the end after a backslash)
+  int32_t Depth = 0;
+  bool InString = false;
+};
+
+class TCustomParserClient {
+public:
+  static constexpr int32_t kDefaultCapacity = 16384;
+
+  TCustomParserClient(void* owner, const TPacketInfo& packet);
+  virtual ~TCustomParserClient();
+  TCustomParserClient(const TCustomParserClient&) = delete;
+  TCustomParserClient& operator=(const TCustomParserClient&) = delete;
+
+  virtual bool GetUserFlag() const { return UserFlag; }
+  virtual void SetUserFlag(bool value);
+  // Back to awaiting the start of a block.
+  virtual void ResetBlock();
+  virtual void ClearBuffer();
+  virtual void AppendText(std::string_view text);
+  virtual void AppendData(const void* data, int32_t length);
+
+  // ClientId, ClientName, ShortName and Unassigned from a packet, as at construction.
+  void AssignFromPacket(const TPacketInfo& packet);
+
+  void* Owner;
+  int32_t BufferCapacity = 0;
+  std::unique_ptr<TFIFOStream> Buffer;
+  uint32_t ClientId = 0;
+  std::string ClientName;
+  std::string ShortName;
+  bool Stale = false;
+  int32_t DataSourceId = 0;
+  bool UserFlag = false;
+  bool AwaitingStart = true;
+  bool Unassigned = false;
+  std::string OpenText;
+  std::string CloseText;
+  TTickWatch ActivityWatch;
+  TBlockScan Scan;
+};
+
+class TKestrelClient : public TCustomParserClient {
+public:
+  using TCustomParserClient::TCustomParserClient;
+
+  std::string BlockText; // the framed text of the block being parsed
+  char OpenChar = '{';
+  char CloseChar = '}';
+};
+
+using TCustomParserClientList = TThreadPtrUIntObjectHashList<TCustomParserClient>;
+
+// Creates a client object for a packet.
+using TParserClientFactory = std::unique_ptr<TCustomParserClient> (*)(void* owner,
+                                                                      const TPacketInfo& packet);
+std::unique_ptr<TCustomParserClient> CreateKestrelClient(void* owner, const TPacketInfo& packet);
+
+// The client object of a packet: the one with its client id; else the first unassigned one
+// (re-initialised from the packet unless the packet's own name marks it unassigned too); else
+// a new one made by `factory` and added under the packet's client id; else null.
+TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInfo& packet,
+                                void* owner, bool skip_stale, TParserClientFactory factory);
+
+// Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them.
+void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
+
+// Offset of the closing bracket of the block whose opening bracket has been consumed, or -1.
+// Backslashes skip the next byte, quotes toggle strings, and only `open` / `close` count
+// (outside strings). Resumes where the previous scan of the same block stopped.
+int32_t FindBlockEnd(TCustomParserClient& client, char open, char close);
+
+} // namespace kestrel::parser

@@ -1,0 +1,105 @@
+#include "parser/parser_rules.h"
+#include "common/ascii_text.h"
+
+#include "framework/parser_items.h"
+#include "parser/convert/number_text.h"
+#include "platform/text.h"
+
+namespace kestrel::parser {
+
+namespace {
+
+// Fields of a line split at `separator`; text after the last separator is a field only when
+// it is not empty (a line ending in the separator has one field fewer).
+std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separator) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t hit = line.find(separator, start);
+    if (hit == std::string_view::npos) {
+      if (start < line.size())
+        fields.push_back(line.substr(start));
+      return fields;
+    }
+    fields.push_back(line.substr(start, hit - start));
+    start = hit + separator.size();
+  }
+}
+
+} // namespace
+
+uint8_t DataTypeFromText(std::string_view text) {
+  if (const auto code = convert::TryStrToInt(text); code && *code >= 0 && *code <= 17)
+    return static_cast<uint8_t>(*code);
+  for (uint8_t code = 0; code < 17; ++code)
+    if (AsciiSameText(ParserItemTypeName(code), text))
+      return code;
+  return dtUntyped;
+}
+
+std::string_view DataTypeName(uint8_t code) {
+  return ParserItemTypeName(code);
+}
+
+TParserItemList ParseItemRules(std::string_view text) {
+  TParserItemList rules;
+  convert::ForEachLine(text, [&](std::string_view line) {
+    const std::vector<std::string_view> fields = SplitFields(line, "||");
+    if (fields.size() < 4 || fields[0].empty())
+      return;
+    TParserItem rule;
+    const auto kind = convert::TryStrToInt(fields[1]);
+    rule.Kind = kind && *kind >= 0 && *kind <= 2 ? static_cast<uint8_t>(*kind) : 0;
+    rule.Name = platform::AnsiLowerCase(fields[0]);
+    const auto include = convert::TryStrToInt(fields[2]);
+    if (!include || (*include != 0 && *include != 1))
+      return;
+    rule.Include = static_cast<uint8_t>(*include);
+    rule.DataType = DataTypeFromText(fields[3]);
+    rules.push_back(std::move(rule));
+  });
+  return rules;
+}
+
+TFilterItemList ParseFilterRules(std::string_view text) {
+  TFilterItemList rules;
+  convert::ForEachLine(text, [&](std::string_view line) {
+    const std::string fields_text =
+        convert::ReplaceAll(convert::ReplaceAll(line, "||", "\r"), "[7C]", "|");
+    std::vector<std::string_view> fields;
+    std::string_view rest = fields_text;
+    while (true) {
+      const std::size_t hit = rest.find('\r');
+      fields.push_back(convert::Trim(rest.substr(0, hit)));
+      if (hit == std::string_view::npos)
+        break;
+      rest = rest.substr(hit + 1);
+    }
+    const auto field = [&](std::size_t i) {
+      return i < fields.size() ? fields[i] : std::string_view();
+    };
+    const auto condition = convert::TryStrToInt(field(0));
+    if (!condition || *condition <= 0)
+      return;
+    const auto method = convert::TryStrToInt(field(1));
+    if (!method || *method < 0)
+      return;
+    const std::string_view pattern = field(2);
+    if (pattern.empty())
+      return;
+    const auto verdict = convert::TryStrToInt(field(3));
+    if (!verdict || *verdict < 0)
+      return;
+    // Codes beyond a byte keep their meaning: a condition or method outside the known values
+    // never applies or never finds, and a verdict other than 1 rejects.
+    TFilterItem rule;
+    rule.Condition = *condition > 255 ? 255 : static_cast<uint8_t>(*condition);
+    rule.Method = *method > 255 ? 255 : static_cast<uint8_t>(*method);
+    rule.Verdict = *verdict == 1 ? TFilterItem::kAccept : 0;
+    rule.Pattern = std::string(pattern);
+    rules.push_back(std::move(rule));
+  });
+  return rules;
+}
+
+} // namespace kestrel::parser

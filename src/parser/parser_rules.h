@@ -1,0 +1,71 @@
+// The two rule lists derived from the settings' texts: JSON item rules (which members are
+// parsed or skipped and how their values are typed) and block filter rules (which blocks are
+// accepted), with the data type codes they use.
+//
+// Item rule line:   name||kind||include||type        e.g. Temp||1||1||Float
+// Filter rule line: condition||method||pattern||verdict   e.g. 1||0||error||0
+// (a filter pattern that must contain "||" writes it as [7C][7C]).
+#pragma once
+
+#include "parser/json/json_to_list.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::parser {
+
+// Data type codes 0..16 and their names; 17 stands for untyped.
+enum TDataTypeCode : uint8_t {
+  dtString = 0,
+  dtMemo = 1,
+  dtBytes = 2,
+  dtBlob = 3,
+  dtBoolean = 4,
+  dtFloat = 5,
+  dtSmallint = 6,
+  dtWord = 7,
+  dtInteger = 8,
+  dtDate = 9,
+  dtTime = 10,
+  dtDateTime = 11,
+  dtDWord = 12,
+  dtByte = 13,
+  dtShortint = 14,
+  dtInt64 = 15,
+  dtCurrency = 16,
+  dtUntyped = 17,
+};
+
+// A type given as text: a decimal number 0..17 is the code; otherwise one of the 17 names,
+// ignoring case; anything else is 17.
+uint8_t DataTypeFromText(std::string_view text);
+// The name of a code 0..16, empty for anything else.
+std::string_view DataTypeName(uint8_t code);
+
+using json::JsonToList::TParserItem;
+using json::JsonToList::TParserItemList;
+
+// One block filter rule.
+struct TFilterItem {
+  static constexpr uint8_t kWhenFound = 1;
+  static constexpr uint8_t kWhenNotFound = 2;
+  static constexpr uint8_t kSubstring = 0;
+  static constexpr uint8_t kExpression = 1;
+  static constexpr uint8_t kAccept = 1;
+
+  uint8_t Condition = 0; // 1 applies when found, 2 when not found, others never
+  uint8_t Method = 0;    // 0 case-sensitive substring, 1 regular expression, others never find
+  uint8_t Verdict = 0;   // 1 accepts the block, anything else rejects it
+  std::string Pattern;
+};
+using TFilterItemList = std::vector<TFilterItem>;
+
+// The item rules of a "JSON items" text, in line order; lines that do not form a rule are
+// skipped. Names are lower-cased with the ANSI case mapping.
+TParserItemList ParseItemRules(std::string_view text);
+// The filter rules of a "Filter" text, in line order.
+TFilterItemList ParseFilterRules(std::string_view text);
+
+} // namespace kestrel::parser

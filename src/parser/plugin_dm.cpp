@@ -1,0 +1,336 @@
+#include "parser/plugin_dm.h"
+
+#include "framework/instance_registry.h"
+#include "framework/result_delivery.h"
+#include "parser/convert/number_text.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <unordered_set>
+
+namespace kestrel::parser {
+
+namespace {
+
+std::atomic<TSettingsLoadProc> g_settings_load{nullptr};
+std::atomic<TSettingsSaveProc> g_settings_save{nullptr};
+
+// The data type code of a recorded value's variant type.
+uint8_t SeenItemType(VARTYPE type) {
+  switch (type) {
+  case VT_I2:
+    return dtSmallint;
+  case VT_I4:
+    return dtInteger;
+  case VT_R4:
+  case VT_R8:
+    return dtFloat;
+  case VT_CY:
+    return dtCurrency;
+  case VT_DATE:
+    return dtDateTime;
+  case VT_BSTR:
+  case 256:
+  case 258:
+    return dtString;
+  case VT_BOOL:
+    return dtBoolean;
+  case VT_I1:
+    return dtShortint;
+  case VT_UI1:
+    return dtByte;
+  case VT_UI2:
+    return dtWord;
+  case VT_UI4:
+    return dtDWord;
+  case VT_I8:
+    return dtInt64;
+  default:
+    return dtUntyped;
+  }
+}
+
+} // namespace
+
+void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save) {
+  g_settings_load.store(load);
+  g_settings_save.store(save);
+}
+
+std::unique_ptr<TorvPlugin> CreateKestrelModule(TPluginCallRec* rec) {
+  return CreateModule<TaPlugin>(rec);
+}
+
+TaPlugin::TaPlugin(TPluginCallRec* rec) : TorvPlugin(rec) {
+  orvPluginCreate();
+}
+
+TaPlugin::~TaPlugin() {
+  unloaded_ = true;
+  // The data modules go first: their sweeps call back into this object.
+  for (const auto& module : data_modules_.Snapshot())
+    module->Shutdown();
+  data_modules_.Clear();
+}
+
+void TaPlugin::orvPluginCreate() {
+  VersionNumber = 5.0f;
+  Description = "Kestrel";
+  LogTitle.Set("Kestrel");
+  ModuleTypes = uint8_t{1} << kParserType;
+  ModuleByte = 1;
+
+  OnShowOptionsDialog = [this](TorvPlugin&, TPluginCallRec* rec, bool& handled) {
+    orvPluginShowOptionsDialog(rec, handled);
+  };
+  OnLoad = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
+    orvPluginLoad(rec, result);
+  };
+  OnUnload = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
+    orvPluginUnload(rec, result);
+  };
+  OnSaveSettingsNow = [this](TorvPlugin&) { orvPluginSaveSettingsNow(); };
+  OnLoadSettingsNow = [this](TorvPlugin&) { orvPluginLoadSettingsNow(); };
+  OnStateChanged = [this](TorvPlugin&, uint8_t types) { orvPluginStateChanged(types); };
+  OnProcessData = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
+    orvPluginProcessData(rec, result);
+  };
+  OnBeforeGetParserItems = [this](TorvPlugin&) { orvPluginBeforeGetParserItems(); };
+
+  unloaded_ = true;
+  if (IModuleTranslator* translator = Translator())
+    for (const char* name : {"Columns", "Header", "ComboItems", "MessagesText"})
+      translator->AddComponentProperty(name);
+}
+
+void TaPlugin::orvPluginShowOptionsDialog(TPluginCallRec*, bool& handled) {
+  handled = true;
+}
+
+void TaPlugin::orvPluginLoad(TPluginCallRec*, int32_t&) {
+  auto settings = std::make_shared<TDataSourceCfg>(this);
+  {
+    std::lock_guard lock(settings_mutex_);
+    settings_ = settings;
+  }
+  unloaded_ = false;
+  settings->ApplySettings(TDataSourceCfg::kApplyAll);
+}
+
+void TaPlugin::orvPluginUnload(TPluginCallRec*, int32_t&) {
+  unloaded_ = true;
+  std::shared_ptr<TDataSourceCfg> dropped;
+  {
+    std::lock_guard lock(settings_mutex_);
+    dropped = std::move(settings_);
+  }
+  // A packet still running keeps the setup it took; the object itself goes here.
+}
+
+void TaPlugin::orvPluginSaveSettingsNow() {
+  if (const auto settings = Settings())
+    settings->SaveSettings();
+}
+
+void TaPlugin::orvPluginLoadSettingsNow() {
+  if (const auto settings = Settings())
+    settings->ApplySettings(TDataSourceCfg::kApplyAll);
+}
+
+void TaPlugin::orvPluginStateChanged(uint8_t types) {
+  std::vector<std::shared_ptr<TSerialPortDM>> collected = data_modules_.Snapshot();
+  const bool any_enabled = std::any_of(EnabledTypes.begin(), EnabledTypes.end(),
+                                       [](const auto& on) { return on.load(); });
+  if (any_enabled) {
+    std::vector<TConfigDataSource> sources;
+    {
+      ReadLock lock(Synchronizer());
+      sources = DataSources;
+    }
+    for (const TConfigDataSource& source : sources) {
+      if (!DataSourceLoadFor.empty() &&
+          platform::AnsiCompareText(DataSourceLoadFor, source.Line) != 0)
+        continue;
+      if (const auto found = FindDataModule(source.Id)) {
+        std::erase(collected, found);
+        continue;
+      }
+      data_modules_.Add(
+          std::make_shared<TSerialPortDM>(*this, source.Id, source.Name, source.LongName));
+    }
+  }
+  for (const auto& module : collected) {
+    data_modules_.Remove(module.get());
+    // Its sweep stops here, in the thread that runs it; a packet still using the module
+    // keeps it until the packet ends.
+    module->Shutdown();
+  }
+  collected.clear();
+  if (const auto settings = Settings())
+    settings->ApplySettings(types);
+}
+
+void TaPlugin::orvPluginProcessData(TPluginCallRec* rec, int32_t& result) {
+  result = -1;
+  std::shared_ptr<const TParserSetup> setup = CurrentSetup();
+  if (!setup)
+    return;
+  result = 0;
+  if (unloaded_)
+    return;
+  const std::shared_ptr<TSerialPortDM> module = FindDataModule(rec->DataSourceId);
+  if (!(rec->DataFlags & KESTREL_DATA_PACKET) || !EnabledTypes[kParserType] || !module)
+    return;
+
+  TPacketInfo packet;
+  packet.DataSourceId = rec->DataSourceId;
+  packet.ClientId = static_cast<uint32_t>(rec->ClientId);
+  packet.ClientName = TPacketInfo::NameFromField(rec->ClientName, sizeof rec->ClientName);
+  const TPluginCallData& data = rec->DataDesc;
+  const bool holds_list = data.Kind == KESTREL_KIND_LIST ||
+                          data.Kind == KESTREL_KIND_LIST_UNCHECKED ||
+                          data.Kind == KESTREL_KIND_INTERFACE;
+  if (!holds_list && data.Payload != 0 && data.Size > 0) {
+    packet.Data = reinterpret_cast<const uint8_t*>(data.Payload);
+    packet.Size = static_cast<int32_t>(data.Size);
+  }
+  module->ProcessPacket(packet, *setup,
+                        [this, rec](TParsedDataList& list) { DeliverResults(rec, list, true); });
+}
+
+void TaPlugin::orvPluginBeforeGetParserItems() {
+  ParserItems.clear();
+  struct Entry {
+    std::string Text;
+    uint8_t Type;
+  };
+  std::vector<Entry> entries;
+  std::unordered_set<std::string> names; // lower-cased
+  const auto add = [&](const std::string& name, uint8_t type) {
+    if (names.insert(platform::AnsiLowerCase(name)).second)
+      entries.push_back(Entry{name, type});
+  };
+
+  std::exception_ptr failure;
+  try {
+    TInstanceRegistry* registry = InstanceRegistry();
+    const std::string path = ModuleRegistryPath.Get();
+    bool first = true;
+    for (const std::shared_ptr<TorvPlugin>& instance :
+         registry ? registry->Snapshot() : std::vector<std::shared_ptr<TorvPlugin>>{}) {
+      auto* other = dynamic_cast<TaPlugin*>(instance.get());
+      if (!other || other->ModuleRegistryPath.Get() != path)
+        continue;
+      const std::shared_ptr<const TParserSetup> setup = other->CurrentSetup();
+      for (const auto& module : other->DataModules()) {
+        if (first) {
+          kestrel::AddStandardItems(*this, true);
+          first = false;
+        }
+        if (setup)
+          for (const TParserItem& rule : BuildItemRules(&setup->Options, true, true))
+            add(rule.Name, rule.DataType);
+        for (const TSerialPortDM::SeenItem& seen : module->SeenItems())
+          if (!kestrel::IsStandardItem(seen.Name))
+            add(seen.Name, SeenItemType(seen.Type));
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return platform::AnsiCompareText(a.Text, b.Text) < 0;
+  });
+  for (const Entry& entry : entries) {
+    // "name|caption": the caption is the second "|"-separated field.
+    const std::string_view text = entry.Text;
+    const std::size_t bar = text.find('|');
+    std::string_view caption;
+    if (bar != std::string_view::npos) {
+      caption = text.substr(bar + 1);
+      caption = caption.substr(0, caption.find('|'));
+    }
+    if (!convert::Trim(caption).empty())
+      ParserItems.push_back(kestrel::TParserItem{
+          std::string(convert::Trim(text.substr(0, bar))), std::string(caption), entry.Type, {}});
+    else
+      ParserItems.push_back(kestrel::TParserItem{entry.Text, "XML item", entry.Type, {}});
+  }
+  if (failure)
+    std::rethrow_exception(failure);
+}
+
+std::shared_ptr<TSerialPortDM> TaPlugin::FindDataModule(int32_t data_source_id) {
+  const auto modules = data_modules_.Snapshot();
+  for (auto it = modules.rbegin(); it != modules.rend(); ++it)
+    if ((*it)->DataSourceId == data_source_id)
+      return *it;
+  return nullptr;
+}
+
+std::shared_ptr<TDataSourceCfg> TaPlugin::Settings() const {
+  std::lock_guard lock(settings_mutex_);
+  return settings_;
+}
+
+std::shared_ptr<const TParserSetup> TaPlugin::CurrentSetup() const {
+  const auto settings = Settings();
+  return settings ? settings->Setup() : nullptr;
+}
+
+void TaPlugin::ParserLog(uint8_t level, const std::string& message) {
+  WriteLog(static_cast<framework::LogLevel>(level), message);
+}
+
+int TaPlugin::AddStandardFields(TorvParamsList* list, std::string_view full_text,
+                                std::string_view client_name, std::string_view source_long_name,
+                                std::string_view source_name, uint32_t client_id, int32_t source_id,
+                                std::string_view block_text) {
+  return kestrel::AddStandardFields(list, full_text, client_name, source_long_name, source_name,
+                                    static_cast<int32_t>(client_id), source_id, block_text);
+}
+
+bool TaPlugin::IsStandardItem(std::string_view name) const {
+  return kestrel::IsStandardItem(name);
+}
+
+void TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
+  if (const TSettingsLoadProc load = g_settings_load.load()) {
+    SettingsBusy = true;
+    try {
+      load(*this, settings);
+    } catch (...) {
+      SettingsBusy = false;
+      throw;
+    }
+    SettingsBusy = false;
+  }
+}
+
+bool TaPlugin::SaveSettingsToStore(const TDataSourceCfg& settings) {
+  const TSettingsSaveProc save = g_settings_save.load();
+  if (!save)
+    return false;
+  SettingsBusy = true;
+  try {
+    const bool saved = save(*this, settings);
+    SettingsBusy = false;
+    return saved;
+  } catch (...) {
+    SettingsBusy = false;
+    throw;
+  }
+}
+
+bool TaPlugin::ParserTypeEnabled() const {
+  return EnabledTypes[kParserType].load();
+}
+
+void TaPlugin::ReportConfigurationError(const std::string& message) {
+  WriteLog(framework::LogLevel::Failure, FormatMessageText(TextResources.ConfigError, {message}));
+}
+
+} // namespace kestrel::parser

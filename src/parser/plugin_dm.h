@@ -1,0 +1,88 @@
+// The concrete module (unit PluginDM): TaPlugin attaches the JSON parsing to the framework's
+// module object. It owns the settings object, the message texts and one data module per data
+// source it serves, publishes the parser items, and handles every packet.
+//
+// What a packet uses is held for the packet's whole run, so commands on other threads never
+// pull it away: the settings as one immutable setup, and the data module by shared ownership.
+// UNLOAD and SET-STATE only drop the module's own references.
+#pragma once
+
+#include "common/thread_object_list.h"
+#include "framework/orv_plugin_module.h"
+#include "parser/data_source_cfg.h"
+#include "parser/parser_module.h"
+#include "parser/serial_port_dm.h"
+#include "parser/text_resources.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace kestrel::parser {
+
+class TaPlugin;
+
+// The settings store the module reads and writes through. Until one is attached (at library
+// load, by the configuration layer) loading leaves the settings as they are and saving fails.
+using TSettingsLoadProc = void (*)(TaPlugin& module, TDataSourceCfg& settings);
+using TSettingsSaveProc = bool (*)(TaPlugin& module, const TDataSourceCfg& settings);
+void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save);
+
+class TaPlugin : public TorvPlugin, public IParserModule, public IDataSourceCfgOwner {
+public:
+  static constexpr uint8_t kParserType = 1; // the module type this module serves
+
+  explicit TaPlugin(TPluginCallRec* rec);
+  ~TaPlugin() override;
+
+  // ---- Handlers installed into the framework's events ----------------------------------
+  void orvPluginCreate();
+  void orvPluginShowOptionsDialog(TPluginCallRec* rec, bool& handled);
+  void orvPluginLoad(TPluginCallRec* rec, int32_t& result);
+  void orvPluginUnload(TPluginCallRec* rec, int32_t& result);
+  void orvPluginSaveSettingsNow();
+  void orvPluginLoadSettingsNow();
+  void orvPluginStateChanged(uint8_t types);
+  void orvPluginProcessData(TPluginCallRec* rec, int32_t& result);
+  void orvPluginBeforeGetParserItems();
+
+  // The data module of a data source (searching from the newest), or none.
+  std::shared_ptr<TSerialPortDM> FindDataModule(int32_t data_source_id);
+  // The data modules in creation order.
+  std::vector<std::shared_ptr<TSerialPortDM>> DataModules() { return data_modules_.Snapshot(); }
+
+  // The settings object, none before LOAD and after UNLOAD. Only the command thread changes
+  // its options; other threads read the published setup.
+  std::shared_ptr<TDataSourceCfg> Settings() const;
+  // The setup blocks use now, or none without settings.
+  std::shared_ptr<const TParserSetup> CurrentSetup() const;
+  bool Unloaded() const { return unloaded_.load(); }
+
+  TTextResources TextResources;
+
+  // ---- IParserModule ------------------------------------------------------------------
+  void ParserLog(uint8_t level, const std::string& message) override;
+  const TTextResources& Texts() const override { return TextResources; }
+  int AddStandardFields(TorvParamsList* list, std::string_view full_text,
+                        std::string_view client_name, std::string_view source_long_name,
+                        std::string_view source_name, uint32_t client_id, int32_t source_id,
+                        std::string_view block_text) override;
+  bool IsStandardItem(std::string_view name) const override;
+
+  // ---- IDataSourceCfgOwner ------------------------------------------------------------
+  void LoadSettingsFromStore(TDataSourceCfg& settings) override;
+  bool SaveSettingsToStore(const TDataSourceCfg& settings) override;
+  bool ParserTypeEnabled() const override;
+  void ReportConfigurationError(const std::string& message) override;
+
+private:
+  mutable std::mutex settings_mutex_; // guards the reference only
+  std::shared_ptr<TDataSourceCfg> settings_;
+  std::atomic<bool> unloaded_{true};
+  TThreadObjectList<TSerialPortDM> data_modules_;
+};
+
+// Creates TaPlugin instances (the framework's module class after library load).
+std::unique_ptr<TorvPlugin> CreateKestrelModule(TPluginCallRec* rec);
+
+} // namespace kestrel::parser

@@ -1,0 +1,223 @@
+#include "parser/serial_port_dm.h"
+
+#include "parser/convert/orv_trans_table.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace kestrel::parser {
+
+namespace {
+
+// True when the table changes nothing, so the bytes can go straight to the buffer.
+bool IsIdentity(const TorvTranslationTable* table) {
+  return !table || (table->Count() == 0 && !table->RemoveControl && !table->Remove8Bit &&
+                    table->CaseMode == convert::orvTransTable::cmNone);
+}
+
+class TableWrite {
+public:
+  explicit TableWrite(TCustomParserClientList& table) : table_(table) { table_.LockWrite(); }
+  ~TableWrite() { table_.UnlockWrite(); }
+  TableWrite(const TableWrite&) = delete;
+  TableWrite& operator=(const TableWrite&) = delete;
+
+private:
+  TCustomParserClientList& table_;
+};
+
+class BufferLock {
+public:
+  explicit BufferLock(TFIFOStream& buffer) : buffer_(buffer) { buffer_.LockData(); }
+  ~BufferLock() { buffer_.UnlockWrite(); }
+  BufferLock(const BufferLock&) = delete;
+  BufferLock& operator=(const BufferLock&) = delete;
+
+private:
+  TFIFOStream& buffer_;
+};
+
+} // namespace
+
+TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
+                             std::string full_name)
+    : Owner(owner), DataSourceId(data_source_id), DataSourceName(std::move(name)),
+      DataSourceFullName(std::move(full_name)) {
+  auto timer = std::make_unique<TorvTimerEx>();
+  timer->SetEnabled(false);
+  timer->SetInterval(kCheckInterval);
+  // The handler reaches its timer directly: it runs inside the timer's own dispatch, where the
+  // timer is alive, and must not take the module's timer lock (that lock is taken before the
+  // timer's own by the packet thread).
+  timer->SetOnTimer([this, self = timer.get()] { CheckClientsTimer(self); });
+  check_clients_ = std::move(timer);
+}
+
+TSerialPortDM::~TSerialPortDM() {
+  Shutdown();
+}
+
+void TSerialPortDM::Shutdown() {
+  std::unique_ptr<TorvTimerEx> timer;
+  {
+    std::lock_guard lock(timer_mutex_);
+    timer = std::move(check_clients_);
+  }
+  // Destroyed outside the lock: the destructor waits for a sweep running in the timer's thread,
+  // and that sweep takes the lock to re-enable the timer.
+  timer.reset();
+}
+
+void TSerialPortDM::SetCheckClientsEnabled(bool enabled) {
+  std::lock_guard lock(timer_mutex_);
+  if (check_clients_)
+    check_clients_->SetEnabled(enabled);
+}
+
+bool TSerialPortDM::CheckClientsRunning() const {
+  std::lock_guard lock(timer_mutex_);
+  return check_clients_ && check_clients_->Running();
+}
+
+void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
+  const auto enable = [&](bool on) {
+    if (timer) {
+      try {
+        timer->SetEnabled(on);
+      } catch (...) {
+      }
+    } else {
+      SetCheckClientsEnabled(on);
+    }
+  };
+  enable(false);
+  try {
+    RemoveIdle(Clients, kIdleLimit, true);
+  } catch (...) {
+  }
+  enable(Clients.Count() > 1);
+}
+
+void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
+                                  const TDeliverBlock& deliver) {
+  try {
+    SetCheckClientsEnabled(false);
+    const TorvTranslationTable* raw_table = setup.RawTable.get();
+    {
+      TableWrite table_lock(Clients);
+      auto* client = static_cast<TKestrelClient*>(
+          FindClient(Clients, packet, this, false, &CreateKestrelClient));
+      if (!client)
+        return;
+      const int64_t sign_timeout = setup.SignTimeout();
+      if (sign_timeout > 0 &&
+          client->ActivityWatch.HasElapsed(
+              sign_timeout > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sign_timeout))) {
+        client->ResetBlock();
+        client->ClearBuffer();
+      }
+      TFIFOStream& buffer = *client->Buffer;
+      BufferLock buffer_lock(buffer);
+      const int32_t size = packet.Data ? packet.Size : 0;
+      std::string translated;
+      std::string_view bytes(reinterpret_cast<const char*>(packet.Data),
+                             size > 0 ? static_cast<std::size_t>(size) : 0);
+      if (!IsIdentity(raw_table)) {
+        translated = convert::orvTransTable::Translate(*raw_table, bytes);
+        bytes = translated;
+      } else if (bytes.size() > static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0))) {
+        // Delivering a block may move the host's packet block (the raw texts are appended to
+        // it), so bytes that go in after a delivery are read from a copy.
+        translated.assign(bytes);
+        bytes = translated;
+      }
+      // The packet goes in as far as the buffer has room, and the blocks completed so far are
+      // cut out before the rest follows, so a large packet does not push out bytes of blocks
+      // that are already whole. Only what truly does not fit (one block longer than the
+      // buffer) meets the buffer's over-run policy.
+      bool first_piece = true;
+      do {
+        const auto room = static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0));
+        // Without room the rest goes in whole, and the over-run policy decides what stays.
+        const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
+        if (first_piece || piece > 0)
+          client->AppendText(bytes.substr(0, piece));
+        first_piece = false;
+        bytes.remove_prefix(piece);
+        CutBlocks(*client, setup, deliver);
+      } while (!bytes.empty());
+    }
+    SetCheckClientsEnabled(Clients.Count() > 1);
+  } catch (...) {
+    // The rest of the buffer waits for the next packet; the sweep stays off.
+  }
+}
+
+void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& setup,
+                              const TDeliverBlock& deliver) {
+  TKestrelClient* client = &client_ref;
+  TFIFOStream& buffer = *client->Buffer;
+  static constexpr uint8_t kOpenBrace = '{';
+  static constexpr uint8_t kOpenBracket = '[';
+  while (buffer.Count() > 0) {
+    if (client->AwaitingStart) {
+      const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
+      const int32_t bracket = buffer.IndexOf(&kOpenBracket, 1, 0);
+      int32_t start = -1;
+      if (brace >= 0 && (bracket < 0 || brace < bracket)) {
+        start = brace;
+        client->OpenChar = '{';
+        client->CloseChar = '}';
+      } else if (bracket >= 0) {
+        start = bracket;
+        client->OpenChar = '[';
+        client->CloseChar = ']';
+      }
+      if (start >= 0) {
+        client->OpenText.assign(1, client->OpenChar);
+        buffer.Discard(start + 1);
+        client->AwaitingStart = false;
+      } else if (buffer.Count() > 1) {
+        buffer.Discard(buffer.Count());
+      }
+    }
+    if (client->AwaitingStart)
+      return;
+    const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
+    if (end < 0)
+      return;
+    client->CloseText.assign(1, client->CloseChar);
+    const std::string body(reinterpret_cast<const char*>(buffer.LockData()),
+                           static_cast<std::size_t>(end));
+    buffer.UnlockWrite();
+    buffer.Discard(end + 1);
+    TParsedDataList list;
+    ProcessBlock(*this, *client, body, list, setup);
+    if (list.Count() > 0 && deliver)
+      deliver(list);
+    client->ResetBlock();
+  }
+}
+
+void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
+  if (seen_rows_.load(std::memory_order_relaxed) >= kSeenRowLimit)
+    return;
+  std::lock_guard lock(seen_mutex_);
+  if (seen_rows_.load(std::memory_order_relaxed) >= kSeenRowLimit)
+    return;
+  seen_rows_.fetch_add(1, std::memory_order_relaxed);
+  for (int i = 0; i < row.Count(); ++i) {
+    const TorvParamsListItem* item = row.Items(i);
+    if (!item || item->IsRowMarker() || Owner.IsStandardItem(item->Name))
+      continue;
+    if (seen_keys_.insert(item->Key).second)
+      seen_items_.push_back(SeenItem{item->Name, item->Value.Type()});
+  }
+}
+
+std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {
+  std::lock_guard lock(seen_mutex_);
+  return seen_items_;
+}
+
+} // namespace kestrel::parser

@@ -1,0 +1,199 @@
+#include "parser/json/json_document.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+namespace {
+
+using namespace kestrel::json;
+using kestrel::platform::WideString;
+
+struct Variant {
+  Variant() { VariantInit(&v); }
+  ~Variant() { VariantClear(&v); }
+  VARIANT v;
+};
+
+TEST(JsonModel, KindsAndVariants) {
+  const TJsonPtr doc = TJson::Parse(R"([1.5,"s",true,null,[],{}])");
+  ASSERT_NE(doc, nullptr);
+  const TJsonKind kinds[] = {jsNumber, jsString, jsBoolean, jsNull, jsList, jsObject};
+  const char* names[] = {"jsNumber", "jsString", "jsBoolean", "jsNull", "jsList", "jsObject"};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(doc->GetItem(i)->Kind(), kinds[i]);
+    EXPECT_STREQ(doc->GetItem(i)->KindName(), names[i]);
+  }
+  Variant v;
+  doc->GetItem(0)->GetVariant(v.v);
+  EXPECT_EQ(v.v.vt, VT_R8);
+  EXPECT_EQ(v.v.dblVal, 1.5);
+  doc->GetItem(1)->GetVariant(v.v);
+  ASSERT_EQ(v.v.vt, VT_BSTR);
+  EXPECT_EQ(WideString(v.v.bstrVal), OLESTR("s"));
+  doc->GetItem(2)->GetVariant(v.v);
+  EXPECT_EQ(v.v.vt, VT_BOOL);
+  EXPECT_EQ(v.v.boolVal, VARIANT_TRUE);
+  for (int i = 3; i < 6; ++i) {
+    doc->GetItem(i)->GetVariant(v.v);
+    EXPECT_EQ(v.v.vt, VT_NULL);
+  }
+  EXPECT_EQ(doc->GetItem(6), nullptr);
+  EXPECT_EQ(doc->GetItem(-1), nullptr);
+
+  TJsonMember member(OLESTR("m"), nullptr);
+  EXPECT_EQ(member.Kind(), jsBase);
+  TJsonNumber number;
+  v.v.vt = VT_I4; // SysFree of the old string happened in GetVariant's clear
+  v.v.lVal = 7;
+  number.SetVariant(v.v);
+  EXPECT_EQ(number.Value(), 7);
+}
+
+TEST(JsonModel, GetItemByKey) {
+  const TJsonPtr doc = TJson::Parse(R"({"a":10,"b":[5,6]})");
+  Variant key;
+  key.v.vt = VT_BSTR;
+  key.v.bstrVal = SysAllocString(OLESTR("b"));
+  TJsonBase* b = doc->GetItemByKey(key.v);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->Kind(), jsList);
+  Variant index;
+  index.v.vt = VT_I4;
+  index.v.lVal = 1;
+  EXPECT_EQ(dynamic_cast<TJsonNumber&>(*b->GetItemByKey(index.v)).Value(), 6);
+  EXPECT_EQ(b->GetItemByKey(key.v), nullptr); // a list ignores string keys
+  // A numeric key on an object yields the member itself.
+  EXPECT_NE(dynamic_cast<TJsonMember*>(doc->GetItemByKey(index.v)), nullptr);
+}
+
+TEST(JsonModel, TypedAccessors) {
+  const TJsonPtr doc = TJson::Parse(R"({"i":-7.9,"s":"x","b":true,"n":null})");
+  auto& obj = dynamic_cast<TJsonObject&>(*doc);
+  EXPECT_EQ(obj.ItemAsInteger(0), -7);
+  EXPECT_DOUBLE_EQ(obj.ItemAsFloat(0), -7.9);
+  EXPECT_EQ(obj.ItemAsWideString(1), OLESTR("x"));
+  EXPECT_EQ(obj.ItemAsString(1), "x");
+  EXPECT_TRUE(obj.ItemAsBoolean(2));
+  EXPECT_THROW(obj.ItemAsInteger(1), EInvalidCast);
+  EXPECT_THROW(obj.ItemAsBoolean(3), EInvalidCast);
+  EXPECT_EQ(obj.ItemAsInteger(9), 0); // no child
+  EXPECT_EQ(obj.ItemAsString(9), "");
+  std::string name;
+  EXPECT_EQ(obj.GetItemAndName(2, name), obj.ValueByName(OLESTR("b")));
+  EXPECT_EQ(name, "b");
+
+  const TJsonPtr list = TJson::Parse("[3,\"t\"]");
+  auto& l = dynamic_cast<TJsonList&>(*list);
+  EXPECT_EQ(l.GetItemAndName(1, name), l.GetItem(1));
+  EXPECT_EQ(name, "1");
+  EXPECT_EQ(l.ItemAsInteger(0), 3);
+  EXPECT_THROW(l.ItemAsFloat(1), EInvalidCast);
+}
+
+TEST(JsonModel, AppendRemoveFind) {
+  TJsonList list;
+  EXPECT_EQ(list.AppendItem(nullptr), -1);
+  TJsonBase* items[4];
+  for (int i = 0; i < 4; ++i) {
+    auto n = std::make_unique<TJsonNumber>(i);
+    items[i] = n.get();
+    EXPECT_EQ(list.AppendItem(std::move(n)), i);
+  }
+  EXPECT_EQ(list.FindItem(items[2]), 2);
+  list.RemoveItem(0, false); // the last child moves into the hole
+  EXPECT_EQ(list.GetItem(0), items[3]);
+  EXPECT_EQ(list.ItemCount(), 3);
+  list.RemoveItem(0, true); // later children move down
+  EXPECT_EQ(list.GetItem(0), items[1]);
+  EXPECT_EQ(list.GetItem(1), items[2]);
+  list.RemoveItem(1, false);
+  EXPECT_EQ(list.ItemCount(), 1);
+  list.RemoveItem(5, true);
+  EXPECT_EQ(list.ItemCount(), 1);
+  list.SetItem(0, std::make_unique<TJsonNull>());
+  EXPECT_EQ(list.GetItem(0)->Kind(), jsNull);
+  EXPECT_EQ(list.FindItem(items[1]), -1);
+}
+
+TEST(JsonModel, ObjectWithoutIndexScansMembers) {
+  TJsonObject obj(false);
+  obj.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(1)));
+  obj.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(2)));
+  EXPECT_EQ(obj.Index().Count(), 0u);
+  EXPECT_EQ(obj.IndexByName(OLESTR("k")), 0);
+  EXPECT_EQ(obj.NameAt(1), OLESTR("k"));
+  // Without the index the second member's value resolves by name to the first.
+  EXPECT_EQ(dynamic_cast<TJsonNumber&>(*obj.ValueAt(1)).Value(), 1);
+
+  TJsonObject indexed(true);
+  indexed.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(1)));
+  indexed.AppendItem(std::make_unique<TJsonMember>(OLESTR("k"), std::make_unique<TJsonNumber>(2)));
+  EXPECT_EQ(indexed.Index().Count(), 1u);
+  EXPECT_EQ(indexed.ValueAt(1), nullptr);
+}
+
+// Checks the AA-tree invariants below `node` and returns the number of nodes.
+size_t CheckAa(const TJsonBalTree& tree, int32_t node) {
+  if (node == TJsonBalTree::kBottom)
+    return 0;
+  const TJsonBalNode& n = tree.Node(node);
+  const TJsonBalNode& left = tree.Node(n.left);
+  const TJsonBalNode& right = tree.Node(n.right);
+  EXPECT_EQ(left.level + 1, n.level);
+  EXPECT_TRUE(right.level == n.level || right.level + 1 == n.level);
+  EXPECT_LT(tree.Node(right.right).level, n.level);
+  if (n.left != TJsonBalTree::kBottom) {
+    EXPECT_LT(tree.Name(n.left), tree.Name(node));
+  }
+  if (n.right != TJsonBalTree::kBottom) {
+    EXPECT_GT(tree.Name(n.right), tree.Name(node));
+  }
+  return 1 + CheckAa(tree, n.left) + CheckAa(tree, n.right);
+}
+
+TEST(JsonModel, NameIndexStaysBalancedAndFindsEveryName) {
+  std::mt19937 random(42);
+  std::vector<int> keys(2000);
+  for (size_t i = 0; i < keys.size(); ++i)
+    keys[i] = static_cast<int>(i);
+  std::shuffle(keys.begin(), keys.end(), random);
+  TJsonBalTree tree;
+  EXPECT_EQ(tree.Root(), TJsonBalTree::kBottom);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string s = std::to_string(keys[i]);
+    EXPECT_TRUE(tree.Insert(WideString(s.begin(), s.end()), static_cast<int32_t>(i)));
+  }
+  EXPECT_FALSE(tree.Insert(OLESTR("7"), 99999));
+  EXPECT_EQ(CheckAa(tree, tree.Root()), keys.size());
+  EXPECT_LE(tree.Node(tree.Root()).level, 12); // about log2(n)
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string s = std::to_string(keys[i]);
+    const WideString name(s.begin(), s.end());
+    EXPECT_EQ(tree.Search(name), static_cast<int32_t>(i));
+    kestrel::platform::WideStringView found;
+    ASSERT_TRUE(tree.FindPosition(static_cast<int32_t>(i), found));
+    EXPECT_EQ(found, name);
+  }
+  EXPECT_EQ(tree.Search(OLESTR("x")), -1);
+  tree.Clear();
+  EXPECT_EQ(tree.Search(OLESTR("7")), -1);
+  EXPECT_TRUE(tree.Insert(OLESTR("7"), 1));
+}
+
+TEST(JsonWriter, CompactTextAndEscapes) {
+  TJsonString s(WideString(OLESTR("\t/")) + OLESTR("\x1f") + OLESTR("\"\\\u00e9\U0001F600"));
+  EXPECT_EQ(TJson::Serialize(&s), "\"\\t\\/\\u001F\\\"\\\\\xC3\xA9\xF0\x9F\x98\x80\"");
+  const TJsonPtr doc = TJson::Parse(R"( { "a" : [ 1 , 2.5 , -0.001 , 1e20 , true , null ] ,
+                                          "b" : { } , "c":"x" } )");
+  EXPECT_EQ(TJson::Serialize(doc.get()), R"({"a":[1,2.5,-0.001,1e+20,true,null],"b":{},"c":"x"})");
+  TJsonNumber third(1.0L / 3);
+  EXPECT_EQ(TJson::Serialize(&third), "0.333333333333333");
+  TJsonMember bare(OLESTR("m"), nullptr);
+  EXPECT_EQ(TJson::Serialize(&bare), "\"m\":");
+  EXPECT_EQ(TJson::Serialize(nullptr), "");
+}
+
+} // namespace

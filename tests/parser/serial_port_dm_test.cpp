@@ -1,0 +1,251 @@
+// Client streams: blocks cut out of packets in any split, the resumable closing-bracket scan,
+// the sign time-out, client look-up and the idle sweep.
+#include "fake_parser_module.h"
+#include "parser/serial_port_dm.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using namespace kestrel;
+using namespace kestrel::parser;
+using kestrel::testing::FakeParserModule;
+
+std::atomic<uint64_t> g_now{1'000'000};
+uint64_t FakeTicks() {
+  return g_now.load();
+}
+
+class Streams : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TTickWatch::SetTickSource(&FakeTicks);
+    setup_ = TParserSetup::Defaults();
+  }
+  void TearDown() override { TTickWatch::SetTickSource(nullptr); }
+
+  // Feeds one packet; returns the raw texts of the blocks delivered for it.
+  std::vector<std::string> Feed(TSerialPortDM& dm, std::string_view bytes, uint32_t client = 1,
+                                std::string_view name = "10.0.0.7:5000") {
+    TPacketInfo packet;
+    packet.DataSourceId = dm.DataSourceId;
+    packet.ClientId = client;
+    packet.ClientName = name;
+    packet.Data = reinterpret_cast<const uint8_t*>(bytes.data());
+    packet.Size = static_cast<int32_t>(bytes.size());
+    std::vector<std::string> blocks;
+    dm.ProcessPacket(packet, *setup_,
+                     [&](TParsedDataList& list) { blocks.push_back(list.RawText); });
+    return blocks;
+  }
+  static int32_t Buffered(TSerialPortDM& dm, uint32_t client = 1) {
+    return dm.Clients.Find(client)->Buffer->Count();
+  }
+
+  FakeParserModule module_;
+  std::shared_ptr<const TParserSetup> setup_;
+};
+
+using Blocks = std::vector<std::string>;
+
+TEST_F(Streams, BlocksAcrossAndWithinPackets) {
+  TSerialPortDM dm(module_, 4, "Port", "Serial port 4");
+  EXPECT_EQ(Feed(dm, "xx{\"a\":1"), Blocks{});
+  EXPECT_EQ(Feed(dm, "}yy"), Blocks{"{\"a\":1}"});
+  EXPECT_EQ(Buffered(dm), 0); // trailing "yy" discarded in the same call
+  EXPECT_EQ(Feed(dm, "{\"a\":2}z"), Blocks{"{\"a\":2}"});
+  EXPECT_EQ(Buffered(dm), 1); // a single trailing byte waits
+
+  // The array starts first, then the object: two blocks into the one result of the packet.
+  EXPECT_EQ(Feed(dm, "[{\"x\":1}]{\"b\":2}"), (Blocks{"[{\"x\":1}]", "{\"b\":2}"}));
+  EXPECT_EQ(Feed(dm, "{\"s\":\"}\"}"), Blocks{"{\"s\":\"}\"}"});
+  EXPECT_EQ(Feed(dm, R"({"s":"a\"}"})"), Blocks{R"({"s":"a\"}"})"});
+  EXPECT_EQ(Feed(dm, R"({"a":[1,{"b":2}]})"), Blocks{R"({"a":[1,{"b":2}]})"});
+  EXPECT_EQ(Feed(dm, R"([{"a":"]"}])"), Blocks{R"([{"a":"]"}])"});
+  // Split inside an escape and inside a string.
+  EXPECT_EQ(Feed(dm, R"({"s":"x\)"), Blocks{});
+  EXPECT_EQ(Feed(dm, R"("}"})"), Blocks{R"({"s":"x\"}"})"});
+  EXPECT_EQ(Feed(dm, R"("})"), Blocks{}); // no start: both bytes dropped
+  EXPECT_EQ(Buffered(dm), 0);
+}
+
+// The closing-bracket scan as described, rescanning from the start every time.
+int32_t NaiveBlockEnd(std::string_view bytes, char open, char close) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\\') {
+      ++i;
+      continue;
+    }
+    if (!in_string && c == open)
+      ++depth;
+    if (c == '"')
+      in_string = !in_string;
+    if (!in_string && c == close) {
+      if (depth == 0)
+        return static_cast<int32_t>(i);
+      --depth;
+    }
+  }
+  return -1;
+}
+
+TEST_F(Streams, ResumedScanMatchesAFullRescan) {
+  std::mt19937 random(20240501);
+  const char alphabet[] = "{}[]\"\\a";
+  for (int round = 0; round < 300; ++round) {
+    std::string stream;
+    const int length = 1 + static_cast<int>(random() % 400);
+    for (int i = 0; i < length; ++i)
+      stream += alphabet[random() % (sizeof(alphabet) - 1)];
+    const char open = random() % 2 ? '{' : '[';
+    const char close = open == '{' ? '}' : ']';
+
+    TPacketInfo packet;
+    packet.ClientId = 1;
+    TKestrelClient client(nullptr, packet);
+    std::string mirror; // what the buffer holds
+    std::size_t fed = 0;
+    while (fed < stream.size()) {
+      const std::size_t chunk = std::min<std::size_t>(1 + random() % 9, stream.size() - fed);
+      client.AppendText(std::string_view(stream).substr(fed, chunk));
+      mirror += stream.substr(fed, chunk);
+      fed += chunk;
+      while (true) {
+        const int32_t expected = NaiveBlockEnd(mirror, open, close);
+        ASSERT_EQ(FindBlockEnd(client, open, close), expected) << stream << " round " << round;
+        if (expected < 0)
+          break;
+        client.Buffer->Discard(expected + 1);
+        mirror.erase(0, static_cast<std::size_t>(expected) + 1);
+      }
+    }
+  }
+}
+
+TEST_F(Streams, AnySplitGivesTheSameBlocks) {
+  std::mt19937 random(7);
+  std::string stream;
+  Blocks expected;
+  for (int i = 0; i < 60; ++i) {
+    std::string value;
+    for (int j = 0; j < 20; ++j)
+      value += "ab{}[]\" \\"[random() % 9];
+    std::string escaped;
+    for (char c : value) {
+      if (c == '"' || c == '\\')
+        escaped += '\\';
+      escaped += c;
+    }
+    const std::string block =
+        i % 3 == 0 ? "[{\"k\":\"" + escaped + "\"}]" : "{\"k\":\"" + escaped + "\"}";
+    expected.push_back(block);
+    stream += (i % 2 ? "\r\n" : "") + block;
+  }
+  for (const std::size_t split : {1u, 2u, 7u, 64u, 1500u, 100000u}) {
+    TSerialPortDM dm(module_, 1, "Net", "Network");
+    Blocks got;
+    for (std::size_t at = 0; at < stream.size(); at += split)
+      for (auto& block : Feed(dm, std::string_view(stream).substr(at, split)))
+        got.push_back(block);
+    EXPECT_EQ(got, expected) << "split " << split;
+  }
+}
+
+TEST_F(Streams, APacketLargerThanTheRoomLeftLosesNoWholeBlock) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  std::string stream;
+  Blocks expected;
+  for (int i = 0; stream.size() < 3 * 16384; ++i) {
+    expected.push_back("{\"n\":" + std::to_string(i) + ",\"pad\":\"" + std::string(100, 'p') +
+                       "\"}");
+    stream += expected.back();
+  }
+  Blocks got;
+  for (std::size_t at = 0; at < stream.size(); at += 16384)
+    for (auto& block : Feed(dm, std::string_view(stream).substr(at, 16384)))
+      got.push_back(block);
+  EXPECT_EQ(got, expected);
+
+  // One block longer than the buffer: its oldest bytes go, and the buffer never holds more
+  // than its capacity.
+  const std::string huge = "{\"big\":\"" + std::string(40000, 'x') + "\"}";
+  EXPECT_EQ(Feed(dm, huge), Blocks{});
+  EXPECT_LE(Buffered(dm), 16384);
+}
+
+TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "1}{\"b\":2}"), Blocks{"{\"b\":2}"}); // the old half is gone
+
+  auto cfg = std::make_shared<TParserSetup>(*setup_);
+  cfg->Options.spSignTimeout_Value = 0;
+  setup_ = cfg;
+  EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "1}"), Blocks{"{\"a\":1}"}); // off: completed
+}
+
+TEST_F(Streams, ClientsAreKeptApartAndSweptWhenIdle) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "{\"a\":", 1), Blocks{});
+  EXPECT_EQ(Feed(dm, "{\"b\":", 2), Blocks{});
+  EXPECT_EQ(Feed(dm, "1}", 1), Blocks{"{\"a\":1}"});
+  EXPECT_EQ(Feed(dm, "2}", 2), Blocks{"{\"b\":2}"});
+  EXPECT_EQ(dm.Clients.Count(), 2);
+  EXPECT_EQ(dm.Clients.Find(1)->ShortName, "10.0.0.7");
+
+  g_now += 30000;
+  Feed(dm, "", 2); // an empty packet counts as activity
+  g_now += 30000;
+  dm.CheckClientsTimer();
+  EXPECT_EQ(dm.Clients.Count(), 1); // client 1 idle for a minute
+  EXPECT_NE(dm.Clients.Find(2), nullptr);
+  g_now += 120000;
+  dm.CheckClientsTimer();
+  // The sweep itself removes the last one too; it is the timer that only runs with two or more.
+  EXPECT_EQ(dm.Clients.Count(), 0);
+
+  // RemoveIdle without removal only marks.
+  Feed(dm, "x", 5);
+  g_now += 61000;
+  RemoveIdle(dm.Clients, 60000, false);
+  EXPECT_TRUE(dm.Clients.Find(5)->Stale);
+}
+
+TEST_F(Streams, UnassignedClientIsReused) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "{\"a\":", 0, "__UT__pending"), Blocks{});
+  EXPECT_TRUE(dm.Clients.Find(0)->Unassigned);
+  // Another unassigned packet uses it unchanged.
+  EXPECT_EQ(Feed(dm, "1,", 9, "__UT__other"), Blocks{});
+  EXPECT_EQ(dm.Clients.Count(), 1);
+  EXPECT_TRUE(dm.Clients.Find(0)->Unassigned);
+  // A named client takes it over, buffered bytes included; its key stays the old one.
+  EXPECT_EQ(Feed(dm, "\"b\":2}", 7, "host.lan:80"), Blocks{"{\"a\":1,\"b\":2}"});
+  TCustomParserClient* client = dm.Clients.Find(0);
+  EXPECT_EQ(client->ClientId, 7u);
+  EXPECT_EQ(client->ShortName, "host.lan");
+  EXPECT_FALSE(client->Unassigned);
+  EXPECT_EQ(Feed(dm, "{\"c\":3}", 7, "host.lan:80"), Blocks{"{\"c\":3}"});
+  EXPECT_EQ(dm.Clients.Count(), 1);
+}
+
+TEST_F(Streams, TheSweepTimerRunsOnlyWithTwoClients) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  Feed(dm, "{", 1);
+  EXPECT_FALSE(dm.CheckClientsRunning());
+  Feed(dm, "{", 2);
+  EXPECT_TRUE(dm.CheckClientsRunning()); // same thread as the module: set at once
+  dm.Shutdown();
+  Feed(dm, "}", 2); // works on without its timer
+  EXPECT_FALSE(dm.CheckClientsRunning());
+}
+
+} // namespace
