@@ -6,7 +6,7 @@
 #include "common/ascii_text.h"
 #include "common/variant_convert.h"
 #include "framework/orv_plugin_module.h"
-#include "framework/text_lines.h"
+#include "common/text_lines.h"
 #include "platform/system.h"
 #include "platform/text.h"
 

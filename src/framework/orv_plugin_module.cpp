@@ -7,7 +7,7 @@
 #include "framework/call_record.h"
 #include "framework/crash_report.h"
 #include "framework/instance_registry.h"
-#include "framework/text_lines.h"
+#include "common/text_lines.h"
 #include "platform/library.h"
 #include "platform/messages.h"
 #include "platform/resources.h"

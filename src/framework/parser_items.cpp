@@ -1,7 +1,7 @@
 #include "framework/parser_items.h"
 #include "common/ascii_text.h"
 
-#include "framework/text_lines.h"
+#include "common/text_lines.h"
 
 #include <array>
 #include <charconv>

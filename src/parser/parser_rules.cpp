@@ -1,5 +1,6 @@
 #include "parser/parser_rules.h"
 #include "common/ascii_text.h"
+#include "common/text_lines.h"
 
 #include "framework/parser_items.h"
 #include "parser/convert/number_text.h"
@@ -11,7 +12,7 @@ namespace {
 
 // Fields of a line split at `separator`; text after the last separator is a field only when
 // it is not empty (a line ending in the separator has one field fewer).
-std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separator) {
+std::vector<std::string_view> SplitRuleFields(std::string_view line, std::string_view separator) {
   std::vector<std::string_view> fields;
   std::size_t start = 0;
   while (true) {
@@ -43,27 +44,27 @@ std::string_view DataTypeName(uint8_t code) {
 
 TParserItemList ParseItemRules(std::string_view text) {
   TParserItemList rules;
-  convert::ForEachLine(text, [&](std::string_view line) {
-    const std::vector<std::string_view> fields = SplitFields(line, "||");
+  for (std::string_view line : SplitLines(text)) {
+    const std::vector<std::string_view> fields = SplitRuleFields(line, "||");
     if (fields.size() < 4 || fields[0].empty())
-      return;
+      continue;
     TParserItem rule;
     const auto kind = convert::TryStrToInt(fields[1]);
     rule.Kind = kind && *kind >= 0 && *kind <= 2 ? static_cast<uint8_t>(*kind) : 0;
     rule.Name = platform::AnsiLowerCase(fields[0]);
     const auto include = convert::TryStrToInt(fields[2]);
     if (!include || (*include != 0 && *include != 1))
-      return;
+      continue;
     rule.Include = static_cast<uint8_t>(*include);
     rule.DataType = DataTypeFromText(fields[3]);
     rules.push_back(std::move(rule));
-  });
+  }
   return rules;
 }
 
 TFilterItemList ParseFilterRules(std::string_view text) {
   TFilterItemList rules;
-  convert::ForEachLine(text, [&](std::string_view line) {
+  for (std::string_view line : SplitLines(text)) {
     const std::string fields_text =
         convert::ReplaceAll(convert::ReplaceAll(line, "||", "\r"), "[7C]", "|");
     std::vector<std::string_view> fields;
@@ -80,16 +81,16 @@ TFilterItemList ParseFilterRules(std::string_view text) {
     };
     const auto condition = convert::TryStrToInt(field(0));
     if (!condition || *condition <= 0)
-      return;
+      continue;
     const auto method = convert::TryStrToInt(field(1));
     if (!method || *method < 0)
-      return;
+      continue;
     const std::string_view pattern = field(2);
     if (pattern.empty())
-      return;
+      continue;
     const auto verdict = convert::TryStrToInt(field(3));
     if (!verdict || *verdict < 0)
-      return;
+      continue;
     // Codes beyond a byte keep their meaning: a condition or method outside the known values
     // never applies or never finds, and a verdict other than 1 rejects.
     TFilterItem rule;
@@ -98,7 +99,7 @@ TFilterItemList ParseFilterRules(std::string_view text) {
     rule.Verdict = *verdict == 1 ? TFilterItem::kAccept : 0;
     rule.Pattern = std::string(pattern);
     rules.push_back(std::move(rule));
-  });
+  }
   return rules;
 }
 

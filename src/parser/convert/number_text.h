@@ -28,19 +28,4 @@ std::string_view Trim(std::string_view text);
 // Replaces every occurrence of `from` (not empty) by `to`, left to right.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
-// Splits text into lines at CR LF, LF or CR; a line break at the very end does not start
-// another line.
-template <class F> void ForEachLine(std::string_view text, F&& each) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = start;
-    while (end < text.size() && text[end] != '\r' && text[end] != '\n')
-      ++end;
-    each(text.substr(start, end - start));
-    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
-      ++end;
-    start = end + 1;
-  }
-}
-
 } // namespace kestrel::convert

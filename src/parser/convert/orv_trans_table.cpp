@@ -1,6 +1,7 @@
 // Per-byte translation maps.
 #include "parser/convert/orv_trans_table.h"
 
+#include "common/text_lines.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -93,18 +94,8 @@ void TorvTranslationTable::LoadMap(const std::vector<std::string>& lines) {
 
 void TorvTranslationTable::LoadMapText(std::string_view text) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-      ++start;
-  }
+  for (std::string_view line : SplitLines(text))
+    lines.emplace_back(line);
   LoadMap(lines);
 }
 

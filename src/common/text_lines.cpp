@@ -1,4 +1,4 @@
-#include "framework/text_lines.h"
+#include "common/text_lines.h"
 
 namespace kestrel {
 
