@@ -2,35 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace kestrel {
-
-namespace {
-
-// Holds the write lock of a guarded object for a scope.
-class WriteScope {
-public:
-  explicit WriteScope(TThreadObject& object) : object_(object) { object_.LockWrite(); }
-  ~WriteScope() { object_.UnlockWrite(); }
-  WriteScope(const WriteScope&) = delete;
-  WriteScope& operator=(const WriteScope&) = delete;
-
-private:
-  TThreadObject& object_;
-};
-
-class ReadScope {
-public:
-  explicit ReadScope(TThreadObject& object) : object_(object) { object_.LockRead(); }
-  ~ReadScope() { object_.UnlockRead(); }
-  ReadScope(const ReadScope&) = delete;
-  ReadScope& operator=(const ReadScope&) = delete;
-
-private:
-  TThreadObject& object_;
-};
-
-} // namespace
 
 TFIFOStream::TFIFOStream(int32_t capacity, int32_t min_discard, bool discard_on_overrun)
     : TThreadObject(nullptr), capacity_(std::max(capacity, 1)),
@@ -38,7 +12,7 @@ TFIFOStream::TFIFOStream(int32_t capacity, int32_t min_discard, bool discard_on_
       area_(static_cast<std::size_t>(capacity_) * 2) {}
 
 int32_t TFIFOStream::Count() {
-  ReadScope lock(*this);
+  std::shared_lock lock(*this);
   return write_pos_;
 }
 
@@ -47,13 +21,13 @@ int32_t TFIFOStream::FreeSpace() {
 }
 
 void TFIFOStream::Clear() {
-  WriteScope lock(*this);
+  std::unique_lock lock(*this);
   write_pos_ = 0;
   ++front_generation_;
 }
 
 int32_t TFIFOStream::IndexOf(const void* needle, int32_t length, int32_t from) {
-  ReadScope lock(*this);
+  std::shared_lock lock(*this);
   if (!needle || length <= 0)
     return -1;
   from = std::max(from, 0);
@@ -71,7 +45,7 @@ int32_t TFIFOStream::IndexOf(const void* needle, int32_t length, int32_t from) {
 }
 
 void TFIFOStream::Discard(int32_t n) {
-  WriteScope lock(*this);
+  std::unique_lock lock(*this);
   DiscardLocked(n);
 }
 
@@ -89,7 +63,7 @@ void TFIFOStream::DiscardLocked(int32_t n) {
 void TFIFOStream::Write(const void* bytes, int32_t n) {
   if (n <= 0 || !bytes)
     return;
-  WriteScope lock(*this);
+  std::unique_lock lock(*this);
   const auto* source = static_cast<const uint8_t*>(bytes);
   const int32_t free_space = capacity_ - write_pos_;
   if (n > free_space) {

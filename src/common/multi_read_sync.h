@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -23,6 +24,13 @@ public:
   void BeginWrite();
   void EndWrite();
 
+  // The standard names, so that std::unique_lock and std::shared_lock hold the write and read
+  // locks for a scope.
+  void lock() { BeginWrite(); }
+  void unlock() { EndWrite(); }
+  void lock_shared() { BeginRead(); }
+  void unlock_shared() { EndRead(); }
+
 private:
   int OwnReads(std::thread::id self) const;
 
@@ -33,29 +41,6 @@ private:
   int waiting_writers_ = 0;
   std::thread::id writer_;
   int write_depth_ = 0;
-};
-
-// Scoped holders.
-class ReadLock {
-public:
-  explicit ReadLock(TMultiReadSync& sync) : sync_(sync) { sync_.BeginRead(); }
-  ~ReadLock() { sync_.EndRead(); }
-  ReadLock(const ReadLock&) = delete;
-  ReadLock& operator=(const ReadLock&) = delete;
-
-private:
-  TMultiReadSync& sync_;
-};
-
-class WriteLock {
-public:
-  explicit WriteLock(TMultiReadSync& sync) : sync_(sync) { sync_.BeginWrite(); }
-  ~WriteLock() { sync_.EndWrite(); }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
-
-private:
-  TMultiReadSync& sync_;
 };
 
 } // namespace kestrel

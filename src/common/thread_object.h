@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 namespace kestrel {
 
@@ -23,6 +24,13 @@ public:
   void UnlockRead();
   void* LockWrite();
   void UnlockWrite();
+
+  // The standard names, so that std::unique_lock and std::shared_lock hold the write and read
+  // locks for a scope.
+  void lock() { LockWrite(); }
+  void unlock() { UnlockWrite(); }
+  void lock_shared() { LockRead(); }
+  void unlock_shared() { UnlockRead(); }
 
 protected:
   TMultiReadSync& Synchronizer();

@@ -36,14 +36,14 @@ TInstanceRegistry* InstanceRegistry() {
 }
 
 void TInstanceRegistry::Add(std::shared_ptr<TorvPlugin> instance) {
-  WriteLock lock(sync_);
+  std::unique_lock lock(sync_);
   entries_.push_back(std::move(instance));
 }
 
 std::shared_ptr<TorvPlugin> TInstanceRegistry::Find(uintptr_t handle) {
   if (!handle)
     return nullptr;
-  ReadLock lock(sync_);
+  std::shared_lock lock(sync_);
   for (const auto& entry : entries_)
     if (entry->Handle() == handle)
       return entry;
@@ -53,11 +53,11 @@ std::shared_ptr<TorvPlugin> TInstanceRegistry::Find(uintptr_t handle) {
 std::shared_ptr<TorvPlugin> TInstanceRegistry::Remove(uintptr_t handle) {
   if (!handle)
     return nullptr;
-  ReadLock read(sync_);
+  std::shared_lock read(sync_);
   for (auto it = entries_.begin(); it != entries_.end(); ++it) {
     if ((*it)->Handle() != handle)
       continue;
-    WriteLock write(sync_);
+    std::unique_lock write(sync_);
     // Another remover may have run while this thread waited for the write lock.
     auto found = std::find_if(entries_.begin(), entries_.end(),
                               [&](const auto& entry) { return entry->Handle() == handle; });
@@ -71,12 +71,12 @@ std::shared_ptr<TorvPlugin> TInstanceRegistry::Remove(uintptr_t handle) {
 }
 
 std::vector<std::shared_ptr<TorvPlugin>> TInstanceRegistry::Snapshot() {
-  ReadLock lock(sync_);
+  std::shared_lock lock(sync_);
   return entries_;
 }
 
 std::vector<std::shared_ptr<TorvPlugin>> TInstanceRegistry::TakeAll() {
-  WriteLock lock(sync_);
+  std::unique_lock lock(sync_);
   return std::exchange(entries_, {});
 }
 

@@ -4,9 +4,9 @@
 #include "framework/module_parameters.h"
 
 #include "common/ascii_text.h"
+#include "common/text_lines.h"
 #include "common/variant_convert.h"
 #include "framework/orv_plugin_module.h"
-#include "common/text_lines.h"
 #include "platform/system.h"
 #include "platform/text.h"
 

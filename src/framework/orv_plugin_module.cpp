@@ -3,11 +3,11 @@
 #include "common/assertion.h"
 #include "common/current_exception.h"
 #include "common/interface_ref.h"
+#include "common/text_lines.h"
 #include "common/variant_convert.h"
 #include "framework/call_record.h"
 #include "framework/crash_report.h"
 #include "framework/instance_registry.h"
-#include "common/text_lines.h"
 #include "platform/library.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
@@ -412,7 +412,7 @@ int32_t TorvPlugin::SetState(TPluginCallRec* rec) {
   const Variant sources = ReadParam(rec, "DATA-SOURCES-IN-CFG");
   if (!sources.IsEmptyOrNull()) {
     const std::string text = VariantToAnsi(sources);
-    WriteLock lock(synchronizer_);
+    std::unique_lock lock(synchronizer_);
     DataSources.clear();
     for (std::string_view line : SplitLines(text)) {
       try {

@@ -66,25 +66,10 @@ std::unique_ptr<TCustomParserClient> CreateKestrelClient(void* owner, const TPac
   return std::make_unique<TKestrelClient>(owner, packet);
 }
 
-namespace {
-
-class TableRead {
-public:
-  explicit TableRead(TCustomParserClientList& table) : table_(table) { table_.LockRead(); }
-  ~TableRead() { table_.UnlockRead(); }
-  TableRead(const TableRead&) = delete;
-  TableRead& operator=(const TableRead&) = delete;
-
-private:
-  TCustomParserClientList& table_;
-};
-
-} // namespace
-
 TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInfo& packet,
                                 void* owner, bool skip_stale, TParserClientFactory factory) {
   {
-    TableRead lock(table);
+    std::shared_lock lock(table);
     TCustomParserClient* unassigned = nullptr;
     for (const auto& entry : table.Entries()) {
       TCustomParserClient* client = entry.Object.get();
@@ -109,7 +94,7 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
 }
 
 void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
-  TableRead lock(table);
+  std::shared_lock lock(table);
   std::vector<uint32_t> keys;
   for (const auto& entry : table.Entries()) {
     TCustomParserClient* client = entry.Object.get();

@@ -146,7 +146,7 @@ void TaPlugin::orvPluginStateChanged(uint8_t types) {
   if (any_enabled) {
     std::vector<TConfigDataSource> sources;
     {
-      ReadLock lock(Synchronizer());
+      std::shared_lock lock(Synchronizer());
       sources = DataSources;
     }
     for (const TConfigDataSource& source : sources) {

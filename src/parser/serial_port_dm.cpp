@@ -15,28 +15,6 @@ bool IsIdentity(const TorvTranslationTable* table) {
                     table->CaseMode == convert::orvTransTable::cmNone);
 }
 
-class TableWrite {
-public:
-  explicit TableWrite(TCustomParserClientList& table) : table_(table) { table_.LockWrite(); }
-  ~TableWrite() { table_.UnlockWrite(); }
-  TableWrite(const TableWrite&) = delete;
-  TableWrite& operator=(const TableWrite&) = delete;
-
-private:
-  TCustomParserClientList& table_;
-};
-
-class BufferLock {
-public:
-  explicit BufferLock(TFIFOStream& buffer) : buffer_(buffer) { buffer_.LockData(); }
-  ~BufferLock() { buffer_.UnlockWrite(); }
-  BufferLock(const BufferLock&) = delete;
-  BufferLock& operator=(const BufferLock&) = delete;
-
-private:
-  TFIFOStream& buffer_;
-};
-
 } // namespace
 
 TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
@@ -104,7 +82,7 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
     SetCheckClientsEnabled(false);
     const TorvTranslationTable* raw_table = setup.RawTable.get();
     {
-      TableWrite table_lock(Clients);
+      std::unique_lock table_lock(Clients);
       auto* client = static_cast<TKestrelClient*>(
           FindClient(Clients, packet, this, false, &CreateKestrelClient));
       if (!client)
@@ -117,7 +95,7 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
         client->ClearBuffer();
       }
       TFIFOStream& buffer = *client->Buffer;
-      BufferLock buffer_lock(buffer);
+      std::unique_lock buffer_lock(buffer);
       const int32_t size = packet.Data ? packet.Size : 0;
       std::string translated;
       std::string_view bytes(reinterpret_cast<const char*>(packet.Data),

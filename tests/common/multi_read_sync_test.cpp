@@ -19,7 +19,7 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 2000; ++i) {
-        WriteLock lock(sync);
+        std::unique_lock lock(sync);
         if (inside.fetch_add(1) != 0)
           overlap = true;
         ++value;
@@ -28,7 +28,7 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
     });
     threads.emplace_back([&] {
       for (int i = 0; i < 2000; ++i) {
-        ReadLock lock(sync);
+        std::shared_lock lock(sync);
         if (inside.load() != 0)
           overlap = true;
       }
@@ -47,9 +47,9 @@ TEST(MultiReadSync, ConcurrentUpgradesDoNotDeadlock) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
       for (int i = 0; i < 500; ++i) {
-        ReadLock read(sync);
-        WriteLock write(sync);
-        ReadLock nested(sync);
+        std::shared_lock read(sync);
+        std::unique_lock write(sync);
+        std::shared_lock nested(sync);
         ++value;
       }
     });
