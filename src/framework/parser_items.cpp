@@ -13,7 +13,7 @@ const char kParserItemTypeNames[] = "String|Memo|Bytes|Blob|Boolean|Float|Smalli
 
 namespace {
 
-constexpr std::array<std::string_view, kUntypedItem> kTypeNames = {
+constexpr std::array<std::string_view, dtUntyped> kTypeNames = {
     "String", "Memo", "Bytes",    "Blob",  "Boolean", "Float",    "Smallint", "Word",    "Integer",
     "Date",   "Time", "DateTime", "DWord", "Byte",    "Shortint", "Int64",    "Currency"};
 
@@ -27,44 +27,44 @@ uint8_t ParserItemTypeFromText(std::string_view text) {
   unsigned number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (!text.empty() && error == std::errc() && end == text.data() + text.size())
-    return number <= kUntypedItem ? static_cast<uint8_t>(number) : kUntypedItem;
+    return number <= dtUntyped ? static_cast<uint8_t>(number) : uint8_t{dtUntyped};
   for (std::size_t i = 0; i < kTypeNames.size(); ++i)
     if (AsciiSameText(kTypeNames[i], text))
       return static_cast<uint8_t>(i);
-  return kUntypedItem;
+  return dtUntyped;
 }
 
 uint8_t ParserItemTypeFromVariant(VARTYPE type) {
   switch (type) {
   case VT_I2:
-    return 6;
+    return dtSmallint;
   case VT_I4:
-    return 8;
+    return dtInteger;
   case VT_R4:
   case VT_R8:
-    return 5;
+    return dtFloat;
   case VT_CY:
-    return 16;
+    return dtCurrency;
   case VT_DATE:
-    return 11;
+    return dtDateTime;
   case VT_BSTR:
   case 0x100: // 8-bit string
   case 0x102: // UTF-16 string handed in by pointer
-    return 0;
+    return dtString;
   case VT_BOOL:
-    return 4;
+    return dtBoolean;
   case VT_I1:
-    return 14;
+    return dtShortint;
   case VT_UI1:
-    return 13;
+    return dtByte;
   case VT_UI2:
-    return 7;
+    return dtWord;
   case VT_UI4:
-    return 12;
+    return dtDWord;
   case VT_I8:
-    return 15;
+    return dtInt64;
   default:
-    return kUntypedItem;
+    return dtUntyped;
   }
 }
 
@@ -94,7 +94,7 @@ TParserItemList ParserItemsFromText(std::string_view text) {
     TParserItem item;
     item.Description = fields[0];
     item.Name = fields[1];
-    item.DataType = fields.size() > 2 ? ParserItemTypeFromText(fields[2]) : kUntypedItem;
+    item.DataType = fields.size() > 2 ? ParserItemTypeFromText(fields[2]) : uint8_t{dtUntyped};
     if (fields.size() > 3)
       item.Extra = fields[3];
     items.push_back(std::move(item));

@@ -11,13 +11,28 @@
 
 namespace kestrel {
 
-// Data type codes of published items; kUntypedItem stands for a type outside the list.
-inline constexpr uint8_t kItemString = 0;
-inline constexpr uint8_t kItemBoolean = 4;
-inline constexpr uint8_t kItemFloat = 5;
-inline constexpr uint8_t kItemInteger = 8;
-inline constexpr uint8_t kItemDateTime = 11;
-inline constexpr uint8_t kUntypedItem = 17;
+// Data type codes of published items and item rules: 0..16 are named types, 17 stands for
+// untyped (a type outside the list).
+enum TDataTypeCode : uint8_t {
+  dtString = 0,
+  dtMemo = 1,
+  dtBytes = 2,
+  dtBlob = 3,
+  dtBoolean = 4,
+  dtFloat = 5,
+  dtSmallint = 6,
+  dtWord = 7,
+  dtInteger = 8,
+  dtDate = 9,
+  dtTime = 10,
+  dtDateTime = 11,
+  dtDWord = 12,
+  dtByte = 13,
+  dtShortint = 14,
+  dtInt64 = 15,
+  dtCurrency = 16,
+  dtUntyped = 17,
+};
 
 // "String|Memo|Bytes|Blob|Boolean|Float|Smallint|Word|Integer|Date|Time|DateTime|DWord|Byte|
 // Shortint|Int64|Currency|": the names of codes 0..16, each followed by "|".
@@ -35,7 +50,7 @@ uint8_t ParserItemTypeFromVariant(VARTYPE type);
 struct TParserItem {
   std::string Name;
   std::string Description;
-  uint8_t DataType = kUntypedItem;
+  uint8_t DataType = dtUntyped;
   std::string Extra; // a fourth text handed to the host as it is
 };
 using TParserItemList = std::vector<TParserItem>;

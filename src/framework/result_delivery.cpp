@@ -30,13 +30,13 @@ struct StandardItem {
 };
 
 constexpr std::array<StandardItem, 7> kStandardItems = {{
-    {"FULL_DATA_PACKET", "Full data packet", kItemString},
-    {"DATA_PACKET", "Data packet", kItemString},
-    {"DATE_TIME_STAMP", "Datetime stamp", kItemDateTime},
-    {"DATA_SOURCE_ID", "Data source ID", kItemInteger},
-    {"DATA_SOURCE_NAME", "Data source name", kItemString},
-    {"DATA_SOURCE_FULL_NAME", "Data source long name", kItemString},
-    {"CLIENTID", "Client ID", kItemInteger},
+    {"FULL_DATA_PACKET", "Full data packet", dtString},
+    {"DATA_PACKET", "Data packet", dtString},
+    {"DATE_TIME_STAMP", "Datetime stamp", dtDateTime},
+    {"DATA_SOURCE_ID", "Data source ID", dtInteger},
+    {"DATA_SOURCE_NAME", "Data source name", dtString},
+    {"DATA_SOURCE_FULL_NAME", "Data source long name", dtString},
+    {"CLIENTID", "Client ID", dtInteger},
 }};
 
 constexpr std::string_view kJoiner = kRawTextJoiner;

@@ -38,10 +38,6 @@ uint8_t DataTypeFromText(std::string_view text) {
   return dtUntyped;
 }
 
-std::string_view DataTypeName(uint8_t code) {
-  return ParserItemTypeName(code);
-}
-
 TParserItemList ParseItemRules(std::string_view text) {
   TParserItemList rules;
   for (std::string_view line : SplitLines(text)) {

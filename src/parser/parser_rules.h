@@ -7,6 +7,7 @@
 // (a filter pattern that must contain "||" writes it as [7C][7C]).
 #pragma once
 
+#include "framework/parser_items.h"
 #include "parser/json/json_to_list.h"
 
 #include <cstdint>
@@ -16,33 +17,9 @@
 
 namespace kestrel::parser {
 
-// Data type codes 0..16 and their names; 17 stands for untyped.
-enum TDataTypeCode : uint8_t {
-  dtString = 0,
-  dtMemo = 1,
-  dtBytes = 2,
-  dtBlob = 3,
-  dtBoolean = 4,
-  dtFloat = 5,
-  dtSmallint = 6,
-  dtWord = 7,
-  dtInteger = 8,
-  dtDate = 9,
-  dtTime = 10,
-  dtDateTime = 11,
-  dtDWord = 12,
-  dtByte = 13,
-  dtShortint = 14,
-  dtInt64 = 15,
-  dtCurrency = 16,
-  dtUntyped = 17,
-};
-
 // A type given as text: a decimal number 0..17 is the code; otherwise one of the 17 names,
 // ignoring case; anything else is 17.
 uint8_t DataTypeFromText(std::string_view text);
-// The name of a code 0..16, empty for anything else.
-std::string_view DataTypeName(uint8_t code);
 
 using json::JsonToList::TParserItem;
 using json::JsonToList::TParserItemList;

@@ -17,41 +17,6 @@ namespace {
 std::atomic<TSettingsLoadProc> g_settings_load{nullptr};
 std::atomic<TSettingsSaveProc> g_settings_save{nullptr};
 
-// The data type code of a recorded value's variant type.
-uint8_t SeenItemType(VARTYPE type) {
-  switch (type) {
-  case VT_I2:
-    return dtSmallint;
-  case VT_I4:
-    return dtInteger;
-  case VT_R4:
-  case VT_R8:
-    return dtFloat;
-  case VT_CY:
-    return dtCurrency;
-  case VT_DATE:
-    return dtDateTime;
-  case VT_BSTR:
-  case 256:
-  case 258:
-    return dtString;
-  case VT_BOOL:
-    return dtBoolean;
-  case VT_I1:
-    return dtShortint;
-  case VT_UI1:
-    return dtByte;
-  case VT_UI2:
-    return dtWord;
-  case VT_UI4:
-    return dtDWord;
-  case VT_I8:
-    return dtInt64;
-  default:
-    return dtUntyped;
-  }
-}
-
 } // namespace
 
 void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save) {
@@ -234,7 +199,7 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
             add(rule.Name, rule.DataType);
         for (const TSerialPortDM::SeenItem& seen : module->SeenItems())
           if (!kestrel::IsStandardItem(seen.Name))
-            add(seen.Name, SeenItemType(seen.Type));
+            add(seen.Name, ParserItemTypeFromVariant(seen.Type));
       }
     }
   } catch (...) {

@@ -190,12 +190,12 @@ TEST(ModuleCommands, ParserItemsTextRoundTrips) {
   EXPECT_EQ(host.Command("SET-ITEMS", {{"ITEMS", Variant(text)}}), 0);
   EXPECT_EQ(module.items_changed, 1);
   ASSERT_EQ(module.ParserItems.size(), 5u);
-  EXPECT_EQ(module.ParserItems[0].DataType, kItemFloat);
-  EXPECT_EQ(module.ParserItems[1].DataType, kItemDateTime);
+  EXPECT_EQ(module.ParserItems[0].DataType, dtFloat);
+  EXPECT_EQ(module.ParserItems[1].DataType, dtDateTime);
   EXPECT_EQ(module.ParserItems[1].Extra, "x");
-  EXPECT_EQ(module.ParserItems[2].DataType, kItemDateTime); // names ignore case
-  EXPECT_EQ(module.ParserItems[3].DataType, kUntypedItem);  // no type field
-  EXPECT_EQ(module.ParserItems[4].DataType, kUntypedItem);  // not a type name
+  EXPECT_EQ(module.ParserItems[2].DataType, dtDateTime); // names ignore case
+  EXPECT_EQ(module.ParserItems[3].DataType, dtUntyped);  // no type field
+  EXPECT_EQ(module.ParserItems[4].DataType, dtUntyped);  // not a type name
 
   Variant result;
   EXPECT_EQ(host.Command("ITEMS", {}, &result), 0);

@@ -99,7 +99,7 @@ TEST(ParserRules, ItemRuleLines) {
   EXPECT_EQ(DataTypeFromText("DWORD"), dtDWord);
   EXPECT_EQ(DataTypeFromText("16"), dtCurrency);
   EXPECT_EQ(DataTypeFromText("-1"), dtUntyped);
-  EXPECT_EQ(DataTypeName(dtInt64), "Int64");
+  EXPECT_EQ(ParserItemTypeName(dtInt64), "Int64");
 }
 
 TEST(ParserRules, FilterRuleLines) {
