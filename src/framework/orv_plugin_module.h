@@ -116,6 +116,11 @@ public:
   // its settings, directly on its load thread, otherwise through a message to its host.
   virtual void ReloadSettingsAfterDialog();
 
+  // Applies the host parameter "LANGUAGE" of a record (LOAD, the options dialog): a language
+  // other than the module's current one switches the module's texts to it. Takes the command
+  // lock; a failure is logged with the word "TRANSL" and goes no further.
+  void ApplyHostLanguage(const TPluginCallRec* rec) noexcept;
+
   // ---- Log and host notification ----------------------------------------------------------
   // Adds a log line (level 0 failure, 1 warning, 2 information) and notifies the host. Never
   // raises; does nothing once the module is being destroyed.

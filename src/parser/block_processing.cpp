@@ -43,7 +43,7 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       return regex->Match(0) >= 0;
     } catch (...) {
       const std::string message = CurrentExceptionMessage();
-      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
+      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->RegExprError,
                                                   {rule.Pattern, ExpressionErrorDetail(message)}));
       return false;
     }
@@ -109,7 +109,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   try {
     json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
-    module.Owner.ParserLog(0, module.Owner.Texts().ParseError + ": " + CurrentExceptionMessage());
+    module.Owner.ParserLog(0, module.Owner.Texts()->ParseError + ": " + CurrentExceptionMessage());
   }
 }
 
@@ -189,7 +189,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
             format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
             options.chkUseNowDate_Checked));
       } catch (const std::exception& failure) {
-        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().DateTimeFormatError,
+        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
                                                     {trimmed, format, failure.what()}));
         return false;
       }
@@ -202,7 +202,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
   } catch (...) {
     value = Variant::Null();
     module.Owner.ParserLog(
-        0, FormatMessageText(module.Owner.Texts().ParamFormatError, {CurrentExceptionMessage()}));
+        0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
     return false;
   }
 }

@@ -58,11 +58,13 @@ public:
   std::shared_ptr<const TParserSetup> CurrentSetup() const;
   bool Unloaded() const { return unloaded_.load(); }
 
-  TTextResources TextResources;
+  TMessageTexts TextResources;
 
   // ---- IParserModule ------------------------------------------------------------------
   void ParserLog(uint8_t level, const std::string& message) override;
-  const TTextResources& Texts() const override { return TextResources; }
+  std::shared_ptr<const TTextResources> Texts() const override {
+    return TextResources.Current();
+  }
   int AddStandardFields(TorvParamsList* list, std::string_view full_text,
                         std::string_view client_name, std::string_view source_long_name,
                         std::string_view source_name, uint32_t client_id, int32_t source_id,

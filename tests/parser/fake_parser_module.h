@@ -6,6 +6,7 @@
 #include "parser/parser_module.h"
 #include "platform/text.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ public:
     std::lock_guard lock(mutex);
     log.push_back(std::to_string(level) + ":" + message);
   }
-  const parser::TTextResources& Texts() const override { return texts; }
+  std::shared_ptr<const parser::TTextResources> Texts() const override { return texts; }
   int AddStandardFields(TorvParamsList* list, std::string_view full_text,
                         std::string_view client_name, std::string_view source_long_name,
                         std::string_view source_name, uint32_t client_id, int32_t source_id,
@@ -61,7 +62,8 @@ public:
     return log;
   }
 
-  parser::TTextResources texts;
+  std::shared_ptr<const parser::TTextResources> texts =
+      std::make_shared<const parser::TTextResources>();
   std::mutex mutex;
   std::vector<std::string> log;
 };
