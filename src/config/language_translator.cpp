@@ -434,9 +434,9 @@ void TLanguageTranslator::WriteCollected() noexcept {
       for (int number = 2; FileExists(name); ++number)
         name = base + std::to_string(number);
     }
-    std::ofstream out(name, std::ios::binary | (options_.FileMode == TCollectFileMode::Append
-                                                    ? std::ios::app
-                                                    : std::ios::trunc));
+    std::ofstream out(name, std::ios::binary |
+                                (options_.FileMode == TCollectFileMode::Append ? std::ios::app
+                                                                               : std::ios::trunc));
     if (!out)
       return;
     const std::string target = target_.empty() ? std::string("NONE") : target_;

@@ -301,7 +301,8 @@ bool TaPlugin::ParserTypeEnabled() const {
 }
 
 void TaPlugin::ReportConfigurationError(const std::string& message) {
-  WriteLog(framework::LogLevel::Failure, FormatMessageText(TextResources.Current()->ConfigError, {message}));
+  WriteLog(framework::LogLevel::Failure,
+           FormatMessageText(TextResources.Current()->ConfigError, {message}));
 }
 
 } // namespace kestrel::parser
