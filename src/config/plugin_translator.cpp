@@ -109,9 +109,13 @@ void TPluginTranslator::Translate(TorvPlugin& module) {
 }
 
 std::unique_ptr<IModuleTranslator> CreatePluginTranslator(TorvPlugin& module) {
+  return CreatePluginTranslator(module, ModuleLanguageFiles(module));
+}
+
+std::unique_ptr<IModuleTranslator> CreatePluginTranslator(TorvPlugin& module,
+                                                          const std::string& files) {
   auto translator = std::make_unique<TPluginTranslator>(module);
   TLanguageTranslator& inner = translator->Translator();
-  const std::string files = ModuleLanguageFiles(module);
   inner.SetLanguageFile(files);
   module.Language = "EN";
   const std::string own = files.substr(files.find('|') + 1);

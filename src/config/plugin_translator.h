@@ -45,5 +45,8 @@ std::string ModuleLanguageFiles(const TorvPlugin& module);
 // and the module's Language to the default language of the files when the plug-in's own file
 // exists; without that file the language files are cleared and nothing is translated.
 std::unique_ptr<IModuleTranslator> CreatePluginTranslator(TorvPlugin& module);
+// The same with the language files given: "shared|own".
+std::unique_ptr<IModuleTranslator> CreatePluginTranslator(TorvPlugin& module,
+                                                          const std::string& files);
 
 } // namespace kestrel::config

@@ -3,14 +3,13 @@
 // host's "LANGUAGE" at LOAD switches the outcome and message texts, and packets logging
 // message texts on another thread meet a whole set while the language switches.
 #include "config/plugin_translator.h"
+#include "language_files.h"
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
-#include "platform/system.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -25,10 +24,13 @@ void LoadBooleanRule(parser::TaPlugin&, parser::TDataSourceCfg& settings) {
   settings.SetPropertyValue("lstJSON_Hint", Variant("b||1||1||Boolean"));
 }
 
-// The program's folder: the shared "plugins.lng" and the plug-in's own file (named after the
-// module that holds the framework, this test program) go there.
-std::filesystem::path ProgramFile() {
-  return platform::ModuleFileName(nullptr);
+// Where the language files of the modules created here are looked for: "plugins.lng" and the
+// plug-in's own file in a folder of this test's own.
+std::filesystem::path g_folder;
+
+std::unique_ptr<IModuleTranslator> TranslatorInTestFolder(TorvPlugin& module) {
+  return config::CreatePluginTranslator(module, (g_folder / "plugins.lng").string() + "|" +
+                                                    (g_folder / "kestrel.lng").string());
 }
 
 const char kOwnFile[] = "// Encoding=utf-8\n\n[Languages]\n$EN = English\n$DE = Deutsch\n"
@@ -43,7 +45,7 @@ class PluginTranslator : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     SetModuleClass(&parser::CreateKestrelModule);
-    SetModuleTranslatorFactory(&config::CreatePluginTranslator);
+    SetModuleTranslatorFactory(&TranslatorInTestFolder);
     parser::SetSettingsStore(&LoadBooleanRule, nullptr);
   }
   static void TearDownTestSuite() {
@@ -51,11 +53,7 @@ protected:
     SetModuleTranslatorFactory(nullptr);
     SetModuleClass(nullptr);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove(own_, ignored);
-    std::filesystem::remove(shared_, ignored);
-  }
+  void SetUp() override { g_folder = folder_.Folder(); }
 
   void Write(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -85,8 +83,9 @@ protected:
                                  {"LANGUAGE", Variant(language)}});
   }
 
-  const std::filesystem::path own_ = std::filesystem::path(ProgramFile()).replace_extension(".lng");
-  const std::filesystem::path shared_ = ProgramFile().parent_path() / "plugins.lng";
+  kestrel::testing::LanguageFolder folder_;
+  const std::filesystem::path own_ = folder_.Folder() / "kestrel.lng";
+  const std::filesystem::path shared_ = folder_.Folder() / "plugins.lng";
 };
 
 TEST_F(PluginTranslator, WithoutItsOwnFileThePluginStaysEnglish) {
