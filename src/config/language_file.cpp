@@ -65,8 +65,8 @@ bool ApplyHeaderLine(std::string_view line, TLanguageFileOptions& options) {
     return true;
   }
   if (const auto value = option("locale=")) {
-    if (const uint32_t id = ParseLocaleId(*value))
-      platform::SetThreadLocale(id);
+    if (const uint32_t id = ParseLocaleId(*value); id && platform::SetThreadLocale(id))
+      options.Locale = id;
     return true;
   }
   if (const auto value = option("charset=")) {

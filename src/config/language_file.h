@@ -36,6 +36,7 @@ struct TLanguageFileOptions {
   TBiDiMode BiDiMode = TBiDiMode::LeftToRight;
   int32_t Charset = kDefaultCharset;
   uint32_t CodePage = 0; // 0: the system's ANSI code page
+  uint32_t Locale = 0;   // the locale a "Locale=" line set for the thread, 0 when none
   TCollectFileMode FileMode = TCollectFileMode::Rewrite;
   bool SaveUntranslated = false;
   bool SaveUntranslatedWithPath = false;

@@ -159,11 +159,17 @@ TLanguageFileOptions TLanguageTranslator::Options() const {
 
 void TLanguageTranslator::BuildDictionary() {
   dictionary_.Clear();
-  // Every build starts from the same options; one file's options hold for the files after it.
-  const TLanguageFileOptions previous = options_;
-  options_ = TLanguageFileOptions();
-  options_.FileMode = previous.FileMode;
-  platform::SetThreadLocale(start_locale_);
+  // Every build starts with the encoding, reading order, character set and locale cleared;
+  // one file's options hold for the files after it. Collection directives stay once given.
+  const uint32_t changed_locale = options_.Locale;
+  options_.Utf8 = false;
+  options_.BiDiMode = TBiDiMode::LeftToRight;
+  options_.Charset = kDefaultCharset;
+  options_.CodePage = 0;
+  options_.Locale = 0;
+  // The thread gets its locale back only when a file changed it.
+  if (changed_locale)
+    platform::SetThreadLocale(start_locale_);
   bool any = false;
   std::vector<std::string> sources;
   for (const std::string& file : LanguageFileList(language_file_)) {
