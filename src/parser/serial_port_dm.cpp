@@ -21,7 +21,16 @@ TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::
                              std::string full_name)
     : Owner(owner), DataSourceId(data_source_id), DataSourceName(std::move(name)),
       DataSourceFullName(std::move(full_name)) {
-  auto timer = std::make_unique<TorvTimerEx>();
+  // Without a timer the data module still parses; only its idle clients stay until the data
+  // source is reconfigured. Refusing the data source would lose every packet instead.
+  std::unique_ptr<TorvTimerEx> timer;
+  try {
+    timer = std::make_unique<TorvTimerEx>();
+  } catch (const std::exception& error) {
+    Owner.ParserLog(1, "Idle clients of data source " + DataSourceName +
+                           " are not removed: " + error.what());
+    return;
+  }
   timer->SetEnabled(false);
   timer->SetInterval(kCheckInterval);
   // The handler reaches its timer directly: it runs inside the timer's own dispatch, where the
