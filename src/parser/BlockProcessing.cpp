@@ -6,6 +6,7 @@
 #include "parser/EConvertError.h"
 #include "parser/PcreRegex.h"
 #include "parser/SerialPortDM.h"
+#include "parser/pcre_limits.h"
 
 #include <exception>
 #include <limits>
@@ -26,7 +27,13 @@ std::string ExpressionErrorDetail(const std::string& message) {
                                  : std::string(Trim(std::string_view(message).substr(at + 3)));
 }
 
-// Whether one filter rule finds its pattern in the framed block.
+// Written once per pattern and data module when a match gives up at its limits.
+constexpr std::string_view kMatchLimitText =
+    "The regular expression %s reached its match limit on a block and counts as not found "
+    "there. Please simplify the regular expression.";
+
+// Whether one filter rule finds its pattern in the framed block. A match that reaches its
+// limits finds nothing.
 bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::string& framed,
                   std::optional<PcreRegex::TPcreRegex>& regex) {
   switch (rule.Method) {
@@ -37,9 +44,13 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       if (!regex)
         regex.emplace(); // one expression object per block, made when the first is needed
       regex->Reset();
+      PcreRegex::LimitForReceivedData(*regex);
       regex->SetSubject(framed);
       regex->SetMatchPattern(rule.Pattern);
-      return regex->Match(0) >= 0;
+      const int32_t result = regex->Match(0);
+      if (PcreRegex::IsLimitResult(result) && module.FirstLimitReport(rule.Pattern))
+        module.Owner.ParserLog(0, FormatMessageText(kMatchLimitText, {rule.Pattern}));
+      return result >= 0;
     } catch (...) {
       const std::string message = CurrentExceptionMessage();
       module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
