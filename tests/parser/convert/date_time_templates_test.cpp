@@ -117,10 +117,15 @@ TEST_F(DateTimeTemplates, CurrentDateAndTime) {
   EXPECT_EQ(Scan("DD.MM", "08.04", true), At(2024, 4, 8));
   EXPECT_EQ(Scan("DD.MM.YYYY", "20.05.2024", true), At(2024, 5, 20)); // a given year stays
   EXPECT_EQ(Scan("DD", "20", true), At(2024, 3, 20));                 // no month: no rule
-  // The clock-reading overload uses today's date.
-  const platform::LocalTime today = platform::LocalTimeNow();
-  EXPECT_EQ(ScanDateTime("HH:NN", "10:20", true, us, false),
-            At(today.year, today.month, today.day, 10, 20));
+  // The clock-reading overload uses today's date; read again if midnight passed meanwhile.
+  platform::LocalTime before, after;
+  double scanned = 0;
+  do {
+    before = platform::LocalTimeNow();
+    scanned = ScanDateTime("HH:NN", "10:20", true, us, false);
+    after = platform::LocalTimeNow();
+  } while (before.day != after.day);
+  EXPECT_EQ(scanned, At(before.year, before.month, before.day, 10, 20));
 }
 
 TEST_F(DateTimeTemplates, FractionOfAMinuteCountsItsDigits) {
