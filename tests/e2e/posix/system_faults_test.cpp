@@ -42,6 +42,18 @@ protected:
   PluginEntryPoints entry_;
 };
 
+TEST_F(SystemFaults, PacketBlockThatCannotGrowLosesOnlyItsOwnRows) {
+  PipelineHost host(entry_);
+  ASSERT_EQ(host.Load("\\Software\\Kestrel\\Faults1"), 0);
+  ASSERT_EQ(host.SetState("1;COM1;Serial port 1", true), 0);
+  SystemCallOpsForTesting().realloc = [](void*, std::size_t) -> void* { return nullptr; };
+  host.Send(1, 4, "c", "{\"a\":1}");
+  RestoreSystemCallOps();
+  // The client is ready for the next block, half of which is already in the next packet.
+  EXPECT_EQ(host.Send(1, 4, "c", "{\"a\":2}{\"a\":").All("a"), std::vector<Variant>{Variant(2)});
+  EXPECT_EQ(host.Send(1, 4, "c", "3}").All("a"), std::vector<Variant>{Variant(3)});
+}
+
 TEST_F(SystemFaults, NoMessageWindowsStillParses) {
   SystemCallOpsForTesting().create_window = [] { return false; };
   SystemCallOpsForTesting().set_timer = [] { return false; };
