@@ -22,18 +22,21 @@ public:
   std::string ParseError = "Unable to parse data";
   std::string Attention = "Attention";
   std::string ConfigError = "Error occurred while changing the configuration (%s)";
+  std::string NumberAsText =
+      "The number %s is beyond the range of a floating-point value and is delivered as text";
 
   int32_t Tag = kTag;
 
   // The texts in order, for the translator.
   std::vector<std::string*> Texts() {
-    return {&ParamFormatError, &DateTimeFormatError, &RegExprError,
-            &ParseError,       &Attention,           &ConfigError};
+    return {&ParamFormatError, &DateTimeFormatError, &RegExprError, &ParseError,
+            &Attention,        &ConfigError,         &NumberAsText};
   }
 };
 
 // Fills the "%s" places of a message text in order; surplus places stay empty, surplus
 // arguments are dropped. "%%" is a percent sign.
-std::string FormatMessageText(std::string_view pattern, std::initializer_list<std::string_view> args);
+std::string FormatMessageText(std::string_view pattern,
+                              std::initializer_list<std::string_view> args);
 
 } // namespace kestrel::parser

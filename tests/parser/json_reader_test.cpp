@@ -102,15 +102,14 @@ TEST(JsonReader, EscapesAndUnicode) {
   EXPECT_EQ(StringDoc(R"("a\qb")"), OLESTR("ab"));
   EXPECT_EQ(StringDoc(R"("\"\'\/\\\b\f\n\r\t")"), OLESTR("\"'/\\\b\f\n\r\t"));
   EXPECT_EQ(StringDoc(R"("\u00e9")"), OLESTR("\u00e9"));
-  EXPECT_EQ(StringDoc(R"("\u20AC\u0041")"), OLESTR("\u20ac")
-                                            OLESTR("A"));
+  EXPECT_EQ(StringDoc(R"("\u20AC\u0041")"), OLESTR("\u20ac") OLESTR("A"));
   EXPECT_EQ(StringDoc(R"("x\u41")"), OLESTR("xA")); // fewer digits when the string ends
   EXPECT_EQ(StringDoc(R"("\ud83d\ude00")"), OLESTR("\U0001F600"));
   EXPECT_EQ(StringDoc(R"("\"}")"), OLESTR("\"}"));
   EXPECT_EQ(TJson::Parse(R"("\u12G4")"), nullptr);
   EXPECT_EQ(TJson::Parse(R"(["ok", {"k": "\uZZZZ"}])"), nullptr);
   EXPECT_EQ(TJson::Parse(R"("\u")"), nullptr);
-  EXPECT_EQ(TJson::Parse(R"("abc\")"), nullptr);       // the escaped quote does not close
+  EXPECT_EQ(TJson::Parse(R"("abc\")"), nullptr);              // the escaped quote does not close
   EXPECT_EQ(StringDoc("\"tab\there\""), OLESTR("tab\there")); // raw control bytes stay
 }
 
@@ -133,6 +132,12 @@ TEST(JsonReader, Utf8Decoding) {
   EXPECT_EQ(StringOf(obj.ValueByName(OLESTR("b"))), OLESTR("ok"));
   // Still a bad \u escape after malformed bytes fails the document.
   EXPECT_EQ(TJson::Parse("\"\xE9\\uXYZW\""), nullptr);
+}
+
+TEST(JsonReader, LeadBytesAboveF4EmptyTheString) {
+  for (const char* text : {"\"\xF5\x80\x80\x80\"", "\"a\xF8\x88\x80\x80\x80\"",
+                           "\"\xFC\x84\x80\x80\x80\x80\x62\"", "\"\xFF\x80\x80\""})
+    EXPECT_EQ(StringDoc(text), OLESTR("")) << text;
 }
 
 TEST(JsonReader, DuplicateNamesKeepBothMembersAndIndexTheFirst) {
