@@ -114,6 +114,9 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
                                                    const json::JsonToList::TParserOptions&) {
     DeliverRow(module, client, index, row, list);
   };
+  options.OnNumberAsText = [&module](const std::string& text) {
+    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts().NumberAsText, {text}));
+  };
   options.Client = &client;
   options.ResultList = &list;
   client.BlockText = framed;

@@ -1,4 +1,7 @@
 #include "parser/json/json_to_list.h"
+#include "parser/json/json_large_number.h"
+#include "parser/json/json_number_text.h"
+#include "parser/json/json_utf8.h"
 
 #include "platform/text.h"
 
@@ -37,12 +40,13 @@ std::string AnsiName(const TJsonMember& member) {
   return Narrow(member.Name());
 }
 
-// A number's text for the rule conversion: general format, at most 15 significant digits.
-std::string NumberText(double value) {
-  char buffer[64];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  return ec == std::errc() ? std::string(buffer, end) : std::string();
+// The text a number beyond the double range was read from; none for any other node.
+const std::string* LargeNumberText(const TJsonBase* node) {
+  if (!node || node->Kind() != jsNumber ||
+      !TJsonLargeNumber::BeyondDouble(static_cast<const TJsonNumber*>(node)->Value()))
+    return nullptr;
+  const auto* large = dynamic_cast<const TJsonLargeNumber*>(node);
+  return large ? &large->Text() : nullptr;
 }
 
 Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserOptions& options) {
@@ -126,6 +130,14 @@ const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideSt
 
 Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
                          const TParserOptions& options) {
+  // A number no double can hold is delivered as written, never as an infinity.
+  const std::string* large = LargeNumberText(node);
+  if (large && !rule) {
+    if (options.OnNumberAsText)
+      options.OnNumberAsText(*large);
+    return Variant(*large);
+  }
+
   VARIANT raw;
   VariantInit(&raw);
   if (node)
@@ -138,7 +150,8 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
     std::string text;
     switch (value.Type()) {
     case VT_R8:
-      text = NumberText(value.Raw().dblVal);
+      // From the node's own value, which holds digits that a double drops.
+      text = large ? *large : NumberText(static_cast<const TJsonNumber*>(node)->Value());
       break;
     case VT_BSTR:
       text =
@@ -160,10 +173,11 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   switch (value.Type()) {
   case VT_NULL:
-    // An object inside an array is kept as its compact JSON text. The writer produces UTF-8,
-    // which is decoded here so that the text keeps its characters.
+    // An object inside an array is kept as its compact JSON text. The writer's UTF-8 is
+    // decoded as the reader decodes it, so the text keeps every code unit, lone surrogate
+    // halves included.
     if (IsObject(node))
-      return Variant(platform::Utf8ToWide(TJson::Serialize(node)));
+      return Variant(platform::WideStringView(json_utf8::Decode(TJson::Serialize(node))));
     return value;
   case VT_R8: {
     const double number = value.Raw().dblVal;

@@ -128,6 +128,27 @@ TEST_F(DateTimeTemplates, CurrentDateAndTime) {
   EXPECT_EQ(scanned, At(before.year, before.month, before.day, 10, 20));
 }
 
+TEST_F(DateTimeTemplates, AMonthWithoutADayIsItsFirstDay) {
+  EXPECT_EQ(Scan("YYYY-MM", "2024-02"), At(2024, 2, 1));
+  EXPECT_EQ(Scan("YYYY-MM", "2024-01", true), At(2024, 1, 1)); // not today's day
+}
+
+TEST_F(DateTimeTemplates, YearStepFindsTheLatestYearWithThatDay) {
+  now = {2024, 1, 1, 15, 12, 0, 0, 0}; // 15 January 2024: 29 February is 45 days ahead
+  EXPECT_EQ(Scan("DD.MM", "29.02", true), At(2020, 2, 29));
+  now = {2025, 6, 0, 1, 12, 0, 0, 0}; // 1 June 2025: no 29 February this year
+  EXPECT_EQ(Scan("DD.MM", "29.02", true), At(2024, 2, 29));
+  EXPECT_THROW(Scan("DD.MM", "31.04", true), convert::EConvertError); // a day no year has
+}
+
+TEST_F(DateTimeTemplates, NamesTheCodePageCannotHoldNeverMatch) {
+  // Russian names in the ANSI code page (1252) are all question marks.
+  const platform::LocaleSettings ru = platform::GetLocaleSettings(1049);
+  ASSERT_EQ(ru.short_month_names[4].find_first_not_of('?'), std::string::npos);
+  const std::string text = platform::WideToAnsi(OLESTR("05 \u0434\u0435\u043a 2024"));
+  EXPECT_EQ(ErrorOf("DD MMM YYYY", text, ru), "On format: MMM YYYY string: ??? 2024");
+}
+
 TEST_F(DateTimeTemplates, FractionOfAMinuteCountsItsDigits) {
   EXPECT_EQ(Scan("NN.SSS", "10.5"), At(1899, 12, 30, 0, 10, 30));
   EXPECT_EQ(Scan("NN.SSS", "10.25"), At(1899, 12, 30, 0, 10, 15));
