@@ -1,5 +1,6 @@
 // Reading dates and times by template.
 #include "parser/convert/date_time_templates.h"
+#include "common/ole_date.h"
 
 #include "platform/text.h"
 
@@ -442,24 +443,8 @@ private:
   std::size_t at_ = 0;
 };
 
-// Days from 1 March of year 0 in the proleptic Gregorian calendar, for differences.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe);
-}
-
-bool IsLeapYear(unsigned y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
 bool DateExists(unsigned year, unsigned month, unsigned day) {
-  static constexpr unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-         day <= kDaysInMonth[month - 1] + (month == 2 && IsLeapYear(year) ? 1u : 0u);
+  return IsValidCivilDate(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day));
 }
 
 TDateTime Combine(const WorkRecord& r) {
@@ -469,8 +454,7 @@ TDateTime Combine(const WorkRecord& r) {
 }
 
 TDateTime FromLocalTime(const platform::LocalTime& now) {
-  const TDateTime date = EncodeDate(now.year, now.month, now.day);
-  return date + EncodeTime(now.hour, now.minute, now.second, now.milliseconds);
+  return OleDateTimeFromLocalTime(now);
 }
 
 struct LocaleCache {
@@ -490,13 +474,13 @@ LocaleCache& Cache() {
 TDateTime EncodeDate(uint16_t year, uint16_t month, uint16_t day) {
   if (!DateExists(year, month, day))
     throw EConvertError("Invalid argument to date encode");
-  return static_cast<TDateTime>(DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30));
+  return OleDateFromCivil(year, month, day);
 }
 
 TDateTime EncodeTime(uint16_t hour, uint16_t minute, uint16_t second, uint16_t millisecond) {
   if (hour >= 24 || minute >= 60 || second >= 60 || millisecond >= 1000)
     throw EConvertError("Invalid argument to time encode");
-  return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
+  return OleTimeOfDay(hour, minute, second, millisecond);
 }
 
 platform::LocaleSettings CachedLocaleSettings(uint32_t lcid) {

@@ -1,4 +1,5 @@
 #include "parser/json/json_to_list.h"
+#include "common/ole_date.h"
 #include "parser/json/json_large_number.h"
 #include "parser/json/json_number_text.h"
 #include "parser/json/json_utf8.h"
@@ -75,28 +76,6 @@ int FieldValue(std::string_view field, int fallback) {
   const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
   return ec == std::errc() && end == field.data() + field.size() && !field.empty() ? value
                                                                                    : fallback;
-}
-
-// Days from 30 December 1899 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromEpoch(int year, int month, int day) {
-  const int64_t y = year - (month <= 2 ? 1 : 0);
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const int64_t days_from_1970 = era * 146097 + doe - 719468;
-  return days_from_1970 + 25569; // 1899-12-30 is 25569 days before 1970-01-01
-}
-
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-bool ValidDate(int year, int month, int day) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
-    return false;
-  return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
 }
 
 } // namespace
@@ -198,17 +177,17 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 }
 
 std::optional<double> TryIsoDateTime(std::string_view s) {
-  int64_t date = 0; // the date part defaults to the epoch: a pure time of day
+  double date = 0; // the date part defaults to the epoch: a pure time of day
   if (s.size() >= 10 && s[4] == '-' && s[7] == '-') {
     const int year = FieldValue(s.substr(0, 4), 0);
     const int month = FieldValue(s.substr(5, 2), 0);
     const int day = FieldValue(s.substr(8, 2), 0);
-    if (month < 1 || month > 12 || day < 1 || day > 31 || !ValidDate(year, month, day))
+    if (month < 1 || month > 12 || day < 1 || day > 31 || !IsValidCivilDate(year, month, day))
       return std::nullopt;
-    date = DaysFromEpoch(year, month, day);
+    date = OleDateFromCivil(year, month, day);
     s.remove_prefix(10);
     if (s.empty())
-      return static_cast<double>(date);
+      return date;
   }
 
   if (!s.empty() && (s.front() == ' ' || s.front() == 'T'))
@@ -237,7 +216,7 @@ std::optional<double> TryIsoDateTime(std::string_view s) {
   const double time =
       (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + milliseconds) / 86400000.0;
   // Before the epoch the fraction still counts forward from midnight of that day.
-  return date < 0 ? static_cast<double>(date) - time : static_cast<double>(date) + time;
+  return date < 0 ? date - time : date + time;
 }
 
 const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name) {
