@@ -14,7 +14,19 @@
    Memory blocks of kind KESTREL_KIND_MEMORY that the library creates or grows (the raw text of
    delivered results in DataDesc) belong to the host after the call returns. They come from
    malloc/realloc of the C run-time on POSIX systems: free them with free(). On Windows they
-   come from the process heap (GetProcessHeap): free them with HeapFree. */
+   come from the process heap (GetProcessHeap): free them with HeapFree.
+
+   The same holds for the packet a host hands to ProcessData: the library appends the raw text
+   of each delivered block to the packet's own kind-4 block in DataDesc, growing it in place
+   (realloc on POSIX, HeapReAlloc on the process heap on Windows). That block must therefore
+   come from that allocator (malloc on POSIX, HeapAlloc(GetProcessHeap(), ...) on Windows);
+   a packet in a stack buffer, a static array or a block from new[] or another heap ends the
+   process on the first delivered row. After the call, a DataDesc.Payload that is not 0 is the
+   (possibly moved) block to free in place of the one handed in; when it is 0, nothing was
+   delivered and the block handed in is still the host's.
+
+   Every ExecutePluginCommand and ProcessData call needs a parameter list in Params (it may be
+   empty). A record whose Params is 0 is refused with -1; the instance logs this once. */
 #ifndef KESTREL_H
 #define KESTREL_H
 
@@ -349,7 +361,9 @@ KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModul
                                                uint32_t* needed) KESTREL_NOEXCEPT;
 /* The command's result; -1 bad record, no such instance or no "COMMAND"; -3 failure. */
 KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) KESTREL_NOEXCEPT;
-/* The module's processing result; -1 bad record, no such instance or terminating; -3 failure. */
+/* The module's processing result; -1 bad record (Params 0 included), no such instance or
+   terminating; -3 failure. A kind-4 packet block in DataDesc must come from the allocator named
+   at the top of this file: delivering rows grows it. */
 KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) KESTREL_NOEXCEPT;
 /* Number of log bytes copied into the DataDesc buffer. */
 KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) KESTREL_NOEXCEPT;

@@ -23,8 +23,9 @@ struct TorvTimerEx::State {
   uint32_t interval = 1000;
   std::function<void()> on_timer;
   bool running = false;
-  bool dead = false;            // the timer object is gone: no more callbacks
-  bool window_released = false; // the window has let go of the state
+  uint32_t running_interval = 0; // the interval the running window timer was set with
+  bool dead = false;             // the timer object is gone: no more callbacks
+  bool window_released = false;  // the window has let go of the state
   // Changes asked for from other threads: the latest wins, and at most one message is on its
   // way at a time, so a busy packet thread cannot flood the owner's queue.
   std::atomic<bool> requested{true};
@@ -35,15 +36,21 @@ struct TorvTimerEx::State {
   // lparam of a posted kMsgSetEnabled: apply the latest request rather than wparam.
   static constexpr LPARAM kLatestRequest = 1;
 
-  // Starts or stops the window timer as the settings say. Owner thread, mutex held.
+  // Starts or stops the window timer as the settings say. A timer that runs with the wanted
+  // interval is left alone: setting it again would restart its countdown, and a caller that
+  // keeps enabling it (one packet after another) would keep it from ever firing. Owner
+  // thread, mutex held.
   void Update() {
     const bool wanted = enabled && interval != 0 && on_timer && !dead;
     if (wanted) {
+      if (running && running_interval == interval)
+        return;
       if (platform::SetWindowTimer(window, kTimerId, interval) == 0) {
         running = false;
         throw ETimerError("Not enough timers available");
       }
       running = true;
+      running_interval = interval;
     } else if (running) {
       platform::KillWindowTimer(window, kTimerId);
       running = false;

@@ -72,6 +72,33 @@ public:
     return present;
   }
 
+  // Under the write lock: files the object of `from` under `to`, keeping its place in the
+  // iteration order; an object `to` held before is destroyed. False when `from` is absent.
+  bool Rekey(uint32_t from, uint32_t to) {
+    std::unique_ptr<T> old;
+    LockWrite();
+    const bool present = index_.count(from) != 0;
+    if (present && from != to) {
+      const auto taken = index_.find(to);
+      if (taken != index_.end()) {
+        const std::size_t position = taken->second;
+        old = std::move(entries_[position].Object);
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+        index_.erase(taken);
+        for (auto& [k, p] : index_)
+          if (p > position)
+            --p;
+      }
+      const auto found = index_.find(from);
+      const std::size_t position = found->second;
+      index_.erase(found);
+      entries_[position].Key = to;
+      index_.emplace(to, position);
+    }
+    UnlockWrite();
+    return present;
+  }
+
   void Clear() {
     std::vector<Entry> old;
     LockWrite();

@@ -37,13 +37,15 @@ void StopReporting() {
 
 // Registers the unload procedure when the library is loaded.
 struct Installer {
-  Installer() {
-    g_active.store(true);
-    RegisterUnloadCallback(&StopReporting);
-  }
+  Installer() { StartCrashReporting(); }
 } g_installer;
 
 } // namespace
+
+void StartCrashReporting() {
+  if (!g_active.exchange(true))
+    RegisterUnloadCallback(&StopReporting);
+}
 
 std::string DescribeCurrentException() {
   const std::exception_ptr current = std::current_exception();

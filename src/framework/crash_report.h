@@ -18,6 +18,10 @@ void ReportCommandFailure(const std::string& label);
 // Number of failures reported since the library was loaded.
 unsigned ReportedFailureCount();
 
+// Starts taking reports and registers the unload procedure that stops it; what library load
+// does. Does nothing while reports are taken.
+void StartCrashReporting();
+
 // Whether reports are still taken: true from library load until the unload procedure (which
 // the layer registers with RegisterUnloadCallback at library load) has run.
 bool CrashReportingActive();

@@ -240,6 +240,12 @@ public:
   // UNLOAD. ProcessData waits only while both are set.
   std::atomic<int> BusyCount{0};
   std::atomic<bool> TerminateNow{false};
+  // Set once a call without a parameter list has been logged.
+  std::atomic<bool> MissingParamsReported{false};
+
+  // The lock commands run under. GetModuleInfo takes it to read the module facts that
+  // SET-MODULE-PARAMETER changes.
+  std::recursive_mutex& CommandLock() { return command_lock_; }
 
 protected:
   // The command table, run under the command lock.

@@ -6,6 +6,7 @@
 #include "framework/crash_report.h"
 #include "framework/instance_registry.h"
 #include "framework/unload_callbacks.h"
+#include "platform/messages.h"
 #include "platform/text.h"
 
 #include <kestrel/kestrel.h>
@@ -27,6 +28,31 @@ std::shared_ptr<TorvPlugin> FindInstance(const TPluginCallRec* rec) {
   if (!rec || !registry)
     return nullptr;
   return registry->Find(rec->Instance);
+}
+
+// Dispatches the messages waiting for the calling thread, as a host's own loop would, so that
+// a host thread held up in a wait keeps its windows alive. A quit request is put back for the
+// host's loop to see.
+void PumpPendingMessages() {
+  platform::Message message{};
+  while (platform::PeekWindowMessage(&message, nullptr, platform::kPmRemove)) {
+    if (message.message == platform::kWmQuit) {
+      platform::PostQuit(static_cast<int>(message.wParam));
+      return;
+    }
+    platform::DispatchWindowMessage(&message);
+  }
+}
+
+// A record of the right size without a parameter list is refused. The instance says why in its
+// log, once: a host that leaves Params at 0 does so on every call.
+void ReportMissingParams(const TPluginCallRec* rec, const char* label) {
+  if (!rec || rec->RecSize != kCallRecordSize || rec->Params)
+    return;
+  if (std::shared_ptr<TorvPlugin> instance = FindInstance(rec))
+    if (!instance->MissingParamsReported.exchange(true))
+      instance->LogFailure(label, "The call record holds no parameter list (Params is 0); the "
+                                  "call is refused. Every call needs a list, empty or not.");
 }
 
 } // namespace
@@ -74,8 +100,20 @@ uint8_t ModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
   std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
   if (!instance)
     return 0;
-  const std::string description = platform::AnsiToUtf8(instance->Description);
-  const std::string commands = platform::AnsiToUtf8(instance->CustomCommands.Text());
+  // SET-MODULE-PARAMETER rewrites these under the command lock.
+  std::string description;
+  std::string commands;
+  uint32_t module_types = 0;
+  float version = 0;
+  uint8_t module_byte = 0;
+  {
+    const std::lock_guard lock(instance->CommandLock());
+    description = platform::AnsiToUtf8(instance->Description);
+    commands = platform::AnsiToUtf8(instance->CustomCommands.Text());
+    module_types = instance->ModuleTypes | (uint32_t{instance->Capabilities & 0x07u} << 16);
+    version = instance->VersionNumber;
+    module_byte = instance->ModuleByte;
+  }
   const uint64_t total = uint64_t{kHeader} + description.size() + commands.size();
   if (total > UINT32_MAX)
     return 0;
@@ -86,10 +124,10 @@ uint8_t ModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
   const uint32_t size = info->BufferSize;
   std::memset(info, 0, kHeader);
   info->BufferSize = size;
-  info->ModuleTypes = instance->ModuleTypes | (uint32_t{instance->Capabilities & 0x07u} << 16);
+  info->ModuleTypes = module_types;
   info->InterfaceVersion = 4;
-  info->Version = instance->VersionNumber;
-  info->ModuleByte = instance->ModuleByte;
+  info->Version = version;
+  info->ModuleByte = module_byte;
   if (total > size)
     return 0;
   char* text = reinterpret_cast<char*>(info) + kHeader;
@@ -108,8 +146,10 @@ uint8_t ModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
 }
 
 int32_t ExecuteCommand(TPluginCallRec* rec) {
-  if (!IsValidCallRecord(rec))
+  if (!IsValidCallRecord(rec)) {
+    ReportMissingParams(rec, "CMD?");
     return KESTREL_RESULT_BAD_CALL;
+  }
   std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
   if (!instance)
     return KESTREL_RESULT_BAD_CALL;
@@ -141,16 +181,22 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
 }
 
 int32_t RunProcessData(TPluginCallRec* rec) {
-  if (!IsValidCallRecord(rec))
+  if (!IsValidCallRecord(rec)) {
+    ReportMissingParams(rec, "PROCESS");
     return KESTREL_RESULT_BAD_CALL;
+  }
   std::shared_ptr<TorvPlugin> instance = FindInstance(rec);
   if (!instance)
     return KESTREL_RESULT_BAD_CALL;
-  // An instance being unloaded finishes its running packet first.
+  // An instance being unloaded finishes its running packet first. The calling thread's
+  // messages are pumped meanwhile: it may be the host's window thread.
   const auto deadline = std::chrono::steady_clock::now() + kTerminateWait;
   while (instance->BusyCount.load() > 0 && instance->TerminateNow.load()) {
     if (std::chrono::steady_clock::now() >= deadline)
       return KESTREL_RESULT_BAD_CALL;
+    PumpPendingMessages();
+    if (instance->BusyCount.load() == 0 || !instance->TerminateNow.load())
+      break;
     std::this_thread::sleep_for(kTerminatePoll);
   }
   if (instance->TerminateNow.load() || !InstanceRegistry())

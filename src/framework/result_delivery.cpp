@@ -3,6 +3,7 @@
 // in DataDesc that the host takes over.
 #include "framework/result_delivery.h"
 #include "common/ascii_text.h"
+#include "common/ole_date.h"
 
 #include "common/current_exception.h"
 #include "common/interface_ref.h"
@@ -135,15 +136,7 @@ void StoreRawText(TPluginCallData& data, std::string_view text, bool append) {
 
 // Now as an OLE date: days since 30 December 1899, the time of day as the fraction.
 double LocalNowAsDate() {
-  namespace chrono = std::chrono;
-  const platform::LocalTime now = platform::LocalTimeNow();
-  const chrono::sys_days day{chrono::year_month_day{
-      chrono::year{now.year}, chrono::month{now.month}, chrono::day{now.day}}};
-  const chrono::sys_days epoch{
-      chrono::year_month_day{chrono::year{1899}, chrono::December, chrono::day{30}}};
-  const double seconds =
-      now.hour * 3600.0 + now.minute * 60.0 + now.second + now.milliseconds / 1000.0;
-  return static_cast<double>((day - epoch).count()) + seconds / 86400.0;
+  return OleDateTimeFromLocalTime(platform::LocalTimeNow());
 }
 
 } // namespace

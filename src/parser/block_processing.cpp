@@ -4,6 +4,7 @@
 #include "parser/convert/convert_error.h"
 #include "parser/convert/date_time_templates.h"
 #include "parser/convert/number_text.h"
+#include "parser/convert/pcre_limits.h"
 #include "parser/convert/pcre_regex.h"
 #include "parser/serial_port_dm.h"
 
@@ -27,7 +28,13 @@ std::string ExpressionErrorDetail(const std::string& message) {
              : std::string(convert::Trim(std::string_view(message).substr(at + 3)));
 }
 
-// Whether one filter rule finds its pattern in the framed block.
+// Written once per pattern and data module when a match gives up at its limits.
+constexpr std::string_view kMatchLimitText =
+    "The regular expression %s reached its match limit on a block and counts as not found "
+    "there. Please simplify the regular expression.";
+
+// Whether one filter rule finds its pattern in the framed block. A match that reaches its
+// limits finds nothing.
 bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::string& framed,
                   std::optional<convert::PcreRegex::TPcreRegex>& regex) {
   switch (rule.Method) {
@@ -38,9 +45,13 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       if (!regex)
         regex.emplace(); // one expression object per block, made when the first is needed
       regex->Reset();
+      convert::PcreRegex::LimitForReceivedData(*regex);
       regex->SetSubject(framed);
       regex->SetMatchPattern(rule.Pattern);
-      return regex->Match(0) >= 0;
+      const int32_t result = regex->Match(0);
+      if (convert::PcreRegex::IsLimitResult(result) && module.FirstLimitReport(rule.Pattern))
+        module.Owner.ParserLog(0, FormatMessageText(kMatchLimitText, {rule.Pattern}));
+      return result >= 0;
     } catch (...) {
       const std::string message = CurrentExceptionMessage();
       module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->RegExprError,
@@ -102,6 +113,9 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   options.OnObjectDone = [&module, &client, &list](int index, TorvParamsList& row,
                                                    const json::JsonToList::TParserOptions&) {
     DeliverRow(module, client, index, row, list);
+  };
+  options.OnNumberAsText = [&module](const std::string& text) {
+    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts().NumberAsText, {text}));
   };
   options.Client = &client;
   options.ResultList = &list;

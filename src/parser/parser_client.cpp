@@ -71,10 +71,13 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
   {
     std::shared_lock lock(table);
     TCustomParserClient* unassigned = nullptr;
+    uint32_t unassigned_key = 0;
     for (const auto& entry : table.Entries()) {
       TCustomParserClient* client = entry.Object.get();
-      if (!unassigned && client->Unassigned)
+      if (!unassigned && client->Unassigned) {
         unassigned = client;
+        unassigned_key = entry.Key;
+      }
       if (skip_stale && client->Stale)
         continue;
       if (client->ClientId == packet.ClientId)
@@ -84,6 +87,9 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
       if (!packet.ClientName.starts_with(kUnassignedPrefix)) {
         unassigned->AssignFromPacket(packet);
         unassigned->Unassigned = unassigned->ClientId == 0;
+        // Filed under its new id: a later packet with the old id must not replace it. The
+        // lock lets this reader upgrade to write.
+        table.Rekey(unassigned_key, unassigned->ClientId);
       }
       return unassigned;
     }

@@ -1,5 +1,6 @@
 #include "parser/serial_port_dm.h"
 
+#include "common/current_exception.h"
 #include "parser/convert/orv_trans_table.h"
 
 #include <algorithm>
@@ -21,7 +22,16 @@ TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::
                              std::string full_name)
     : Owner(owner), DataSourceId(data_source_id), DataSourceName(std::move(name)),
       DataSourceFullName(std::move(full_name)) {
-  auto timer = std::make_unique<TorvTimerEx>();
+  // Without a timer the data module still parses; only its idle clients stay until the data
+  // source is reconfigured. Refusing the data source would lose every packet instead.
+  std::unique_ptr<TorvTimerEx> timer;
+  try {
+    timer = std::make_unique<TorvTimerEx>();
+  } catch (const std::exception& error) {
+    Owner.ParserLog(1, "Idle clients of data source " + DataSourceName +
+                           " are not removed: " + error.what());
+    return;
+  }
   timer->SetEnabled(false);
   timer->SetInterval(kCheckInterval);
   // The handler reaches its timer directly: it runs inside the timer's own dispatch, where the
@@ -79,7 +89,9 @@ void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
 void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
                                   const TDeliverBlock& deliver) {
   try {
-    SetCheckClientsEnabled(false);
+    // The sweep timer is not stopped while the packet runs: the client table's lock already
+    // keeps the sweep out, and stopping and restarting it for every packet would restart its
+    // countdown, so that steady traffic from one client kept idle ones from ever being swept.
     const TorvTranslationTable* raw_table = setup.RawTable.get();
     {
       std::unique_lock table_lock(Clients);
@@ -169,10 +181,19 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
                            static_cast<std::size_t>(end));
     buffer.UnlockWrite();
     buffer.Discard(end + 1);
-    TParsedDataList list;
-    ProcessBlock(*this, *client, body, list, setup);
-    if (list.Count() > 0 && deliver)
-      deliver(list);
+    // The block is cut out: whatever happens to it, the client awaits the next start, so a
+    // failed delivery loses this block only.
+    try {
+      TParsedDataList list;
+      ProcessBlock(*this, *client, body, list, setup);
+      if (list.Count() > 0 && deliver)
+        deliver(list);
+    } catch (...) {
+      try {
+        Owner.ParserLog(0, "A parsed block could not be delivered: " + CurrentExceptionMessage());
+      } catch (...) {
+      }
+    }
     client->ResetBlock();
   }
 }
@@ -191,6 +212,11 @@ void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
     if (seen_keys_.insert(item->Key).second)
       seen_items_.push_back(SeenItem{item->Name, item->Value.Type()});
   }
+}
+
+bool TSerialPortDM::FirstLimitReport(const std::string& pattern) {
+  std::lock_guard lock(limit_mutex_);
+  return limit_reported_.insert(pattern).second;
 }
 
 std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {

@@ -63,6 +63,10 @@ public:
   std::vector<SeenItem> SeenItems() const;
   uint32_t SeenRows() const { return seen_rows_.load(); }
 
+  // True the first time a filter pattern reaches its match limits in this data module, so
+  // that the log gets one line per pattern rather than one per block.
+  bool FirstLimitReport(const std::string& pattern);
+
   IParserModule& Owner;
   TCustomParserClientList Clients;
   const int32_t DataSourceId;
@@ -80,6 +84,9 @@ private:
   std::vector<SeenItem> seen_items_;
   std::unordered_set<std::string> seen_keys_;
   std::atomic<uint32_t> seen_rows_{0};
+
+  std::mutex limit_mutex_;
+  std::unordered_set<std::string> limit_reported_;
 };
 
 // One block of a client: filter it and, when accepted, parse it into `list`.

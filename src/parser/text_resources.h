@@ -26,13 +26,15 @@ public:
   std::string ParseError = "Unable to parse data";
   std::string Attention = "Attention";
   std::string ConfigError = "Error occurred while changing the configuration (%s)";
+  std::string NumberAsText =
+      "The number %s is beyond the range of a floating-point value and is delivered as text";
 
   int32_t Tag = kTag;
 
   // The texts in order, for the translator.
   std::vector<std::string*> Texts() {
-    return {&ParamFormatError, &DateTimeFormatError, &RegExprError,
-            &ParseError,       &Attention,           &ConfigError};
+    return {&ParamFormatError, &DateTimeFormatError, &RegExprError, &ParseError,
+            &Attention,        &ConfigError,         &NumberAsText};
   }
 };
 

@@ -138,6 +138,19 @@ TEST(ThreadLists, OwnTheirObjects) {
   EXPECT_FALSE(table.Remove(7));
   EXPECT_EQ(table.Find(9), table.Entries()[1].Object.get());
   EXPECT_EQ(live, 2);
+  // Re-filing keeps the place in the order and replaces what the new key held.
+  Counted* nine = table.Find(9);
+  EXPECT_TRUE(table.Rekey(9, 3));
+  EXPECT_EQ(live, 1);
+  EXPECT_EQ(table.Find(3), nine);
+  EXPECT_EQ(table.Find(9), nullptr);
+  EXPECT_FALSE(table.Rekey(9, 4));
+  table.Add(5, std::make_unique<Counted>(live));
+  EXPECT_TRUE(table.Rekey(3, 8));
+  ASSERT_EQ(table.Entries().size(), 2u);
+  EXPECT_EQ(table.Entries()[0].Key, 8u);
+  EXPECT_EQ(table.Find(8), nine);
+  EXPECT_NE(table.Find(5), nullptr);
   table.Clear();
   EXPECT_EQ(live, 0);
 }

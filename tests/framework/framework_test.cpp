@@ -3,12 +3,14 @@
 #include "framework/crash_report.h"
 #include "framework/instance_registry.h"
 #include "framework/unload_callbacks.h"
+#include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -187,10 +189,11 @@ TEST(ExportedFunctions, CommandFailuresAndConcurrentPackets) {
   params.Add("COMMAND", std::string("RUN"));
   rec.Params = &params;
   EXPECT_EQ(ExecutePluginCommand(&rec), 7);
+  StartCrashReporting(); // another test may have run the unload procedures
   const unsigned reported = ReportedFailureCount();
   params.SetValue("COMMAND", std::string("FAIL"), false);
   EXPECT_EQ(ExecutePluginCommand(&rec), -3);
-  EXPECT_EQ(ReportedFailureCount(), reported + (CrashReportingActive() ? 1u : 0u));
+  EXPECT_EQ(ReportedFailureCount(), reported + 1);
   EXPECT_EQ(+rec.Params, &params);
 
   // A packet running in an instance that is not terminating does not hold up another.
@@ -218,6 +221,41 @@ TEST(ExportedFunctions, CommandFailuresAndConcurrentPackets) {
   EXPECT_EQ(FreePluginInstance(&rec), 0);
 }
 
+TEST(ExportedFunctions, WaitForATerminatingInstancePumpsTheCallersMessages) {
+  ModuleClassScope scope([](TPluginCallRec* rec) -> std::unique_ptr<TorvPlugin> {
+    return std::make_unique<TextModule>(rec);
+  });
+  TPluginCallRec rec = NewRecord();
+  ASSERT_EQ(CreatePluginInstance(&rec), 0);
+  TorvParamsList params;
+  rec.Params = &params;
+  std::shared_ptr<TorvPlugin> instance = InstanceRegistry()->Find(rec.Instance);
+  ASSERT_TRUE(instance);
+  // The packet that holds the instance up ends when this thread's window gets its message.
+  instance->BusyCount = 1;
+  instance->TerminateNow = true;
+  constexpr platform::UINT kFinish = platform::kWmUser + 1;
+  static TorvPlugin* s_busy = nullptr;
+  s_busy = instance.get();
+  platform::HWND window = platform::CreateMessageWindow(
+      [](platform::HWND, platform::UINT message, platform::WPARAM,
+         platform::LPARAM) -> platform::LRESULT {
+        if (message == kFinish)
+          s_busy->BusyCount = 0;
+        return 0;
+      },
+      nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(platform::PostWindowMessage(window, kFinish, 0, 0));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ProcessData(&rec), -1); // terminating: no packet taken, but no 30 s wait either
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(instance->BusyCount.load(), 0);
+  platform::DestroyMessageWindow(window);
+  instance.reset();
+  EXPECT_EQ(FreePluginInstance(&rec), 0);
+}
+
 TEST(UnloadCallbacks, RunOnceInOrderIgnoringFailures) {
   static std::string order;
   order.clear();
@@ -233,6 +271,16 @@ TEST(UnloadCallbacks, RunOnceInOrderIgnoringFailures) {
   EXPECT_EQ(FreePluginInstance(&rec), 0);
   EXPECT_EQ(order, "ab");
   EXPECT_FALSE(CrashReportingActive()); // its unload procedure ran
+  // Once stopped, failures are no longer reported.
+  const unsigned reported = ReportedFailureCount();
+  try {
+    throw std::runtime_error("late");
+  } catch (...) {
+    ReportCommandFailure("LATE");
+  }
+  EXPECT_EQ(ReportedFailureCount(), reported);
+  StartCrashReporting();
+  EXPECT_TRUE(CrashReportingActive());
 }
 
 TEST(CrashReport, DescribesTheCurrentException) {

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace kestrel {
 namespace {
 
@@ -48,6 +52,39 @@ TEST(ModuleParameters, NamesIgnoreCaseExceptWhereTheyAreExact) {
   // The module's own file; a library built without a version has none to show.
   EXPECT_FALSE(host.Get("ModuleName").IsEmpty());
   EXPECT_TRUE(host.Get("DisplayFullVersion").IsString());
+}
+
+// GetModuleInfo on one thread while commands rewrite what it reports on another: it reads
+// them under the command lock, so it sees one text or the other, never a mixture.
+TEST(ModuleParameters, ModuleInformationReadWhileCommandsChangeIt) {
+  ModuleHost host(&CreateTorvPlugin);
+  const std::string texts[] = {std::string(40, 'a'), std::string(300, 'b')};
+  ASSERT_TRUE(host.Set("Description", Variant(texts[0])));
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop; ++i) {
+      host.Set("Description", Variant(texts[i % 2]));
+      host.Set("ModuleType", Variant(i % 2 ? 0x01 : 0x02));
+    }
+  });
+  std::vector<unsigned char> buffer(1024);
+  auto* info = reinterpret_cast<TPluginModuleInfo*>(buffer.data());
+  int mixed = 0;
+  std::string last_mixed;
+  for (int i = 0; i < 2000; ++i) {
+    info->BufferSize = static_cast<uint32_t>(buffer.size());
+    uint32_t needed = 0;
+    EXPECT_EQ(GetModuleInfo(&host.Record(), info, &needed), 1);
+    const std::string description(info->Description ? info->Description : "",
+                                  info->DescriptionLength);
+    if (description != texts[0] && description != texts[1]) {
+      ++mixed;
+      last_mixed = description;
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(mixed, 0) << last_mixed;
 }
 
 TEST(ModuleParameters, CustomStore) {

@@ -243,11 +243,11 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
       }
       ++finished;
     });
-  std::size_t collected = 0;
+  std::string log;
   for (int i = 0; i < 200; ++i) {
     EXPECT_TRUE(host.Set("LogTitle", Variant(i % 2 ? "A" : "B")));
     EXPECT_TRUE(host.Set("Custom:n", Variant(i)));
-    collected += host.CollectLog().size();
+    log += host.CollectLog();
     window.Pump();
   }
   // The packet threads send to this thread's window: it pumps until they are done.
@@ -257,9 +257,32 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
   }
   for (auto& thread : packets)
     thread.join();
-  EXPECT_GT(module.calls.load(), 0);
-  EXPECT_GT(collected + host.CollectLog().size(), 0u);
+  log += host.CollectLog();
+  EXPECT_EQ(module.calls.load(), 2 * kPacketsPerThread);
+  // Every packet wrote its outcome line; repeats fold into one line with " xN".
+  int outcomes = 0;
+  for (std::size_t at = 0;
+       (at = log.find("Data have been processed successfully", at)) != std::string::npos;) {
+    const std::size_t end = log.find("\r\n", at);
+    const std::size_t times = log.rfind(" x", end);
+    outcomes += times != std::string::npos && times > at ? std::stoi(log.substr(times + 2)) : 1;
+    at = end;
+  }
+  EXPECT_EQ(outcomes, 2 * kPacketsPerThread) << log;
   EXPECT_EQ(host.Get("Custom:n"), Variant(199));
+}
+
+TEST(ProcessData, ACallWithoutParametersIsRefusedAndLoggedOnce) {
+  ModuleHost host(&CreateParsing);
+  auto& module = host.Module<ParsingModule>();
+  Packet packet(host, "{a}", KESTREL_DATA_PACKET);
+  packet.rec.Params = nullptr;
+  EXPECT_EQ(packet.Run(), -1);
+  EXPECT_EQ(packet.Run(), -1);
+  EXPECT_EQ(module.calls, 0);
+  const std::string log = host.CollectLog();
+  EXPECT_EQ(log.rfind("\x01{PROCESS} The call record holds no parameter list", 0), 0u) << log;
+  EXPECT_EQ(log.find("\r\n"), log.size() - 2) << log; // one line
 }
 
 TEST(StandardFields, WithAndWithoutClient) {

@@ -120,6 +120,30 @@ TEST_F(Extraction, ValueConversions) {
                     "value)");
 }
 
+TEST_F(Extraction, NumbersReachTheirRulesWithEveryDigit) {
+  Configure("l||1||1||Int64\nm||1||1||Int64\nf||1||1||Float\ng||1||1||Float");
+  const auto list =
+      Block(R"({"l":1234567890123456,"m":-9007199254740993,"f":1234567890123456,"g":0.1})");
+  EXPECT_EQ(Value(list, "l"), Variant(int64_t{1234567890123456}));
+  EXPECT_EQ(Value(list, "m"), Variant(int64_t{-9007199254740993})); // beyond a double's 53 bits
+  EXPECT_EQ(Value(list, "f"), Variant(1234567890123456.0));
+  EXPECT_EQ(Value(list, "g"), Variant(0.1));
+  EXPECT_TRUE(module_.Log().empty());
+}
+
+TEST_F(Extraction, NumbersBeyondTheDoubleRangeAreDeliveredAsWritten) {
+  Configure("r||1||1||Float");
+  const auto list = Block(R"({"a":-2E+308,"c":1.7976931348623157e308,"r":1e400})");
+  EXPECT_EQ(Value(list, "a"), Variant("-2E+308"));
+  EXPECT_EQ(Value(list, "c"), Variant(1.7976931348623157e308)); // the largest double stays one
+  EXPECT_EQ(Value(list, "r"), Variant("1e400")); // a Float rule cannot take it either
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "1:The number -2E+308 is beyond the range of a floating-point value and is "
+                    "delivered as text");
+  EXPECT_TRUE(log[1].starts_with("0:Error occurred while parameter formatting ('1e400'")) << log[1];
+}
+
 TEST_F(Extraction, StringTrimAndTranslation) {
   cfg_.LeftTrim_Checked = true;
   cfg_.RightTrim_Checked = true;

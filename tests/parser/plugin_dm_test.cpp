@@ -3,6 +3,7 @@
 // sign time-out, the idle sweep on the state thread, unassigned clients, and packets on two
 // data sources while the settings are reapplied.
 #include "common/tick_watch.h"
+#include "common/variant_convert.h"
 #include "message_pump.h"
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
@@ -15,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -175,22 +177,25 @@ TEST_F(PluginHost, APacketLargerThanTheBufferGivesEveryBlock) {
 }
 
 TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
+  // The two filter lists drop the same blocks (those marked "drop") in different ways; a
+  // block that saw part of one list, or parts of both, would be kept or dropped wrongly.
+  const char* const filters[] = {"1||0||drop||0", "1||0||keep||1\n2||0||zzz||0"};
   Store("spSignTimeout_Value", Variant(0));
   Store("lstJSON_Hint", Variant("v||1||1||String\nw||1||1||String"));
+  Store("Filters_Hint", Variant(filters[0]));
   auto host = Host("1;COM1;Serial port 1\r\n2;NET;Network");
 
   std::atomic<bool> stop{false};
   std::atomic<int> mixed{0};
-  std::atomic<int> rows{0};
-  const auto feed = [&](int32_t source) {
-    const std::string block = "{\"v\":\"7\",\"n\":{\"w\":\"7\"}}";
+  const auto feed = [&](int32_t source, std::vector<int>& kept) {
     int sent = 0;
     while (!stop || sent < 50) {
+      const std::string block = "{\"v\":\"7\",\"seq\":" + std::to_string(sent) + ",\"k\":\"" +
+                                (sent % 2 ? "drop" : "keep") + "\",\"n\":{\"w\":\"7\"}}";
       for (std::size_t at = 0; at < block.size(); at += 5) {
         PacketResult result = host->Send(source, 1, "c", std::string_view(block).substr(at, 5));
-        for (int i = 0; i < result.rows->Count(); ++i)
-          if (result.rows->Items(i)->IsRowMarker())
-            ++rows;
+        for (const Variant& seq : result.All("seq"))
+          kept.push_back(VariantToInt64(seq).value_or(-1));
         const auto v = result.All("v");
         const auto w = result.All("w");
         for (std::size_t i = 0; i < v.size() && i < w.size(); ++i)
@@ -201,13 +206,14 @@ TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
     }
     return sent;
   };
+  std::vector<int> kept_1, kept_2;
   std::atomic<int> sent_1{0}, sent_2{0};
-  std::thread one([&] { sent_1 = feed(1); });
-  std::thread two([&] { sent_2 = feed(2); });
+  std::thread one([&] { sent_1 = feed(1, kept_1); });
+  std::thread two([&] { sent_2 = feed(2, kept_2); });
   for (int i = 0; i < 40; ++i) {
     Store("lstJSON_Hint", Variant(i % 2 ? "v||1||1||String\nw||1||1||String"
                                         : "v||1||1||Integer\nw||1||1||Integer"));
-    Store("Filters_Hint", Variant(i % 2 ? "" : "2||0||zzz||1"));
+    Store("Filters_Hint", Variant(filters[i % 2]));
     host->Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Variant(1)}});
     host->SetState("1;COM1;Serial port 1\r\n2;NET;Network", true);
     host->Items();
@@ -216,8 +222,16 @@ TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
   stop = true;
   one.join();
   two.join();
-  EXPECT_EQ(mixed, 0); // every block saw one version of the rules, whole
-  EXPECT_EQ(rows, sent_1 + sent_2);
+  EXPECT_EQ(mixed, 0); // every block saw one version of the item rules, whole
+  // Exactly the "keep" blocks arrived, each once, in order.
+  const auto expected = [](int sent) {
+    std::vector<int> seqs;
+    for (int seq = 0; seq < sent; seq += 2)
+      seqs.push_back(seq);
+    return seqs;
+  };
+  EXPECT_EQ(kept_1, expected(sent_1));
+  EXPECT_EQ(kept_2, expected(sent_2));
 }
 
 } // namespace

@@ -1,17 +1,23 @@
 // Client streams: blocks cut out of packets in any split, the resumable closing-bracket scan,
 // the sign time-out, client look-up and the idle sweep.
 #include "fake_parser_module.h"
+#include "message_pump.h"
 #include "parser/serial_port_dm.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <new>
 #include <random>
+#include <thread>
 
 namespace {
 
 using namespace kestrel;
 using namespace kestrel::parser;
 using kestrel::testing::FakeParserModule;
+using kestrel::testing::PumpFor;
 
 std::atomic<uint64_t> g_now{1'000'000};
 uint64_t FakeTicks() {
@@ -28,7 +34,8 @@ protected:
 
   // Feeds one packet; returns the raw texts of the blocks delivered for it.
   std::vector<std::string> Feed(TSerialPortDM& dm, std::string_view bytes, uint32_t client = 1,
-                                std::string_view name = "10.0.0.7:5000") {
+                                std::string_view name = "10.0.0.7:5000",
+                                int failing_deliveries = 0) {
     TPacketInfo packet;
     packet.DataSourceId = dm.DataSourceId;
     packet.ClientId = client;
@@ -36,8 +43,11 @@ protected:
     packet.Data = reinterpret_cast<const uint8_t*>(bytes.data());
     packet.Size = static_cast<int32_t>(bytes.size());
     std::vector<std::string> blocks;
-    dm.ProcessPacket(packet, *setup_,
-                     [&](TParsedDataList& list) { blocks.push_back(list.RawText); });
+    dm.ProcessPacket(packet, *setup_, [&](TParsedDataList& list) {
+      if (failing_deliveries-- > 0)
+        throw std::bad_alloc();
+      blocks.push_back(list.RawText);
+    });
     return blocks;
   }
   static int32_t Buffered(TSerialPortDM& dm, uint32_t client = 1) {
@@ -178,6 +188,25 @@ TEST_F(Streams, APacketLargerThanTheRoomLeftLosesNoWholeBlock) {
   EXPECT_LE(Buffered(dm), 16384);
 }
 
+TEST_F(Streams, AFailedDeliveryLosesOnlyItsOwnBlock) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "{\"a\":1}{\"b\":2}", 1, "c", 1), Blocks{"{\"b\":2}"});
+  EXPECT_EQ(Feed(dm, "{\"c\":3}"), Blocks{"{\"c\":3}"});
+  // A packet larger than the buffer: its rest is still appended and cut after the failure.
+  std::string packet;
+  Blocks expected;
+  for (int n = 0; packet.size() < 20000; ++n) {
+    const std::string block =
+        "{\"n\":" + std::to_string(n) + ",\"p\":\"" + std::string(80, 'p') + "\"}";
+    packet += block;
+    if (n > 0)
+      expected.push_back(block);
+  }
+  EXPECT_EQ(Feed(dm, packet, 1, "c", 1), expected);
+  EXPECT_EQ(Buffered(dm), 0);
+  EXPECT_EQ(module_.Log().size(), 2u); // one line per lost block
+}
+
 TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   TSerialPortDM dm(module_, 1, "Net", "Network");
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
@@ -227,14 +256,46 @@ TEST_F(Streams, UnassignedClientIsReused) {
   EXPECT_EQ(Feed(dm, "1,", 9, "__UT__other"), Blocks{});
   EXPECT_EQ(dm.Clients.Count(), 1);
   EXPECT_TRUE(dm.Clients.Find(0)->Unassigned);
-  // A named client takes it over, buffered bytes included; its key stays the old one.
+  // A named client takes it over, buffered bytes included.
   EXPECT_EQ(Feed(dm, "\"b\":2}", 7, "host.lan:80"), Blocks{"{\"a\":1,\"b\":2}"});
-  TCustomParserClient* client = dm.Clients.Find(0);
+  // A later packet under the old id is a client of its own: the named client's half block
+  // survives it.
+  EXPECT_EQ(Feed(dm, "{\"c\":", 7, "host.lan:80"), Blocks{});
+  EXPECT_EQ(Feed(dm, "{\"x\":", 0, "__UT__late"), Blocks{});
+  EXPECT_EQ(Feed(dm, "3}", 7, "host.lan:80"), Blocks{"{\"c\":3}"});
+  EXPECT_EQ(dm.Clients.Count(), 2);
+  // The named client is filed under its own id.
+  TCustomParserClient* client = dm.Clients.Find(7);
+  ASSERT_NE(client, nullptr);
   EXPECT_EQ(client->ClientId, 7u);
   EXPECT_EQ(client->ShortName, "host.lan");
   EXPECT_FALSE(client->Unassigned);
-  EXPECT_EQ(Feed(dm, "{\"c\":3}", 7, "host.lan:80"), Blocks{"{\"c\":3}"});
-  EXPECT_EQ(dm.Clients.Count(), 1);
+  EXPECT_TRUE(dm.Clients.Find(0)->Unassigned);
+}
+
+TEST_F(Streams, IdleClientIsSweptWhileAnotherKeepsSending) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  Feed(dm, "{", 2); // goes quiet from here on
+  std::atomic<int> sent{0};
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    while (!stop) {
+      Feed(dm, "x", 1);
+      ++sent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  while (sent == 0)
+    std::this_thread::yield();
+  g_now += TSerialPortDM::kIdleLimit + 1000;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(2 * TSerialPortDM::kCheckInterval);
+  while (dm.Clients.Find(2) && std::chrono::steady_clock::now() < deadline)
+    PumpFor(10);
+  stop = true;
+  sender.join();
+  EXPECT_EQ(dm.Clients.Find(2), nullptr);
+  EXPECT_GE(sent.load(), 2);
 }
 
 TEST_F(Streams, TheSweepTimerRunsOnlyWithTwoClients) {

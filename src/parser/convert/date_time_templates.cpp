@@ -1,5 +1,6 @@
 // Reading dates and times by template.
 #include "parser/convert/date_time_templates.h"
+#include "common/ole_date.h"
 
 #include "platform/text.h"
 
@@ -255,6 +256,7 @@ struct WorkRecord {
   uint16_t hour = 0, minute = 0, second = 0, millisecond = 0;
   bool year_given = false;
   bool month_given = false;
+  bool day_given = false;
 };
 
 class Scanner {
@@ -290,10 +292,12 @@ private:
     return true;
   }
 
-  // The first non-empty name the text continues with; its index, or -1.
+  // The first non-empty name the text continues with; its index, or -1. A name the code page
+  // could not hold has its lost characters as '?' and never matches: it would match any other
+  // text that lost its characters, whatever it said.
   template <std::size_t N> int TakeName(const std::array<std::string, N>& names) {
     for (std::size_t i = 0; i < N; ++i)
-      if (!names[i].empty() && Take(names[i]))
+      if (!names[i].empty() && names[i].find('?') == std::string::npos && Take(names[i]))
         return static_cast<int>(i);
     return -1;
   }
@@ -336,6 +340,7 @@ private:
     switch (token.field) {
     case Field::Day:
       record.day = value;
+      record.day_given = true;
       break;
     case Field::Month:
       record.month = value;
@@ -438,18 +443,8 @@ private:
   std::size_t at_ = 0;
 };
 
-// Days from 1 March of year 0 in the proleptic Gregorian calendar, for differences.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe);
-}
-
-bool IsLeapYear(unsigned y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+bool DateExists(unsigned year, unsigned month, unsigned day) {
+  return IsValidCivilDate(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day));
 }
 
 TDateTime Combine(const WorkRecord& r) {
@@ -459,8 +454,7 @@ TDateTime Combine(const WorkRecord& r) {
 }
 
 TDateTime FromLocalTime(const platform::LocalTime& now) {
-  const TDateTime date = EncodeDate(now.year, now.month, now.day);
-  return date + EncodeTime(now.hour, now.minute, now.second, now.milliseconds);
+  return OleDateTimeFromLocalTime(now);
 }
 
 struct LocaleCache {
@@ -478,17 +472,15 @@ LocaleCache& Cache() {
 } // namespace
 
 TDateTime EncodeDate(uint16_t year, uint16_t month, uint16_t day) {
-  static constexpr unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > kDaysInMonth[month - 1] + (month == 2 && IsLeapYear(year) ? 1u : 0u))
+  if (!DateExists(year, month, day))
     throw EConvertError("Invalid argument to date encode");
-  return static_cast<TDateTime>(DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30));
+  return OleDateFromCivil(year, month, day);
 }
 
 TDateTime EncodeTime(uint16_t hour, uint16_t minute, uint16_t second, uint16_t millisecond) {
   if (hour >= 24 || minute >= 60 || second >= 60 || millisecond >= 1000)
     throw EConvertError("Invalid argument to time encode");
-  return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
+  return OleTimeOfDay(hour, minute, second, millisecond);
 }
 
 platform::LocaleSettings CachedLocaleSettings(uint32_t lcid) {
@@ -521,15 +513,21 @@ TDateTime ScanDateTime(std::string_view template_text, std::string_view text, bo
   const std::string expanded = ExpandTemplate(template_text, settings);
   const std::string upper_text = UpperAscii(text);
   Scanner(expanded, upper_text, settings).Run(record);
+  if (record.month_given && !record.day_given)
+    record.day = 1; // a month alone stands for its first day
 
-  TDateTime result = Combine(record);
-  // A day and month without a year, more than 30 days ahead, is taken from the past year.
-  if (use_current_date && record.month_given && !record.year_given &&
-      result - FromLocalTime(now) > 30) {
-    --record.year;
-    result = Combine(record);
+  // A day and month without a year, more than 30 days ahead, is taken from the past year; when
+  // that year (or this one) lacks the day, as 29 February, from the latest earlier year that
+  // has it. Years with a 29 February are at most eight apart.
+  if (use_current_date && record.month_given && !record.year_given) {
+    const TDateTime present = FromLocalTime(now);
+    for (int step = 0; step < 8 && record.year > 1; ++step) {
+      if (DateExists(record.year, record.month, record.day) && Combine(record) - present <= 30)
+        break;
+      --record.year;
+    }
   }
-  return result;
+  return Combine(record);
 }
 
 TDateTime ScanDateTime(std::string_view template_text, std::string_view text, bool use_current_date,

@@ -69,6 +69,12 @@ double VariantToDouble(const VARIANT& v) {
     return v.date;
   case VT_CY:
     return static_cast<double>(v.cyVal.int64) / 10000.0;
+  case VT_DECIMAL: {
+    // A 96-bit integer scaled down by a power of ten (0 to 28).
+    const long double whole = v.decVal.Hi32 * 18446744073709551616.0L + v.decVal.Lo64;
+    const long double value = whole / std::pow(10.0L, v.decVal.scale);
+    return static_cast<double>(v.decVal.sign & 0x80 ? -value : value);
+  }
   case VT_BOOL:
     return v.boolVal ? -1.0 : 0.0;
   case VT_BSTR: {

@@ -5,6 +5,8 @@
 // parent as soon as it opens, so the root owns everything built so far and a failure anywhere
 // only has to drop the root. Failures are plain return values, never exceptions.
 #include "parser/json/json_document.h"
+#include "parser/json/json_large_number.h"
+#include "parser/json/json_utf8.h"
 #include "platform/number.h"
 
 #include <charconv>
@@ -23,9 +25,6 @@ constexpr bool IsSpace(Byte c) {
 }
 constexpr bool IsDigit(Byte c) {
   return static_cast<Byte>(c - '0') < 10;
-}
-constexpr bool IsContinuation(Byte c) {
-  return (c & 0xC0) == 0x80;
 }
 
 int HexValue(Byte c) {
@@ -190,39 +189,9 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
       ++i; // keep scanning only for bad \u escapes, which fail the whole document
       continue;
     }
-    if (c >= 0xF0 && c <= 0xF4) {
-      // Four-byte form: a code point above the basic plane, stored as a surrogate pair.
-      if (last - i < 4 || !IsContinuation(i[1]) || !IsContinuation(i[2]) || !IsContinuation(i[3])) {
-        malformed = true;
-        ++i;
-        continue;
-      }
-      const uint32_t cp = (uint32_t{c & 0x07u} << 18) | (uint32_t{i[1] & 0x3Fu} << 12) |
-                          (uint32_t{i[2] & 0x3Fu} << 6) | (i[3] & 0x3Fu);
-      if (cp < 0x10000 || cp > 0x10FFFF) {
-        malformed = true;
-        ++i;
-        continue;
-      }
-      *o++ = static_cast<OLECHAR>(0xD800 + ((cp - 0x10000) >> 10));
-      *o++ = static_cast<OLECHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-      i += 4;
-    } else if (c & 0x20) {
-      if (last - i < 3 || !IsContinuation(i[1]) || !IsContinuation(i[2])) {
-        malformed = true;
-        ++i;
-        continue;
-      }
-      *o++ = static_cast<OLECHAR>(((c & 0x3Fu) << 12) | ((i[1] & 0x3Fu) << 6) | (i[2] & 0x3Fu));
-      i += 3;
-    } else {
-      if (last - i < 2 || !IsContinuation(i[1])) {
-        malformed = true;
-        ++i;
-        continue;
-      }
-      *o++ = static_cast<OLECHAR>(((c & 0x3Fu) << 6) | (i[1] & 0x3Fu));
-      i += 2;
+    if (!json_utf8::DecodeSequence(i, last, o)) {
+      malformed = true;
+      ++i;
     }
   }
   out.resize(malformed ? 0 : static_cast<size_t>(o - begin));
@@ -394,9 +363,15 @@ TJsonPtr Reader::Run() {
         if (!(IsDigit(c) || c == '-' || c == '+'))
           return nullptr;
         long double number = 0;
+        const Byte* const start = p_;
         if (!ReadNumber(number))
           return nullptr;
-        node = std::make_unique<TJsonNumber>(number);
+        if (TJsonLargeNumber::BeyondDouble(number))
+          node = std::make_unique<TJsonLargeNumber>(
+              number,
+              std::string(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p_)));
+        else
+          node = std::make_unique<TJsonNumber>(number);
         break;
       }
       }

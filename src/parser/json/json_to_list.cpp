@@ -1,4 +1,8 @@
 #include "parser/json/json_to_list.h"
+#include "common/ole_date.h"
+#include "parser/json/json_large_number.h"
+#include "parser/json/json_number_text.h"
+#include "parser/json/json_utf8.h"
 
 #include "platform/text.h"
 
@@ -37,12 +41,13 @@ std::string AnsiName(const TJsonMember& member) {
   return Narrow(member.Name());
 }
 
-// A number's text for the rule conversion: general format, at most 15 significant digits.
-std::string NumberText(double value) {
-  char buffer[64];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  return ec == std::errc() ? std::string(buffer, end) : std::string();
+// The text a number beyond the double range was read from; none for any other node.
+const std::string* LargeNumberText(const TJsonBase* node) {
+  if (!node || node->Kind() != jsNumber ||
+      !TJsonLargeNumber::BeyondDouble(static_cast<const TJsonNumber*>(node)->Value()))
+    return nullptr;
+  const auto* large = dynamic_cast<const TJsonLargeNumber*>(node);
+  return large ? &large->Text() : nullptr;
 }
 
 Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserOptions& options) {
@@ -71,28 +76,6 @@ int FieldValue(std::string_view field, int fallback) {
   const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
   return ec == std::errc() && end == field.data() + field.size() && !field.empty() ? value
                                                                                    : fallback;
-}
-
-// Days from 30 December 1899 to the given civil date (proleptic Gregorian calendar).
-int64_t DaysFromEpoch(int year, int month, int day) {
-  const int64_t y = year - (month <= 2 ? 1 : 0);
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const int64_t days_from_1970 = era * 146097 + doe - 719468;
-  return days_from_1970 + 25569; // 1899-12-30 is 25569 days before 1970-01-01
-}
-
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-bool ValidDate(int year, int month, int day) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
-    return false;
-  return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
 }
 
 } // namespace
@@ -126,6 +109,14 @@ const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideSt
 
 Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
                          const TParserOptions& options) {
+  // A number no double can hold is delivered as written, never as an infinity.
+  const std::string* large = LargeNumberText(node);
+  if (large && !rule) {
+    if (options.OnNumberAsText)
+      options.OnNumberAsText(*large);
+    return Variant(*large);
+  }
+
   VARIANT raw;
   VariantInit(&raw);
   if (node)
@@ -138,7 +129,8 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
     std::string text;
     switch (value.Type()) {
     case VT_R8:
-      text = NumberText(value.Raw().dblVal);
+      // From the node's own value, which holds digits that a double drops.
+      text = large ? *large : NumberText(static_cast<const TJsonNumber*>(node)->Value());
       break;
     case VT_BSTR:
       text =
@@ -160,10 +152,11 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   switch (value.Type()) {
   case VT_NULL:
-    // An object inside an array is kept as its compact JSON text. The writer produces UTF-8,
-    // which is decoded here so that the text keeps its characters.
+    // An object inside an array is kept as its compact JSON text. The writer's UTF-8 is
+    // decoded as the reader decodes it, so the text keeps every code unit, lone surrogate
+    // halves included.
     if (IsObject(node))
-      return Variant(platform::Utf8ToWide(TJson::Serialize(node)));
+      return Variant(platform::WideStringView(json_utf8::Decode(TJson::Serialize(node))));
     return value;
   case VT_R8: {
     const double number = value.Raw().dblVal;
@@ -184,17 +177,17 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 }
 
 std::optional<double> TryIsoDateTime(std::string_view s) {
-  int64_t date = 0; // the date part defaults to the epoch: a pure time of day
+  double date = 0; // the date part defaults to the epoch: a pure time of day
   if (s.size() >= 10 && s[4] == '-' && s[7] == '-') {
     const int year = FieldValue(s.substr(0, 4), 0);
     const int month = FieldValue(s.substr(5, 2), 0);
     const int day = FieldValue(s.substr(8, 2), 0);
-    if (month < 1 || month > 12 || day < 1 || day > 31 || !ValidDate(year, month, day))
+    if (month < 1 || month > 12 || day < 1 || day > 31 || !IsValidCivilDate(year, month, day))
       return std::nullopt;
-    date = DaysFromEpoch(year, month, day);
+    date = OleDateFromCivil(year, month, day);
     s.remove_prefix(10);
     if (s.empty())
-      return static_cast<double>(date);
+      return date;
   }
 
   if (!s.empty() && (s.front() == ' ' || s.front() == 'T'))
@@ -223,7 +216,7 @@ std::optional<double> TryIsoDateTime(std::string_view s) {
   const double time =
       (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + milliseconds) / 86400000.0;
   // Before the epoch the fraction still counts forward from midnight of that day.
-  return date < 0 ? static_cast<double>(date) - time : static_cast<double>(date) + time;
+  return date < 0 ? date - time : date + time;
 }
 
 const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name) {

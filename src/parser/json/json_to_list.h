@@ -43,6 +43,8 @@ using TConvertValueEvent =
 // (index, the object's values, options): once per flattened top-level object with values.
 using TObjectDoneEvent =
     std::function<void(int index, TorvParamsList& list, const TParserOptions& options)>;
+// (the number's text): a number beyond the double range is delivered as this text.
+using TNumberAsTextEvent = std::function<void(const std::string& text)>;
 
 struct TParserOptions {
   std::string StartNodeName; // when set, flattening starts at the first member of that name
@@ -53,6 +55,7 @@ struct TParserOptions {
   int32_t MaxDepth = 0;      // deepest object level flattened; 0 or less = no limit
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
+  TNumberAsTextEvent OnNumberAsText;     // optional
   void* Client = nullptr;                // the client the block came from, for the callbacks
   TParsedDataList* ResultList = nullptr; // the list the callbacks fill
 };

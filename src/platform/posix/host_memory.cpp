@@ -1,20 +1,22 @@
 // Host memory on POSIX: the C run-time's heap, which a host frees with free().
 #include "platform/host_memory.h"
 
+#include "platform/posix/system_call_ops.h"
+
 #include <cstdlib>
 #include <new>
 
 namespace kestrel::platform {
 
 void* HostAllocate(std::size_t size) {
-  void* block = std::malloc(size ? size : 1);
+  void* block = SystemCallOpsForTesting().malloc(size ? size : 1);
   if (!block)
     throw std::bad_alloc();
   return block;
 }
 
 void* HostReallocate(void* block, std::size_t size) {
-  void* grown = std::realloc(block, size ? size : 1);
+  void* grown = SystemCallOpsForTesting().realloc(block, size ? size : 1);
   if (!grown)
     throw std::bad_alloc();
   return grown;

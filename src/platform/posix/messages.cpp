@@ -6,6 +6,7 @@
 // are never nested except table -> nothing and queue -> nothing: a queue lock is taken only
 // after the table lock has been released, and no two queue locks are held at once.
 #include "platform/messages.h"
+#include "platform/posix/system_call_ops.h"
 
 #include <algorithm>
 #include <atomic>
@@ -265,7 +266,7 @@ void WaitLocked(ThreadQueue& queue, std::unique_lock<std::mutex>& lock, HWND fil
 } // namespace
 
 HWND CreateMessageWindow(WindowProc proc, void* user_data) {
-  if (!proc)
+  if (!proc || !SystemCallOpsForTesting().create_window())
     return nullptr;
   auto window = std::make_shared<Window>();
   window->proc = proc;
@@ -328,7 +329,7 @@ uint32_t WindowThreadId(HWND hwnd) {
 
 bool PostWindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const auto window = FindWindow(hwnd);
-  if (!window)
+  if (!window || !SystemCallOpsForTesting().post_message())
     return false;
   auto& queue = *window->owner;
   {
@@ -457,7 +458,8 @@ void PostQuit(int exit_code) {
 
 uintptr_t SetWindowTimer(HWND hwnd, uintptr_t id, uint32_t interval_ms) {
   const auto window = FindWindow(hwnd);
-  if (!window || id == 0 || window->owner != current_thread.queue)
+  if (!window || id == 0 || window->owner != current_thread.queue ||
+      !SystemCallOpsForTesting().set_timer())
     return 0;
   interval_ms = std::max(interval_ms, kMinTimerMs);
   auto& queue = *window->owner;

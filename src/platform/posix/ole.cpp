@@ -25,7 +25,9 @@ BSTR AllocateBytes(const void* data, uint32_t bytes) {
   return reinterpret_cast<BSTR>(block + kPrefix);
 }
 
-unsigned char* BlockOf(BSTR text) { return reinterpret_cast<unsigned char*>(text) - kPrefix; }
+unsigned char* BlockOf(BSTR text) {
+  return reinterpret_cast<unsigned char*>(text) - kPrefix;
+}
 
 // Element size and feature flags for a safe-array element type; 0 when unsupported.
 uint32_t ElementSize(VARTYPE vt, uint16_t* features) {
@@ -348,9 +350,13 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** target) {
   return S_OK;
 }
 
-UINT SafeArrayGetDim(SAFEARRAY* array) { return array ? array->cDims : 0; }
+UINT SafeArrayGetDim(SAFEARRAY* array) {
+  return array ? array->cDims : 0;
+}
 
-UINT SafeArrayGetElemsize(SAFEARRAY* array) { return array ? array->cbElements : 0; }
+UINT SafeArrayGetElemsize(SAFEARRAY* array) {
+  return array ? array->cbElements : 0;
+}
 
 HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound) {
   if (!array || !bound)
@@ -395,7 +401,9 @@ HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data) {
   return S_OK;
 }
 
-HRESULT SafeArrayUnaccessData(SAFEARRAY* array) { return SafeArrayUnlock(array); }
+HRESULT SafeArrayUnaccessData(SAFEARRAY* array) {
+  return SafeArrayUnlock(array);
+}
 
 HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value) {
   std::size_t offset = 0;

@@ -117,10 +117,36 @@ TEST_F(DateTimeTemplates, CurrentDateAndTime) {
   EXPECT_EQ(Scan("DD.MM", "08.04", true), At(2024, 4, 8));
   EXPECT_EQ(Scan("DD.MM.YYYY", "20.05.2024", true), At(2024, 5, 20)); // a given year stays
   EXPECT_EQ(Scan("DD", "20", true), At(2024, 3, 20));                 // no month: no rule
-  // The clock-reading overload uses today's date.
-  const platform::LocalTime today = platform::LocalTimeNow();
-  EXPECT_EQ(ScanDateTime("HH:NN", "10:20", true, us, false),
-            At(today.year, today.month, today.day, 10, 20));
+  // The clock-reading overload uses today's date; read again if midnight passed meanwhile.
+  platform::LocalTime before, after;
+  double scanned = 0;
+  do {
+    before = platform::LocalTimeNow();
+    scanned = ScanDateTime("HH:NN", "10:20", true, us, false);
+    after = platform::LocalTimeNow();
+  } while (before.day != after.day);
+  EXPECT_EQ(scanned, At(before.year, before.month, before.day, 10, 20));
+}
+
+TEST_F(DateTimeTemplates, AMonthWithoutADayIsItsFirstDay) {
+  EXPECT_EQ(Scan("YYYY-MM", "2024-02"), At(2024, 2, 1));
+  EXPECT_EQ(Scan("YYYY-MM", "2024-01", true), At(2024, 1, 1)); // not today's day
+}
+
+TEST_F(DateTimeTemplates, YearStepFindsTheLatestYearWithThatDay) {
+  now = {2024, 1, 1, 15, 12, 0, 0, 0}; // 15 January 2024: 29 February is 45 days ahead
+  EXPECT_EQ(Scan("DD.MM", "29.02", true), At(2020, 2, 29));
+  now = {2025, 6, 0, 1, 12, 0, 0, 0}; // 1 June 2025: no 29 February this year
+  EXPECT_EQ(Scan("DD.MM", "29.02", true), At(2024, 2, 29));
+  EXPECT_THROW(Scan("DD.MM", "31.04", true), convert::EConvertError); // a day no year has
+}
+
+TEST_F(DateTimeTemplates, NamesTheCodePageCannotHoldNeverMatch) {
+  // Russian names in the ANSI code page (1252) are all question marks.
+  const platform::LocaleSettings ru = platform::GetLocaleSettings(1049);
+  ASSERT_EQ(ru.short_month_names[4].find_first_not_of('?'), std::string::npos);
+  const std::string text = platform::WideToAnsi(OLESTR("05 \u0434\u0435\u043a 2024"));
+  EXPECT_EQ(ErrorOf("DD MMM YYYY", text, ru), "On format: MMM YYYY string: ??? 2024");
 }
 
 TEST_F(DateTimeTemplates, FractionOfAMinuteCountsItsDigits) {

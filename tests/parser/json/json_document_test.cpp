@@ -69,6 +69,24 @@ TEST(JsonModel, GetItemByKey) {
   EXPECT_NE(dynamic_cast<TJsonMember*>(doc->GetItemByKey(index.v)), nullptr);
 }
 
+TEST(JsonModel, DecimalKeysSelectByTheirRoundedValue) {
+  const TJsonPtr doc = TJson::Parse("[10,20,30]");
+  ASSERT_NE(doc, nullptr);
+  auto decimal = [&doc](uint8_t scale, bool negative, uint32_t high, uint64_t low) {
+    Variant key;
+    key.v.vt = VT_DECIMAL;
+    key.v.decVal.scale = scale;
+    key.v.decVal.sign = negative ? 0x80 : 0;
+    key.v.decVal.Hi32 = high;
+    key.v.decVal.Lo64 = low;
+    const auto* number = dynamic_cast<const TJsonNumber*>(doc->GetItemByKey(key.v));
+    return number ? number->Value() : -1.0L;
+  };
+  EXPECT_EQ(decimal(1, false, 0, 15), 30); // 1.5 rounds to 2
+  EXPECT_EQ(decimal(0, true, 0, 1), -1);   // -1: outside
+  EXPECT_EQ(decimal(0, false, 1, 0), -1);  // 2^64: outside
+}
+
 TEST(JsonModel, TypedAccessors) {
   const TJsonPtr doc = TJson::Parse(R"({"i":-7.9,"s":"x","b":true,"n":null})");
   auto& obj = dynamic_cast<TJsonObject&>(*doc);

@@ -134,6 +134,12 @@ TEST(JsonReader, Utf8Decoding) {
   EXPECT_EQ(TJson::Parse("\"\xE9\\uXYZW\""), nullptr);
 }
 
+TEST(JsonReader, LeadBytesAboveF4EmptyTheString) {
+  for (const char* text : {"\"\xF5\x80\x80\x80\"", "\"a\xF8\x88\x80\x80\x80\"",
+                           "\"\xFC\x84\x80\x80\x80\x80\x62\"", "\"\xFF\x80\x80\""})
+    EXPECT_EQ(StringDoc(text), OLESTR("")) << text;
+}
+
 TEST(JsonReader, DuplicateNamesKeepBothMembersAndIndexTheFirst) {
   const TJsonPtr doc = TJson::Parse(R"({"x":1,"x":2,"y":3})");
   ASSERT_NE(doc, nullptr);

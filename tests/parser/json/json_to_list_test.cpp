@@ -168,6 +168,18 @@ TEST(JsonToList, ArraysInsideObjects) {
   EXPECT_EQ(upper, -1);
 }
 
+TEST(JsonToList, ObjectsInsideArraysKeepLoneSurrogates) {
+  const Variant v = Single(R"({"l":[{"k\udc01":"\ud800\u00e9\ud83d\ude00\udc00"}]})");
+  ASSERT_EQ(v.Type(), VT_ARRAY | VT_VARIANT);
+  VARIANT element;
+  VariantInit(&element);
+  LONG first = 0;
+  SafeArrayGetElement(v.Raw().parray, &first, &element);
+  const platform::WideString expected = {'{',    '"',    'k',    0xDC01, '"',    ':', '"',
+                                         0xD800, 0x00E9, 0xD83D, 0xDE00, 0xDC00, '"', '}'};
+  EXPECT_EQ(Variant::Adopt(element), Variant(platform::WideStringView(expected)));
+}
+
 TEST(JsonToList, IsoDatesAndTimes) {
   const double may1 = 45413; // 2024-05-01
   EXPECT_EQ(Single(R"({"d":"2024-05-01"})"), Variant::DateTime(may1));

@@ -93,39 +93,6 @@ TEST_F(NamedLocks, ExcludesAnotherProcessUntilReleased) {
   CloseNamedLock(lock);
 }
 
-TEST_F(NamedLocks, IsReentrantForItsHolderAndExcludesOtherThreads) {
-  const std::string name = UniqueName("threads");
-  NamedLock mine = OpenNamedLock(name);
-  NamedLock theirs = OpenNamedLock(name);
-  ASSERT_TRUE(AcquireNamedLock(mine, 0));
-  ASSERT_TRUE(AcquireNamedLock(mine, 0));
-
-  std::atomic<int> result{-1};
-  std::thread other([&] {
-    result = AcquireNamedLock(theirs, 50);
-    // The same handle as the holder's does not let another thread in either.
-    result = result * 2 + AcquireNamedLock(mine, 50);
-  });
-  other.join();
-  EXPECT_EQ(result.load(), 0);
-
-  EXPECT_TRUE(ReleaseNamedLock(mine));
-  std::thread still_held([&] { result = AcquireNamedLock(theirs, 30); });
-  still_held.join();
-  EXPECT_EQ(result.load(), 0) << "one release of two must keep the lock";
-
-  EXPECT_TRUE(ReleaseNamedLock(mine));
-  EXPECT_FALSE(ReleaseNamedLock(mine));
-  std::thread now_free([&] {
-    result = AcquireNamedLock(theirs, 1000);
-    ReleaseNamedLock(theirs);
-  });
-  now_free.join();
-  EXPECT_EQ(result.load(), 1);
-  CloseNamedLock(mine);
-  CloseNamedLock(theirs);
-}
-
 TEST_F(NamedLocks, LockOfAKilledHolderBecomesFree) {
   const std::string name = UniqueName("abandoned");
   NamedLock lock = OpenNamedLock(name);

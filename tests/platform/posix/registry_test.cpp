@@ -289,41 +289,4 @@ TEST_F(Registry, RefusesToOverwriteAFileInAnotherFormat) {
   EXPECT_EQ(ReadFile(UserFile()), foreign);
 }
 
-TEST_F(Registry, EnumeratesAndDeletes) {
-  RegKey key = Create("Software\\Tree");
-  for (const char* sub : {"beta", "Alpha", "Gamma\\Deep"}) {
-    RegKey child = nullptr;
-    ASSERT_EQ(
-        RegistryCreateKey(RegistryRoot::CurrentUser, std::string("Software\\Tree\\") + sub, &child),
-        kErrorSuccess);
-    RegistryCloseKey(child);
-  }
-  for (const char* name : {"Zulu", "alpha", "Mike"})
-    ASSERT_EQ(RegistrySetValue(key, name, RegistryValue::Dword(1)), kErrorSuccess);
-  // A second write under another case replaces the value instead of adding one.
-  ASSERT_EQ(RegistrySetValue(key, "ZULU", RegistryValue::Dword(2)), kErrorSuccess);
-
-  std::vector<std::string> names;
-  ASSERT_EQ(RegistryEnumSubKeyNames(key, &names), kErrorSuccess);
-  EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "Gamma"}));
-  ASSERT_EQ(RegistryEnumValueNames(key, &names), kErrorSuccess);
-  EXPECT_EQ(names, (std::vector<std::string>{"Zulu", "alpha", "Mike"}));
-
-  EXPECT_EQ(RegistryDeleteValue(key, "MIKE"), kErrorSuccess);
-  EXPECT_EQ(RegistryDeleteValue(key, "Mike"), kErrorFileNotFound);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "software\\tree\\gamma"), kErrorSuccess);
-  RegKey gone = nullptr;
-  EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "Software\\Tree\\Gamma\\Deep",
-                            RegistryAccess::Read, &gone),
-            kErrorFileNotFound);
-  EXPECT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, ""), kErrorAccessDenied);
-
-  // A handle to a key deleted meanwhile reports it.
-  ASSERT_EQ(RegistryDeleteKey(RegistryRoot::CurrentUser, "Software\\Tree"), kErrorSuccess);
-  RegistryValue got;
-  EXPECT_EQ(RegistryQueryValue(key, "Zulu", &got), kErrorKeyDeleted);
-  EXPECT_EQ(RegistrySetValue(key, "Zulu", RegistryValue::Dword(3)), kErrorKeyDeleted);
-  RegistryCloseKey(key);
-}
-
 } // namespace
