@@ -115,7 +115,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
     DeliverRow(module, client, index, row, list);
   };
   options.OnNumberAsText = [&module](const std::string& text) {
-    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts().NumberAsText, {text}));
+    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
   options.Client = &client;
   options.ResultList = &list;

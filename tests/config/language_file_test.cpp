@@ -1,6 +1,7 @@
 // The language files shipped with the plug-in read completely: every message text of the
 // module has its translation, decoded from UTF-8.
 #include "config/language_file.h"
+#include "parser/text_resources.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
@@ -31,16 +32,21 @@ TEST(LanguageFile, ShippedFilesTranslateEveryModuleText) {
     EXPECT_EQ(ReadLanguageList(*text).Default, file.code);
     TLanguageFileOptions options;
     TLanguageDictionary dictionary;
-    EXPECT_EQ(ReadLanguageText(*text, "EN", file.code, options, dictionary), 9u);
+    kestrel::parser::TTextResources messages;
+    const std::vector<std::string*> message_texts = messages.Texts();
+    // The module's three outcome texts and every message text.
+    EXPECT_EQ(ReadLanguageText(*text, "EN", file.code, options, dictionary),
+              3 + message_texts.size());
     EXPECT_TRUE(options.Utf8);
     EXPECT_EQ(options.Charset, file.charset);
     const auto* parse_error = dictionary.FindExact("Unable to parse data");
     ASSERT_NE(parse_error, nullptr);
     EXPECT_EQ(kestrel::platform::WideToUtf8(*parse_error), file.parse_error);
     for (const char* text : {"No data for processing", "Data have been processed successfully",
-                             "Data have been processed with errors", "Attention",
-                             "Error occurred while parameter formatting (%s)"})
+                             "Data have been processed with errors"})
       EXPECT_NE(dictionary.FindExact(text), nullptr) << text;
+    for (const std::string* text : message_texts)
+      EXPECT_NE(dictionary.FindExact(*text), nullptr) << *text;
   }
 }
 
