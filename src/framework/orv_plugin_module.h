@@ -104,7 +104,8 @@ public:
   // another one on the same thread is refused; another thread waits for the lock.
   virtual int32_t Dispatch(const std::string& command, TPluginCallRec* rec);
   // The framework part of ProcessData (flags, outcome messages, the packet handler), run with
-  // the busy count raised and outside the command lock. Opens the record itself.
+  // the busy count raised and outside the command lock, on a record the export has checked.
+  // Opens the record itself.
   virtual int32_t RunProcessData(TPluginCallRec* rec);
   // GetLogEx: delivers the log into the DataDesc buffer; returns the bytes copied and puts the
   // length of the whole text in ResultDesc.Payload.

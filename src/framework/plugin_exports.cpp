@@ -16,7 +16,9 @@
 #include <exception>
 #include <thread>
 
-namespace kestrel {
+// The bodies of the exports, one per export, named after what they do; the extern "C" functions
+// below only call them and catch what escapes.
+namespace kestrel::exports {
 
 namespace {
 
@@ -180,7 +182,7 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
   }
 }
 
-int32_t RunProcessData(TPluginCallRec* rec) {
+int32_t ProcessPacket(TPluginCallRec* rec) {
   if (!IsValidCallRecord(rec)) {
     ReportMissingParams(rec, "PROCESS");
     return KESTREL_RESULT_BAD_CALL;
@@ -265,7 +267,7 @@ void ShowDialog(TPluginCallRec* rec) {
     instance->ReloadSettingsAfterDialog();
 }
 
-} // namespace kestrel
+} // namespace kestrel::exports
 
 // ---- The exports -----------------------------------------------------------------------------
 
@@ -273,7 +275,7 @@ extern "C" {
 
 KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::CreateInstance(rec);
+    return kestrel::exports::CreateInstance(rec);
   } catch (...) {
     return KESTREL_RESULT_BAD_CALL; // the module could not be constructed: nothing registered
   }
@@ -281,7 +283,7 @@ KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) noexc
 
 KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::FreeInstance(rec);
+    return kestrel::exports::FreeInstance(rec);
   } catch (...) {
     return KESTREL_RESULT_BAD_CALL;
   }
@@ -290,7 +292,7 @@ KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) noexcep
 KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info,
                                                uint32_t* needed) noexcept {
   try {
-    return kestrel::ModuleInfo(rec, info, needed);
+    return kestrel::exports::ModuleInfo(rec, info, needed);
   } catch (...) {
     return 0;
   }
@@ -298,7 +300,7 @@ KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModul
 
 KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::ExecuteCommand(rec);
+    return kestrel::exports::ExecuteCommand(rec);
   } catch (...) {
     return KESTREL_RESULT_FAILED;
   }
@@ -306,7 +308,7 @@ KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexc
 
 KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::RunProcessData(rec);
+    return kestrel::exports::ProcessPacket(rec);
   } catch (...) {
     return KESTREL_RESULT_FAILED;
   }
@@ -314,7 +316,7 @@ KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
 
 KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::CollectLog(rec);
+    return kestrel::exports::CollectLog(rec);
   } catch (...) {
     return 0;
   }
@@ -322,14 +324,14 @@ KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) noexcept {
 
 KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
-    kestrel::OptionsDialog(rec);
+    kestrel::exports::OptionsDialog(rec);
   } catch (...) {
   }
 }
 
 KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
-    kestrel::ShowDialog(rec);
+    kestrel::exports::ShowDialog(rec);
   } catch (...) {
   }
 }
