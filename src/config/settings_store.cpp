@@ -6,6 +6,7 @@
 #include "config/stored_value.h"
 #include "framework/text_lines.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
 
@@ -246,6 +247,10 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
       return false;
   }
   const bool custom = INIFile == kCustomIniFile;
+  // INI files hold doubles with the decimal separator of the current regional settings; both
+  // separators are read back.
+  const char decimal_separator =
+      save && backend->StoresText() ? platform::GetLocaleSettings(0).decimal_separator : '.';
 
   bool result = false;
   for (std::size_t index = 0; index < map.size(); ++index) {
@@ -280,7 +285,8 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
         } else if (value.IsEmptyOrNull()) {
           backend->Delete(*entry);
         } else {
-          backend->Write(*entry, EncodeStoredValue(value, kind, backend->StoresText()));
+          backend->Write(*entry,
+                         EncodeStoredValue(value, kind, backend->StoresText(), decimal_separator));
         }
       } else {
         Variant value;

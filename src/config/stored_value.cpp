@@ -93,11 +93,15 @@ std::optional<double> ParseSettingDouble(std::string_view text) {
   return value;
 }
 
-std::string FormatSettingDouble(double value) {
+std::string FormatSettingDouble(double value, char decimal_separator) {
   char buffer[64];
   const auto [end, error] =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  return error == std::errc() ? std::string(buffer, end) : std::string("0");
+  std::string text = error == std::errc() ? std::string(buffer, end) : std::string("0");
+  for (char& c : text)
+    if (c == '.')
+      c = decimal_separator;
+  return text;
 }
 
 Variant DecodeStoredValue(const TStoredValue& stored, TSettingKind kind) {
@@ -146,7 +150,8 @@ Variant DecodeStoredValue(const TStoredValue& stored, TSettingKind kind) {
   throw EStoredValueError("a property of unknown kind");
 }
 
-TStoredValue EncodeStoredValue(const Variant& value, TSettingKind kind, bool as_text) {
+TStoredValue EncodeStoredValue(const Variant& value, TSettingKind kind, bool as_text,
+                               char decimal_separator) {
   switch (kind) {
   case TSettingKind::Integer:
   case TSettingKind::Int64: {
@@ -162,7 +167,7 @@ TStoredValue EncodeStoredValue(const Variant& value, TSettingKind kind, bool as_
     if (!number)
       throw EStoredValueError("the value is not a number");
     if (as_text)
-      return TStoredValue::String(FormatSettingDouble(*number));
+      return TStoredValue::String(FormatSettingDouble(*number, decimal_separator));
     uint64_t bits = 0;
     std::memcpy(&bits, &*number, sizeof bits);
     char bytes[8];

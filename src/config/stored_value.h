@@ -32,13 +32,14 @@ public:
 Variant DecodeStoredValue(const TStoredValue& stored, TSettingKind kind);
 
 // The stored form of a property value (not Empty or Null; string lists as their whole text):
-// typed for the registry, text for INI files.
-TStoredValue EncodeStoredValue(const Variant& value, TSettingKind kind, bool as_text);
+// typed for the registry, text for INI files, where doubles take `decimal_separator`.
+TStoredValue EncodeStoredValue(const Variant& value, TSettingKind kind, bool as_text,
+                               char decimal_separator = '.');
 
 // Numbers as settings texts.
 std::optional<int64_t> ParseSettingInteger(std::string_view text);
 std::optional<double> ParseSettingDouble(std::string_view text);
-// General format, up to 15 significant digits, "." as decimal separator.
-std::string FormatSettingDouble(double value);
+// General format, up to 15 significant digits.
+std::string FormatSettingDouble(double value, char decimal_separator = '.');
 
 } // namespace kestrel::config

@@ -2,11 +2,13 @@
 
 #include "common/variant_convert.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "settings_scratch.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -157,6 +159,20 @@ TEST_F(SettingsStore, HandWrittenIniValuesLoadAndBadOnesAreSkipped) {
   EXPECT_EQ(target.Text("Number"), "1.25");
   EXPECT_NE(log_.find("\"Count\""), std::string::npos) << log_;
   EXPECT_EQ(ReadText(file), "[Common]\nCount=12abc\nNumber=1.25\n"); // loading never writes
+}
+
+TEST_F(SettingsStore, IniDoublesTakeTheRegionalDecimalSeparator) {
+  const std::string file = folder_.File("german.ini");
+  // A thread of its own, so the thread locale does not outlive the test.
+  std::thread([&] {
+    ASSERT_TRUE(platform::SetThreadLocale(1031));
+    FakeTarget saved = Changed();
+    ASSERT_TRUE(Store(file)->SaveValues(saved));
+  }).join();
+  EXPECT_NE(ReadText(file).find("Number=12,25\r\n"), std::string::npos) << ReadText(file);
+  FakeTarget loaded;
+  EXPECT_TRUE(Store(file)->LoadValues(loaded));
+  EXPECT_EQ(loaded.Text("Number"), "12.25");
 }
 
 TEST_F(SettingsStore, MissingIniFileLoadsTheRegistryAndSavingCreatesIt) {
