@@ -17,12 +17,14 @@ using kestrel::testing::WriteText;
 namespace platform = kestrel::platform;
 
 // A filter that drops blocks containing "drop", typed item rules (one ignored), a date
-// template, and a translation map that upper-cases String-typed values.
+// template, a translation map that upper-cases String-typed values, and a value that is no
+// number.
 const char kIniText[] = "[Common]\r\n"
                         "Filter=1||0||drop||0\r\n"
                         "JSON items=temp||1||1||Float%0D%0Awhen||1||1||Date%0D%0A"
                         "skip||1||0||String%0D%0Aname||1||1||String\r\n"
                         "Date format=DD.MM.YYYY\r\n"
+                        "Max depth=deep\r\n"
                         "[Translation]\r\n"
                         "Map1=%0D%0A%0D%0A1\r\n";
 
@@ -70,6 +72,7 @@ TEST_F(Settings, LoadWithAnIniFileConfiguresTheRows) {
   WriteText(file, kIniText);
   auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
   ExpectConfiguredRows(*host);
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos) << host->Log();
 
   // The host edits the file; LOAD-SETTINGS-NOW reads it and saves it back whole.
   WriteText(file, "[Common]\r\nFilter=1||0||abc||0\r\n");
