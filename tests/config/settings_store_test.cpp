@@ -175,6 +175,30 @@ TEST_F(SettingsStore, IniDoublesTakeTheRegionalDecimalSeparator) {
   EXPECT_EQ(loaded.Text("Number"), "12.25");
 }
 
+TEST_F(SettingsStore, ThreadsSavingOneIniFileLoseNoEntry) {
+  const std::string file = folder_.File("shared.ini");
+  constexpr int kRounds = 30;
+  const auto saver = [&](const std::string& id) {
+    FakeTarget target;
+    for (int round = 0; round < kRounds; ++round) {
+      auto store = Store(file);
+      store->Components = {"Count," + id + std::to_string(round)};
+      target.Set("Count", Variant(int32_t{round}));
+      store->SaveValues(target);
+    }
+  };
+  std::thread a(saver, "a");
+  std::thread b(saver, "b");
+  a.join();
+  b.join();
+  const std::string text = ReadText(file);
+  for (const char* id : {"a", "b"})
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string line = id + std::to_string(round) + "=" + std::to_string(round) + "\r\n";
+      EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+}
+
 TEST_F(SettingsStore, MissingIniFileLoadsTheRegistryAndSavingCreatesIt) {
   FakeTarget in_registry = Changed();
   ASSERT_TRUE(Store()->SaveValues(in_registry));
