@@ -65,39 +65,29 @@ TSettingsLocation Location(const std::string& registry_path, const std::string& 
   return TSettingsLocation{kRootLocalMachine, kRootCurrentUser, registry_path, "", ini_file};
 }
 
-bool Save(TDataSourceCfg& cfg, const TSettingsLocation& location) {
-  config::TSettingsStore store;
-  ConfigureSettingsStore(store, location, nullptr);
-  TSettingsTargetAdapter target(cfg);
-  return store.SaveValues(target);
-}
-
-bool Load(TDataSourceCfg& cfg, const TSettingsLocation& location) {
-  config::TSettingsStore store;
-  ConfigureSettingsStore(store, location, nullptr);
-  TSettingsTargetAdapter target(cfg);
-  return store.LoadValues(target);
+// Saves every option changed, loads them into a fresh object, and compares.
+void ExpectRoundTrip(const TSettingsLocation& location) {
+  TDataSourceCfg saved;
+  ChangeEverything(saved);
+  TDataSourceCfg loaded;
+  for (const bool save : {true, false}) {
+    config::TSettingsStore store;
+    ConfigureSettingsStore(store, location, nullptr);
+    TSettingsTargetAdapter target(save ? saved : loaded);
+    ASSERT_TRUE(save ? store.SaveValues(target) : store.LoadValues(target));
+  }
+  ExpectSameOptions(loaded, saved);
 }
 
 TEST(SettingsBinding, EveryOptionSurvivesTheRegistry) {
   ScratchRegistryKey key;
-  TDataSourceCfg saved;
-  ChangeEverything(saved);
-  ASSERT_TRUE(Save(saved, Location(key.Path(), "")));
-  TDataSourceCfg loaded;
-  ASSERT_TRUE(Load(loaded, Location(key.Path(), "")));
-  ExpectSameOptions(loaded, saved);
+  ExpectRoundTrip(Location(key.Path(), ""));
 }
 
 TEST(SettingsBinding, EveryOptionSurvivesAnIniFileUnderItsKey) {
   ScratchFolder folder;
   const std::string file = folder.File("kestrel.ini");
-  TDataSourceCfg saved;
-  ChangeEverything(saved);
-  ASSERT_TRUE(Save(saved, Location("\\Software\\Unused", file)));
-  TDataSourceCfg loaded;
-  ASSERT_TRUE(Load(loaded, Location("\\Software\\Unused", file)));
-  ExpectSameOptions(loaded, saved);
+  ExpectRoundTrip(Location("\\Software\\Unused", file));
 
   const std::string text = ReadText(file);
   for (const char* line : {"[Common]\r\n",
