@@ -33,12 +33,23 @@ const double kDecember8th2026 = 46364;
 
 class Settings : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
+  // Each test loads the library and unloads it again, as hosts do between sessions: the
+  // library must serve data sources again after it was unloaded and loaded anew.
+  void SetUp() override {
     std::string error;
     handle_ = kestrel::testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry_, &error);
     ASSERT_NE(handle_, nullptr) << error;
   }
-  static void TearDownTestSuite() { platform::CloseLibrary(handle_); }
+  void TearDown() override {
+    // A host releases everything before it unloads the library.
+    TPluginCallRec release;
+    std::memset(&release, 0, sizeof release);
+    release.RecSize = sizeof release;
+    release.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
+    release.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
+    EXPECT_EQ(entry_.Free(&release), 0);
+    platform::CloseLibrary(handle_);
+  }
 
   std::unique_ptr<PipelineHost> Loaded(std::vector<std::pair<std::string, Variant>> params) {
     auto host = std::make_unique<PipelineHost>(entry_);
@@ -48,7 +59,7 @@ protected:
   }
 
   // The rows follow kIniText.
-  static void ExpectConfiguredRows(PipelineHost& host) {
+  void ExpectConfiguredRows(PipelineHost& host) {
     const auto result = host.Send(1, 1, "c", kPacket);
     ASSERT_EQ(result.Rows(), 1) << host.Log();
     EXPECT_EQ(result.rows->GetValue("temp"), Variant(21.5));
@@ -58,14 +69,11 @@ protected:
     EXPECT_EQ(host.Send(1, 1, "c", R"({"name":"drop me"})").Rows(), 0);
   }
 
-  static platform::LibraryHandle handle_;
-  static PluginEntryPoints entry_;
+  platform::LibraryHandle handle_ = nullptr;
+  PluginEntryPoints entry_;
   ScratchFolder folder_;
   ScratchRegistryKey key_;
 };
-
-platform::LibraryHandle Settings::handle_ = nullptr;
-PluginEntryPoints Settings::entry_;
 
 TEST_F(Settings, LoadWithAnIniFileConfiguresTheRows) {
   const std::string file = folder_.File("host.ini");
