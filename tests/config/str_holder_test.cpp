@@ -14,7 +14,7 @@ TEST(StrHolder, StreamsItsLinesInEveryVersion) {
             (std::vector<std::string>{"", "4c6566742c4c656674", "636166c3a9"}));
 
   // A key XORs the UTF-8 bytes: "A" (0x41) ^ "a" (0x61) = 0x20.
-  holder.KeyString = "a";
+  holder.KeyString.assign(1, 'a');
   holder.SetStrings({"A"});
   EXPECT_EQ(holder.WriteStrData(), (std::vector<std::string>{"a", "20"}));
 
