@@ -1,8 +1,9 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
-// parser module the class the framework instantiates.
+// parser module the class the framework instantiates, with its settings store attached.
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
+#include "parser/settings_binding.h"
 
 namespace kestrel {
 extern const char kLibraryName[];
@@ -11,6 +12,7 @@ const char kLibraryName[] = "kestrel";
 namespace {
 const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
+  parser::AttachSettingsStore();
   return true;
 }();
 } // namespace
