@@ -74,6 +74,12 @@ int PrintInfo(const Exports& exports) {
 int main(int argc, char** argv) {
   kestrel::host::HostOptions options;
   options.library = KESTREL_DEFAULT_LIBRARY;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kestrel::host::kHostUsage, stdout);
+      return kestrel::host::kExitOk;
+    }
+  }
   std::string problem;
   if (!kestrel::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
                                        &problem)) {
