@@ -251,8 +251,8 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
         std::fprintf(out, "item,%s,%s,%s\n", CsvField(fields[1]).c_str(),
                      CsvField(fields[2]).c_str(), CsvField(fields[0]).c_str());
       else
-        std::fprintf(out, "item  %-24s %-10s %s\n", fields[1].c_str(), fields[2].c_str(),
-                     fields[0].c_str());
+        std::fprintf(out, "%s  %-24s %-10s %s\n", start ? "" : "parser items\n", fields[1].c_str(),
+                     fields[2].c_str(), fields[0].c_str());
       start = end + 2;
     }
   }
