@@ -58,6 +58,12 @@ expect_same(two_sources two_sources.csv)
 run(report 0 ARGS --format csv --report ${stable} sensors.jsonl)
 expect_stderr(report "kestrel-host: info: Kestrel. Data have been processed successfully")
 
+# Under an emulator every process start costs up to a minute: the runs above compare the
+# records, the ones below check the host's own decisions, which are the same code everywhere.
+if(EMULATOR)
+  return()
+endif()
+
 # The settings file is handed to the plug-in; a missing or malformed one is refused first.
 run(ini 0 ARGS --format json --ini sensors.ini ${stable} sensors.jsonl)
 run(ini_missing 4 ARGS --ini no-such.ini sensors.jsonl)
