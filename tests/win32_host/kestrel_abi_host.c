@@ -5,7 +5,7 @@
    calling convention or record layout shows up here as a crash or a wrong answer.
 
    Usage: kestrel_abi_host.exe path\to\kestrel.dll */
-#include "../e2e/host_list.h"
+#include "host_list.h"
 
 #include <kestrel/kestrel.h>
 
