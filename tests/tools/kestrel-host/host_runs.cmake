@@ -66,6 +66,8 @@ endif()
 
 # The settings file is handed to the plug-in; a missing or malformed one is refused first.
 run(ini 0 ARGS --format json --ini sensors.ini ${stable} sensors.jsonl)
+expect_same(ini sensors_ini.jsonl)
+expect_stderr(ini "Failed to convert the date/time string '08.12.2026 09:16:00'")
 run(ini_missing 4 ARGS --ini no-such.ini sensors.jsonl)
 expect_stderr(ini_missing "cannot read the INI file no-such.ini")
 file(WRITE ${WORK}/bad.ini "[Common]\nStart string=\nthis is no INI line\n")
