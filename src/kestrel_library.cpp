@@ -1,6 +1,8 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
-// parser module the class the framework instantiates.
+// parser module the class the framework instantiates and the library's resources the source
+// of the options dialog.
+#include "config/options_dialog_package.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
 
@@ -11,6 +13,7 @@ const char kLibraryName[] = "kestrel";
 namespace {
 const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
+  SetOptionsDialogSource(&config::DeliverLibraryOptionsDialog);
   return true;
 }();
 } // namespace
