@@ -2,6 +2,7 @@
 // form stream read back with a reader of its own, and the script package inflated.
 #include "common/orv_param_lst.h"
 #include "platform/library.h"
+#include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
 
@@ -17,6 +18,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -230,6 +232,16 @@ protected:
     const TPluginCallRec rec = GetDialog(total, requested);
     ASSERT_EQ(+rec.ResultDesc.Payload, total);
     ASSERT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_BYTES_WRITTEN);
+  }
+  // LOAD of the instance `rec` names, with the shared registry path and the host's window.
+  int32_t Load(TPluginCallRec rec, int32_t module_index, kestrel::platform::HWND window) {
+    kestrel::TorvParamsList params;
+    params.Add("COMMAND", std::string("LOAD"));
+    params.Add("REGISTRY-PATH", std::string("\\Software\\Kestrel\\DialogTest"));
+    params.Add("MSG-PROC-HANDLE", static_cast<int64_t>(reinterpret_cast<uintptr_t>(window)));
+    rec.Params = &params;
+    rec.ModuleIndex = module_index;
+    return Symbol<PFN_ExecutePluginCommand>("ExecutePluginCommand")(&rec);
   }
   std::string CollectLog() {
     TPluginCallRec rec = rec_;
@@ -460,6 +472,46 @@ TEST_F(OptionsDialog, ShowWithAnUnreadableRecordIsAFailureNotAMissingInstance) {
   EXPECT_EQ(+rec.ResultDesc.Payload, 0u);
   EXPECT_EQ(+rec.Params, reinterpret_cast<void*>(0x10));
   EXPECT_NE(CollectLog().find("{SHOWOPTIONS} "), std::string::npos);
+}
+
+// The host's message window: the reload requests it receives, by module index.
+struct ReloadWindow {
+  static kestrel::platform::LRESULT Proc(kestrel::platform::HWND window, unsigned message,
+                                         kestrel::platform::WPARAM wparam,
+                                         kestrel::platform::LPARAM) {
+    auto* self = static_cast<ReloadWindow*>(kestrel::platform::WindowUserData(window));
+    if (self && message == KESTREL_MSG_RELOAD_SETTINGS)
+      self->reloads.push_back(wparam);
+    return 0;
+  }
+  ReloadWindow() : handle(kestrel::platform::CreateMessageWindow(&Proc, this)) {}
+  ~ReloadWindow() { kestrel::platform::DestroyMessageWindow(handle); }
+  const std::vector<uintptr_t>& Pump() {
+    kestrel::platform::Message message;
+    while (kestrel::platform::PeekWindowMessage(&message, nullptr, kestrel::platform::kPmRemove))
+      kestrel::platform::DispatchWindowMessage(&message);
+    return reloads;
+  }
+  kestrel::platform::HWND handle;
+  std::vector<uintptr_t> reloads;
+};
+
+TEST_F(OptionsDialog, ConfirmedDialogReachesAnInstanceOfAnotherThreadThroughItsHost) {
+  ReloadWindow window;
+  ASSERT_EQ(Load(rec_, 1, window.handle), 0);
+  TPluginCallRec other = NewRecord();
+  ASSERT_EQ(create_(&other), 0);
+  std::thread loader([&] { EXPECT_EQ(Load(other, 2, window.handle), 0); });
+  loader.join();
+
+  kestrel::TorvParamsList params;
+  TPluginCallRec rec = rec_;
+  rec.Params = &params;
+  show_dialog_(&rec);
+  EXPECT_EQ(+rec.ResultDesc.Payload, 1u);
+  // This thread's instance reloaded in the call; the other one is asked through its window.
+  EXPECT_EQ(window.Pump(), std::vector<uintptr_t>{2});
+  EXPECT_EQ(free_(&other), 0);
 }
 
 } // namespace
