@@ -1,5 +1,6 @@
 #include "config/options_dialog_package.h"
 
+#include "common/current_exception.h"
 #include "platform/resources.h"
 
 #include <cstring>
@@ -97,7 +98,14 @@ void DeliverOptionsDialog(TorvPlugin& module, TPluginCallRec* rec, const TResour
   } else {
     std::string form_name;
     std::string extra;
-    module.OnGetOptionsDialog(module, rec, form_name, extra);
+    try {
+      module.OnGetOptionsDialog(module, rec, form_name, extra);
+    } catch (...) {
+      // The module's own failure: logged, and nothing delivered (the instance is there).
+      module.LogFailure("GETOPTIONS", CurrentExceptionMessage());
+      rec->ResultDesc.Payload = kDialogNothingToDeliver;
+      return;
+    }
     if (form_name.empty() && extra.empty()) {
       rec->ResultDesc.Payload = kDialogNothingToDeliver;
       return;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,17 @@ TEST_F(OptionsDialogPackage, TheModuleEventNamesTheFormAndAddsItsText) {
   module.OnGetOptionsDialog = [](TorvPlugin&, TPluginCallRec*, std::string&, std::string&) {};
   Deliver(256);
   EXPECT_EQ(+rec.ResultDesc.Payload, kDialogNothingToDeliver);
+
+  // A failing event is the module's failure, logged; the instance is not reported missing.
+  module.OnGetOptionsDialog = [](TorvPlugin&, TPluginCallRec*, std::string&, std::string&) {
+    throw std::runtime_error("no form today");
+  };
+  Deliver(256);
+  EXPECT_EQ(+rec.ResultDesc.Payload, kDialogNothingToDeliver);
+  std::vector<char> log(256);
+  uint32_t length = 0;
+  const uint32_t copied = module.Log().Collect(log.data(), 256, length);
+  EXPECT_EQ(std::string(log.data(), copied), "\x01{GETOPTIONS} no form today\r\n");
 }
 
 TEST_F(OptionsDialogPackage, MissingResourcesGiveEmptyBlocks) {
