@@ -64,7 +64,7 @@ TEST_F(OptionsDialogPackage, ExactFitDeliversHeaderAndBlocksOneByteLessAsksForMo
   Deliver(total);
   ASSERT_EQ(+rec.ResultDesc.Payload, total);
   EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_BYTES_WRITTEN);
-  EXPECT_EQ(rec.ResultDesc.Size, 0u);
+  EXPECT_EQ(+rec.ResultDesc.Size, 0u);
   EXPECT_EQ(At(buffer, 0), 24u);
   EXPECT_EQ(At(buffer, 4), 9u);
   EXPECT_EQ(At(buffer, 8), 33u);
@@ -77,7 +77,7 @@ TEST_F(OptionsDialogPackage, ExactFitDeliversHeaderAndBlocksOneByteLessAsksForMo
   Deliver(total - 1);
   EXPECT_EQ(+rec.ResultDesc.Payload, kDialogBufferTooSmall);
   EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
-  EXPECT_EQ(rec.ResultDesc.Size, total);
+  EXPECT_EQ(+rec.ResultDesc.Size, total);
   EXPECT_EQ(buffer[0], '\0'); // nothing written
   EXPECT_EQ(buffer[1], '\x7f');
 }
@@ -98,7 +98,7 @@ TEST_F(OptionsDialogPackage, RequestedNamesAreLookedUpInUpperCaseWithTheirCode) 
   // A name that fills the whole buffer (no terminator) is still read.
   Deliver(5, "OTHER");
   EXPECT_EQ(+rec.ResultDesc.Payload, kDialogBufferTooSmall);
-  EXPECT_EQ(rec.ResultDesc.Size, 44u);
+  EXPECT_EQ(+rec.ResultDesc.Size, 44u);
 
   Deliver(256, "missing");
   EXPECT_EQ(+rec.ResultDesc.Payload, kDialogNothingToDeliver);

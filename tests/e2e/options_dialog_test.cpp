@@ -278,7 +278,7 @@ TEST_F(OptionsDialog, PackageLayoutAndBufferSizes) {
   // One byte short: the size needed again, nothing written.
   TPluginCallRec rec = GetDialog(total - 1);
   EXPECT_EQ(+rec.ResultDesc.Payload, 3u);
-  EXPECT_EQ(rec.ResultDesc.Size, total);
+  EXPECT_EQ(+rec.ResultDesc.Size, total);
   EXPECT_EQ(buffer_[0], 0);
 
   // The form by name, in any case: the same form, and no "TFRMOPTION_CODE" script.

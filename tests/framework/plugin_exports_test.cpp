@@ -43,7 +43,7 @@ TEST(ShowOptionsDialog, TakesTheHostParametersAndMarksTheModuleForTheHandlerOnly
   rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(&data);
   ShowOptionsDialog(&rec);
   EXPECT_EQ(+rec.ResultDesc.Payload, 0u); // not handled
-  EXPECT_EQ(rec.ResultDesc.Size, 4u);
+  EXPECT_EQ(+rec.ResultDesc.Size, 4u);
   EXPECT_TRUE(seen.in_dialog);
   EXPECT_EQ(seen.flags, 0x21);
   EXPECT_NE(seen.list, nullptr);
