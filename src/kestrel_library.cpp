@@ -1,6 +1,8 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
-// parser module the class the framework instantiates, with its settings store attached.
+// parser module the class the framework instantiates, with its settings store attached, and the
+// library's resources the source of the options dialog.
+#include "config/options_dialog_package.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
 #include "parser/settings_binding.h"
@@ -13,6 +15,7 @@ namespace {
 const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
   parser::AttachSettingsStore();
+  SetOptionsDialogSource(&config::DeliverLibraryOptionsDialog);
   return true;
 }();
 } // namespace

@@ -237,6 +237,27 @@ void OptionsDialog(TPluginCallRec* rec) {
     instance->GetOptionsDialog(rec);
 }
 
+// Marks the module as showing its dialog for the handler's run, with the record's data flags
+// and the list DataDesc carried; clears all three afterwards, also on a failure.
+class DialogMark {
+public:
+  DialogMark(TorvPlugin& module, const TPluginCallRec* rec) : module_(module) {
+    module_.DialogDataFlags = rec->DataFlags;
+    module_.DialogList = DescriptorInterface(rec->DataDesc);
+    module_.InOptionsDialog = true;
+  }
+  ~DialogMark() {
+    module_.InOptionsDialog = false;
+    module_.DialogList = nullptr;
+    module_.DialogDataFlags = 0;
+  }
+  DialogMark(const DialogMark&) = delete;
+  DialogMark& operator=(const DialogMark&) = delete;
+
+private:
+  TorvPlugin& module_;
+};
+
 void ShowDialog(TPluginCallRec* rec) {
   if (!rec)
     return;
@@ -251,18 +272,28 @@ void ShowDialog(TPluginCallRec* rec) {
     return;
   }
   bool handled = false;
-  {
-    TPluginCallRecIntf copy;
+  TPluginCallRecIntf copy;
+  try {
     CallRecordScope scope(rec, copy);
     rec->ResultDesc.Payload = KESTREL_DIALOG_RUNNING;
+    instance->ApplyDialogParameters(rec);
+    DialogMark mark(*instance, rec);
     try {
       instance->OnShowOptionsDialog(*instance, rec, handled);
     } catch (...) {
       handled = false;
       instance->LogFailure("", CurrentExceptionMessage() + " {SHOWOPTIONS}");
     }
-    rec->ResultDesc.Payload = handled ? 1 : 0;
+  } catch (...) {
+    // The record could not be opened or its parameters not read: a failure of this call on
+    // a live instance, logged with its label and reported as not handled.
+    handled = false;
+    try {
+      instance->LogFailure("SHOWOPTIONS", CurrentExceptionMessage());
+    } catch (...) {
+    }
   }
+  rec->ResultDesc.Payload = handled ? 1 : 0;
   if (handled)
     instance->ReloadSettingsAfterDialog();
 }
