@@ -1,6 +1,7 @@
 #include "parser/settings_binding.h"
 
 #include "common/ascii_text.h"
+#include "common/text_lines.h"
 #include "common/variant_convert.h"
 #include "parser/plugin_dm.h"
 
@@ -23,41 +24,15 @@ config::TorvStrHolder MakeModuleProperties() {
   holder.Name = "Properties";
   holder.Tag = 9999;
   holder.Capacity = 44;
-  holder.SetStrings({
-      "Left,Left",
-      "Top,Top",
-      "Height,Height",
-      "Width,Width",
-      ";---short---",
-      "OpenDialog.FileName,Open files dir",
-      "OpenDialog.FilterIndex,Open files dir filter index",
-      "SaveDialog.FileName,Save files dir",
-      "SaveDialog.FilterIndex,Save files dir filter index",
-      "BegSign.Text,Start string",
-      "LeftTrim.Checked,Left trim",
-      "RightTrim.Checked,Right trim",
-      "FmtDate.Text,Date format",
-      "FmtTime.Text,Time format",
-      "FmtDateTime.Text,Date and time format",
-      "chkUseNowTime.Checked,Use current time",
-      "chkUseNowDate.Checked,Use current date",
-      "spLocaleID.Value,Locale ID",
-      "Filters.Hint,Filter",
-      "lstJSON.Hint,JSON items",
-      "spSignTimeout.Value,Sign timeout",
-      "chkAddNodeName.Checked,Add node name",
-      "chkNameUpper.Checked,Export upper case name",
-      "spDepth.Value,Max depth",
-      "",
-      "MapTransl0.Strings,Translation\\Map0",
-      "MapTransl1.Strings,Translation\\Map1",
-      "MapTransl2.Strings,Translation\\Map2",
-      "comboTransDirection.Tag,Translation\\Type",
-      "comboChar.Tag,Translation\\Character",
-      " ",
-      " ",
-      " ",
-  });
+  // One line per option: "Control.Property,settings key"; the blank lines and the lines of one
+  // space are part of the stored map and stay.
+  static constexpr std::string_view kMapText =
+#include "parser/property_map_text.inc"
+      ;
+  std::vector<std::string> lines;
+  for (std::string_view line : SplitLines(kMapText))
+    lines.emplace_back(line);
+  holder.SetStrings(std::move(lines));
   return holder;
 }
 
