@@ -37,6 +37,30 @@ esac
 
 status=0
 now() { date +%s; }
+
+# The Windows host with this preset's DLL must print the same records for the shipped examples
+# as the Linux host with the Linux library (built here when missing).
+compare_host() {
+  local arch=$1 preset=$2 linux=build/default/tools/kestrel-host/kestrel-host
+  local exe=build/$preset/src/kestrel-host.exe out=build/$preset-host-compare
+  if [[ ! -x $linux ]]; then
+    { cmake --preset default && cmake --build --preset default -j"$jobs" --target kestrel-host; } \
+      >"build/default-host-build.log" 2>&1 ||
+      { echo "ci-windows: the Linux host did not build (build/default-host-build.log)" >&2; return 1; }
+  fi
+  mkdir -p "$out"
+  local args=(--format json --items --hide DATE_TIME_STAMP --packet-size 64 sensors.jsonl)
+  (cd examples && "../$linux" "${args[@]}") >"$out/linux.jsonl" 2>"$out/linux.err" &&
+    (cd examples && ../scripts/wine-run.sh "$arch" "../$exe" "${args[@]}") \
+      >"$out/windows.jsonl" 2>"$out/windows.err" ||
+    { echo "ci-windows: $preset: the host run failed ($out)" >&2; return 1; }
+  if ! diff -u "$out/linux.jsonl" "$out/windows.jsonl" >"$out/diff.txt"; then
+    echo "ci-windows: $preset: kestrel-host.exe prints other records than the Linux host:" >&2
+    head -40 "$out/diff.txt" >&2
+    return 1
+  fi
+  echo "ci-windows: $preset: kestrel-host.exe printed the same $(wc -l <"$out/linux.jsonl") lines as the Linux host"
+}
 for arch in x86_64 i686; do
   case $arch in
     x86_64) preset=mingw-x64 ;;
@@ -92,5 +116,6 @@ for arch in x86_64 i686; do
     status=1
   fi
   echo "ci-windows: $preset tests ran in $(($(now) - built)) s"
+  compare_host "$arch" "$preset" || status=1
 done
 exit $status

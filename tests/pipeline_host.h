@@ -6,6 +6,7 @@
 #include "common/orv_param_lst.h"
 #include "common/variant_convert.h"
 #include "platform/host_memory.h"
+#include "platform/library.h"
 
 #include <kestrel/kestrel.h>
 
@@ -25,6 +26,30 @@ struct PluginEntryPoints {
   PFN_ProcessData Process = nullptr;
   PFN_GetLogEx Log = nullptr;
 };
+
+// Loads the plug-in library and resolves its entry points; null (with `error`) on failure.
+inline platform::LibraryHandle OpenPlugin(const std::string& path, PluginEntryPoints* entry,
+                                          std::string* error) {
+  platform::LibraryHandle handle = platform::OpenLibrary(path, error);
+  if (!handle)
+    return nullptr;
+  const auto resolve = [&](auto& target, const char* name) {
+    target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
+        platform::LibrarySymbol(handle, name));
+    if (!target && error->empty())
+      *error = std::string("missing export ") + name;
+  };
+  resolve(entry->Create, "CreatePluginInstance");
+  resolve(entry->Free, "FreePluginInstance");
+  resolve(entry->Execute, "ExecutePluginCommand");
+  resolve(entry->Process, "ProcessData");
+  resolve(entry->Log, "GetLogEx");
+  if (!error->empty()) {
+    platform::CloseLibrary(handle);
+    return nullptr;
+  }
+  return handle;
+}
 
 // What one ProcessData call gave back.
 struct PacketResult {

@@ -27,6 +27,7 @@ namespace {
 
 std::atomic<TorvPluginClass> g_module_class{&CreateTorvPlugin};
 std::atomic<ModuleTranslatorFactory> g_translator_factory{nullptr};
+std::atomic<TOptionsDialogSource> g_options_dialog_source{nullptr};
 
 constexpr uint32_t kNotifyTimeoutMs = 1000;
 
@@ -311,6 +312,18 @@ void TorvPlugin::ApplyHostLanguage(const TPluginCallRec* rec) noexcept {
   }
 }
 
+void TorvPlugin::ApplyDialogLanguage(const Variant& language) noexcept {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(command_lock_);
+    ApplyLanguage(language);
+  } catch (...) {
+    try {
+      LogFailure("TRANSL", CurrentExceptionMessage());
+    } catch (...) {
+    }
+  }
+}
+
 void TorvPlugin::ApplyLanguage(const Variant& language) {
   // Another language switches the module's texts: they are translated again from their
   // English originals. The language the module already has changes nothing.
@@ -547,8 +560,26 @@ int32_t TorvPlugin::CollectLog(TPluginCallRec* rec) {
 
 // ---- Options dialog ----------------------------------------------------------------------------
 
+void SetOptionsDialogSource(TOptionsDialogSource source) {
+  g_options_dialog_source.store(source);
+}
+
 void TorvPlugin::GetOptionsDialog(TPluginCallRec* rec) {
-  rec->ResultDesc.Payload = 2;
+  if (const TOptionsDialogSource source = g_options_dialog_source.load())
+    source(*this, rec);
+  else
+    rec->ResultDesc.Payload = 2;
+}
+
+void TorvPlugin::ApplyDialogParameters(TPluginCallRec* rec) {
+  if (!ParamsInterface(rec))
+    return;
+  std::lock_guard<std::recursive_mutex> lock(command_lock_);
+  INIFile = TextParam(rec, "INI-FILE");
+  ApplyDialogLanguage(ReadParam(rec, "LANGUAGE"));
+  const Variant owner = ReadParam(rec, "OWNER-FORM");
+  if (!owner.IsEmptyOrNull())
+    OwnerForm = HandleValue(owner, "OWNER-FORM");
 }
 
 void TorvPlugin::ReloadSettingsAfterDialog() {

@@ -104,14 +104,23 @@ public:
   // another one on the same thread is refused; another thread waits for the lock.
   virtual int32_t Dispatch(const std::string& command, TPluginCallRec* rec);
   // The framework part of ProcessData (flags, outcome messages, the packet handler), run with
-  // the busy count raised and outside the command lock. Opens the record itself.
+  // the busy count raised and outside the command lock, on a record the export has checked.
+  // Opens the record itself.
   virtual int32_t RunProcessData(TPluginCallRec* rec);
   // GetLogEx: delivers the log into the DataDesc buffer; returns the bytes copied and puts the
   // length of the whole text in ResultDesc.Payload.
   virtual int32_t CollectLog(TPluginCallRec* rec);
   // Fills the options-dialog package into the DataDesc buffer and sets the status in
-  // ResultDesc. The framework has no dialog: nothing to deliver (status 2).
+  // ResultDesc, through the dialog source set at library load. Without one the framework has
+  // no dialog: nothing to deliver (status 2).
   virtual void GetOptionsDialog(TPluginCallRec* rec);
+  // ShowOptionsDialog, with the record opened: takes the host's "INI-FILE" (cleared when it is
+  // absent), "LANGUAGE" and "OWNER-FORM" under the command lock when a parameter list is
+  // present.
+  void ApplyDialogParameters(TPluginCallRec* rec);
+  // Applies the host's "LANGUAGE" sent with ShowOptionsDialog as LOAD does: another language
+  // switches the module's texts; a failure is logged with the word "TRANSL".
+  virtual void ApplyDialogLanguage(const Variant& language) noexcept;
   // After a confirmed options dialog: every instance with this one's registry path reloads
   // its settings, directly on its load thread, otherwise through a message to its host.
   virtual void ReloadSettingsAfterDialog();
@@ -166,6 +175,11 @@ public:
 
   // Raised by ShowOptionsDialog; `handled` starts false and becomes the dialog's result.
   std::function<void(TorvPlugin& sender, TPluginCallRec* rec, bool& handled)> OnShowOptionsDialog;
+  // Raised by GetOptionsDialog when the host asks for no form by name: names the form to
+  // deliver and an extra text for the package (both empty: nothing to deliver).
+  std::function<void(TorvPlugin& sender, TPluginCallRec* rec, std::string& form_name,
+                     std::string& extra_text)>
+      OnGetOptionsDialog;
   TCommandEvent OnCommand;             // commands not handled here; result starts -2
   TRecordEvent OnLoad;                 // first LOAD
   TRecordEvent OnUnload;               // last UNLOAD
@@ -236,6 +250,12 @@ public:
   // The log; WriteLog adds to it, GetLogEx collects it.
   framework::TLogDataList& Log() { return *log_; }
 
+  // Set only while the OnShowOptionsDialog handler runs: the in-dialog mark, the record's
+  // DataFlags, and the list DataDesc carried (kind 1, as an interface), else nullptr.
+  std::atomic<bool> InOptionsDialog{false};
+  std::atomic<uint8_t> DialogDataFlags{0};
+  std::atomic<IorvParamsListA*> DialogList{nullptr};
+
   // ProcessData calls running in this instance, and the terminating state set by the last
   // UNLOAD. ProcessData waits only while both are set.
   std::atomic<int> BusyCount{0};
@@ -276,6 +296,11 @@ private:
   std::unique_ptr<TorvThreadParamsList> custom_params_;
   std::atomic<bool> destroying_{false};
 };
+
+// Builds the options-dialog package of a module into the record (GetOptionsDialog, with an
+// instance found); set at library load by the layer that holds the dialog's resources.
+using TOptionsDialogSource = void (*)(TorvPlugin& module, TPluginCallRec* rec);
+void SetOptionsDialogSource(TOptionsDialogSource source);
 
 // Creates module objects: the class reference the framework instantiates. The framework sets
 // it to TorvPlugin; the concrete module replaces it at library load.

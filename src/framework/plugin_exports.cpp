@@ -16,7 +16,9 @@
 #include <exception>
 #include <thread>
 
-namespace kestrel {
+// The bodies of the exports, one per export, named after what they do; the extern "C" functions
+// below only call them and catch what escapes.
+namespace kestrel::exports {
 
 namespace {
 
@@ -180,7 +182,7 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
   }
 }
 
-int32_t RunProcessData(TPluginCallRec* rec) {
+int32_t ProcessPacket(TPluginCallRec* rec) {
   if (!IsValidCallRecord(rec)) {
     ReportMissingParams(rec, "PROCESS");
     return KESTREL_RESULT_BAD_CALL;
@@ -235,6 +237,27 @@ void OptionsDialog(TPluginCallRec* rec) {
     instance->GetOptionsDialog(rec);
 }
 
+// Marks the module as showing its dialog for the handler's run, with the record's data flags
+// and the list DataDesc carried; clears all three afterwards, also on a failure.
+class DialogMark {
+public:
+  DialogMark(TorvPlugin& module, const TPluginCallRec* rec) : module_(module) {
+    module_.DialogDataFlags = rec->DataFlags;
+    module_.DialogList = DescriptorInterface(rec->DataDesc);
+    module_.InOptionsDialog = true;
+  }
+  ~DialogMark() {
+    module_.InOptionsDialog = false;
+    module_.DialogList = nullptr;
+    module_.DialogDataFlags = 0;
+  }
+  DialogMark(const DialogMark&) = delete;
+  DialogMark& operator=(const DialogMark&) = delete;
+
+private:
+  TorvPlugin& module_;
+};
+
 void ShowDialog(TPluginCallRec* rec) {
   if (!rec)
     return;
@@ -249,23 +272,33 @@ void ShowDialog(TPluginCallRec* rec) {
     return;
   }
   bool handled = false;
-  {
-    TPluginCallRecIntf copy;
+  TPluginCallRecIntf copy;
+  try {
     CallRecordScope scope(rec, copy);
     rec->ResultDesc.Payload = KESTREL_DIALOG_RUNNING;
+    instance->ApplyDialogParameters(rec);
+    DialogMark mark(*instance, rec);
     try {
       instance->OnShowOptionsDialog(*instance, rec, handled);
     } catch (...) {
       handled = false;
       instance->LogFailure("", CurrentExceptionMessage() + " {SHOWOPTIONS}");
     }
-    rec->ResultDesc.Payload = handled ? 1 : 0;
+  } catch (...) {
+    // The record could not be opened or its parameters not read: a failure of this call on
+    // a live instance, logged with its label and reported as not handled.
+    handled = false;
+    try {
+      instance->LogFailure("SHOWOPTIONS", CurrentExceptionMessage());
+    } catch (...) {
+    }
   }
+  rec->ResultDesc.Payload = handled ? 1 : 0;
   if (handled)
     instance->ReloadSettingsAfterDialog();
 }
 
-} // namespace kestrel
+} // namespace kestrel::exports
 
 // ---- The exports -----------------------------------------------------------------------------
 
@@ -273,7 +306,7 @@ extern "C" {
 
 KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::CreateInstance(rec);
+    return kestrel::exports::CreateInstance(rec);
   } catch (...) {
     return KESTREL_RESULT_BAD_CALL; // the module could not be constructed: nothing registered
   }
@@ -281,7 +314,7 @@ KESTREL_API int32_t KESTREL_CALL CreatePluginInstance(TPluginCallRec* rec) noexc
 
 KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::FreeInstance(rec);
+    return kestrel::exports::FreeInstance(rec);
   } catch (...) {
     return KESTREL_RESULT_BAD_CALL;
   }
@@ -290,7 +323,7 @@ KESTREL_API int32_t KESTREL_CALL FreePluginInstance(TPluginCallRec* rec) noexcep
 KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info,
                                                uint32_t* needed) noexcept {
   try {
-    return kestrel::ModuleInfo(rec, info, needed);
+    return kestrel::exports::ModuleInfo(rec, info, needed);
   } catch (...) {
     return 0;
   }
@@ -298,7 +331,7 @@ KESTREL_API uint8_t KESTREL_CALL GetModuleInfo(TPluginCallRec* rec, TPluginModul
 
 KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::ExecuteCommand(rec);
+    return kestrel::exports::ExecuteCommand(rec);
   } catch (...) {
     return KESTREL_RESULT_FAILED;
   }
@@ -306,7 +339,7 @@ KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexc
 
 KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::RunProcessData(rec);
+    return kestrel::exports::ProcessPacket(rec);
   } catch (...) {
     return KESTREL_RESULT_FAILED;
   }
@@ -314,7 +347,7 @@ KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
 
 KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::CollectLog(rec);
+    return kestrel::exports::CollectLog(rec);
   } catch (...) {
     return 0;
   }
@@ -322,14 +355,14 @@ KESTREL_API int32_t KESTREL_CALL GetLogEx(TPluginCallRec* rec) noexcept {
 
 KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
-    kestrel::OptionsDialog(rec);
+    kestrel::exports::OptionsDialog(rec);
   } catch (...) {
   }
 }
 
 KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
-    kestrel::ShowDialog(rec);
+    kestrel::exports::ShowDialog(rec);
   } catch (...) {
   }
 }

@@ -144,8 +144,7 @@ double LocalNowAsDate() {
 // ---- ProcessData -----------------------------------------------------------------------------
 
 int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
-  if (!IsValidCallRecord(rec))
-    return KESTREL_RESULT_OK;
+  // The export has checked the record (exports::ProcessPacket); it is not checked twice.
   TPluginCallRecIntf copy;
   CallRecordScope scope(rec, copy);
   WatchScope watch(rec);
@@ -227,10 +226,7 @@ void TorvPlugin::DeliverResults(TPluginCallRec* rec, const TParsedDataList& list
 
 // ---- Standard fields and items ---------------------------------------------------------------
 
-int AddStandardFields(TorvParamsList* list, std::string_view full_text,
-                      std::string_view client_name, std::string_view source_long_name,
-                      std::string_view source_name, int32_t client_id, int32_t source_id,
-                      std::string_view block_text) {
+int AddStandardFields(TorvParamsList* list, const TStandardFields& fields) {
   if (!list)
     return 0;
   int added = 0;
@@ -238,16 +234,16 @@ int AddStandardFields(TorvParamsList* list, std::string_view full_text,
     if (list->Add(name, value))
       ++added;
   };
-  if (!full_text.empty())
-    add("FULL_DATA_PACKET", Variant(full_text));
-  if (!block_text.empty())
-    add("DATA_PACKET", Variant(block_text));
+  if (!fields.FullText.empty())
+    add("FULL_DATA_PACKET", Variant(fields.FullText));
+  if (!fields.BlockText.empty())
+    add("DATA_PACKET", Variant(fields.BlockText));
   add("DATE_TIME_STAMP", Variant::DateTime(LocalNowAsDate()));
-  add("DATA_SOURCE_ID", Variant(source_id));
-  add("DATA_SOURCE_FULL_NAME", Variant(source_long_name));
-  if (client_id != 0)
-    add("CLIENTID", Variant(client_id));
-  add("DATA_SOURCE_NAME", Variant(client_id != 0 ? client_name : source_name));
+  add("DATA_SOURCE_ID", Variant(fields.SourceId));
+  add("DATA_SOURCE_FULL_NAME", Variant(fields.SourceLongName));
+  if (fields.ClientId != 0)
+    add("CLIENTID", Variant(fields.ClientId));
+  add("DATA_SOURCE_NAME", Variant(fields.ClientId != 0 ? fields.ClientName : fields.SourceName));
   return added;
 }
 

@@ -1,6 +1,7 @@
 // Item extraction from one JSON block: the filter scan, the flattening with the module's item
 // rules, the conversion of ruled values to their data types, and the completion of each row.
 #include "common/current_exception.h"
+#include "framework/result_delivery.h"
 #include "parser/convert/convert_error.h"
 #include "parser/convert/date_time_templates.h"
 #include "parser/convert/number_text.h"
@@ -227,9 +228,13 @@ void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvPa
     return;
   const std::string_view block =
       index <= 0 ? std::string_view(client.BlockText) : std::string_view();
-  module.Owner.AddStandardFields(&row, block, client.ShortName, module.DataSourceFullName,
-                                 module.DataSourceName, client.ClientId, module.DataSourceId,
-                                 block);
+  AddStandardFields(&row, {.FullText = block,
+                           .BlockText = block,
+                           .ClientName = client.ShortName,
+                           .SourceName = module.DataSourceName,
+                           .SourceLongName = module.DataSourceFullName,
+                           .ClientId = static_cast<int32_t>(client.ClientId),
+                           .SourceId = module.DataSourceId});
   list.AppendRow(&row);
   module.RecordSeenItems(row);
 }

@@ -1,5 +1,5 @@
 // What the parsing pipeline needs of the module it runs in: logging with the module's message
-// texts and the framework's standard result fields. The concrete module implements it on the
+// texts. The concrete module implements it on the
 // framework's module object; tests may supply their own.
 #pragma once
 
@@ -21,14 +21,6 @@ public:
   virtual void ParserLog(uint8_t level, const std::string& message) = 0;
   // The message texts in use now, as one set that stays whole while the caller holds it.
   virtual std::shared_ptr<const TTextResources> Texts() const = 0;
-
-  // Adds the standard packet fields to a result row; returns how many were added.
-  virtual int AddStandardFields(TorvParamsList* list, std::string_view full_text,
-                                std::string_view client_name, std::string_view source_long_name,
-                                std::string_view source_name, uint32_t client_id, int32_t source_id,
-                                std::string_view block_text) = 0;
-  // Whether a name is one of the standard item names (ignoring case).
-  virtual bool IsStandardItem(std::string_view name) const = 0;
 };
 
 } // namespace kestrel::parser

@@ -256,18 +256,6 @@ void TaPlugin::ParserLog(uint8_t level, const std::string& message) {
   WriteLog(static_cast<framework::LogLevel>(level), message);
 }
 
-int TaPlugin::AddStandardFields(TorvParamsList* list, std::string_view full_text,
-                                std::string_view client_name, std::string_view source_long_name,
-                                std::string_view source_name, uint32_t client_id, int32_t source_id,
-                                std::string_view block_text) {
-  return kestrel::AddStandardFields(list, full_text, client_name, source_long_name, source_name,
-                                    static_cast<int32_t>(client_id), source_id, block_text);
-}
-
-bool TaPlugin::IsStandardItem(std::string_view name) const {
-  return kestrel::IsStandardItem(name);
-}
-
 void TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
   if (const TSettingsLoadProc load = g_settings_load.load()) {
     SettingsBusy = true;

@@ -63,11 +63,6 @@ public:
   // ---- IParserModule ------------------------------------------------------------------
   void ParserLog(uint8_t level, const std::string& message) override;
   std::shared_ptr<const TTextResources> Texts() const override { return TextResources.Current(); }
-  int AddStandardFields(TorvParamsList* list, std::string_view full_text,
-                        std::string_view client_name, std::string_view source_long_name,
-                        std::string_view source_name, uint32_t client_id, int32_t source_id,
-                        std::string_view block_text) override;
-  bool IsStandardItem(std::string_view name) const override;
 
   // ---- IDataSourceCfgOwner ------------------------------------------------------------
   void LoadSettingsFromStore(TDataSourceCfg& settings) override;

@@ -1,6 +1,7 @@
 #include "parser/serial_port_dm.h"
 
 #include "common/current_exception.h"
+#include "framework/result_delivery.h"
 #include "parser/convert/orv_trans_table.h"
 
 #include <algorithm>
@@ -207,7 +208,7 @@ void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
   seen_rows_.fetch_add(1, std::memory_order_relaxed);
   for (int i = 0; i < row.Count(); ++i) {
     const TorvParamsListItem* item = row.Items(i);
-    if (!item || item->IsRowMarker() || Owner.IsStandardItem(item->Name))
+    if (!item || item->IsRowMarker() || IsStandardItem(item->Name))
       continue;
     if (seen_keys_.insert(item->Key).second)
       seen_items_.push_back(SeenItem{item->Name, item->Value.Type()});

@@ -20,6 +20,7 @@ struct LocaleSettings {
   uint32_t lcid = 0;
   char date_separator = '/';
   char time_separator = ':';
+  char decimal_separator = '.'; // of numbers
   std::string time_am;
   std::string time_pm;
   std::string short_date_format;

@@ -127,8 +127,9 @@ TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
 
   EXPECT_EQ(lib_.Log(&rec), 0);
   EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
-  lib_.GetDialog(&rec);
-  EXPECT_EQ(+rec.ResultDesc.Payload, 2u); // nothing to deliver
+  lib_.GetDialog(&rec); // no buffer: the package's size comes back
+  EXPECT_EQ(+rec.ResultDesc.Payload, 3u);
+  EXPECT_GT(+rec.ResultDesc.Size, 24u);
   lib_.ShowDialog(&rec);
   EXPECT_EQ(+rec.ResultDesc.Size, 4u);
   EXPECT_EQ(+rec.ResultDesc.Payload, 1u); // the module accepts the dialog's result

@@ -1,6 +1,5 @@
 // The JSON parser driven through the loaded library's exports, as a data logger drives it.
-#include "pipeline_host.h"
-#include "platform/library.h"
+#include "plugin_library.h"
 
 #include <gtest/gtest.h>
 
@@ -9,43 +8,26 @@ namespace {
 using kestrel::Variant;
 using kestrel::testing::PacketResult;
 using kestrel::testing::PipelineHost;
-using kestrel::testing::PluginEntryPoints;
 using kestrel::testing::RawAfterPacket;
 
 class Pipeline : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    handle_ = kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
-    ASSERT_NE(handle_, nullptr) << error;
-    const auto resolve = [](auto& target, const char* name) {
-      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
-          kestrel::platform::LibrarySymbol(handle_, name));
-      ASSERT_NE(target, nullptr) << name;
-    };
-    resolve(entry_.Create, "CreatePluginInstance");
-    resolve(entry_.Free, "FreePluginInstance");
-    resolve(entry_.Execute, "ExecutePluginCommand");
-    resolve(entry_.Process, "ProcessData");
-    resolve(entry_.Log, "GetLogEx");
-  }
-  static void TearDownTestSuite() { kestrel::platform::CloseLibrary(handle_); }
+  static void SetUpTestSuite() { library_ = new kestrel::testing::PluginLibrary; }
+  static void TearDownTestSuite() { delete library_; }
 
   static std::unique_ptr<PipelineHost> LoadedHost(const std::string& path,
                                                   const std::string& sources) {
-    auto host = std::make_unique<PipelineHost>(entry_);
+    auto host = std::make_unique<PipelineHost>(library_->Entry());
     EXPECT_TRUE(host->Created());
     EXPECT_EQ(host->Load(path), 0);
     EXPECT_EQ(host->SetState(sources, true), 0);
     return host;
   }
 
-  static kestrel::platform::LibraryHandle handle_;
-  static PluginEntryPoints entry_;
+  static kestrel::testing::PluginLibrary* library_;
 };
 
-kestrel::platform::LibraryHandle Pipeline::handle_ = nullptr;
-PluginEntryPoints Pipeline::entry_;
+kestrel::testing::PluginLibrary* Pipeline::library_ = nullptr;
 
 TEST_F(Pipeline, BlocksComeBackInTheCallThatCompletesThem) {
   auto host = LoadedHost("\\Software\\Kestrel\\E2E1", "1;COM1;Serial port 1\r\n2;NET;Network");

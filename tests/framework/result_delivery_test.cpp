@@ -287,7 +287,11 @@ TEST(ProcessData, ACallWithoutParametersIsRefusedAndLoggedOnce) {
 
 TEST(StandardFields, WithAndWithoutClient) {
   TorvParamsList list;
-  EXPECT_EQ(AddStandardFields(&list, "", "client", "Long", "Short", 0, 3, ""), 4);
+  EXPECT_EQ(
+      AddStandardFields(
+          &list,
+          {.ClientName = "client", .SourceName = "Short", .SourceLongName = "Long", .SourceId = 3}),
+      4);
   EXPECT_EQ(list.Items(0)->Name, "DATE_TIME_STAMP");
   EXPECT_EQ(list.Items(0)->Value.Type(), VT_DATE);
   EXPECT_EQ(list.GetValue("DATA_SOURCE_ID"), Variant(3));
@@ -296,7 +300,14 @@ TEST(StandardFields, WithAndWithoutClient) {
   EXPECT_TRUE(list.GetValue("CLIENTID").IsEmpty());
 
   TorvParamsList full;
-  EXPECT_EQ(AddStandardFields(&full, "{a}{b}", "client", "Long", "Short", 7, 3, "a"), 7);
+  EXPECT_EQ(AddStandardFields(&full, {.FullText = "{a}{b}",
+                                      .BlockText = "a",
+                                      .ClientName = "client",
+                                      .SourceName = "Short",
+                                      .SourceLongName = "Long",
+                                      .ClientId = 7,
+                                      .SourceId = 3}),
+            7);
   const char* order[] = {"FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP",
                          "DATA_SOURCE_ID",   "DATA_SOURCE_FULL_NAME", "CLIENTID",
                          "DATA_SOURCE_NAME"};
@@ -304,7 +315,9 @@ TEST(StandardFields, WithAndWithoutClient) {
     EXPECT_EQ(full.Items(i)->Name, order[i]);
   EXPECT_EQ(full.GetValue("DATA_SOURCE_NAME"), Variant("client"));
   EXPECT_EQ(full.GetValue("CLIENTID"), Variant(7));
-  EXPECT_EQ(AddStandardFields(nullptr, "x", "", "", "", 1, 1, "x"), 0);
+  EXPECT_EQ(
+      AddStandardFields(nullptr, {.FullText = "x", .BlockText = "x", .ClientId = 1, .SourceId = 1}),
+      0);
 
   // The time stamp is today's local date: a day count in this century.
   const double stamp = full.GetValue("DATE_TIME_STAMP").Raw().date;

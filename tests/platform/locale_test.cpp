@@ -16,6 +16,7 @@ TEST(Locale, EnglishUnitedStates) {
   const LocaleSettings us = GetLocaleSettings(1033);
   EXPECT_EQ(us.lcid, 1033u);
   EXPECT_EQ(us.date_separator, '/');
+  EXPECT_EQ(us.decimal_separator, '.');
   EXPECT_EQ(us.time_separator, ':');
   EXPECT_EQ(us.time_am, "AM");
   EXPECT_EQ(us.time_pm, "PM");
@@ -35,6 +36,7 @@ TEST(Locale, GermanGermany) {
   const LocaleSettings de = GetLocaleSettings(1031);
   EXPECT_EQ(de.date_separator, '.');
   EXPECT_EQ(de.time_separator, ':');
+  EXPECT_EQ(de.decimal_separator, ',');
   EXPECT_EQ(de.long_month_names[0], "Januar");
   EXPECT_EQ(de.long_month_names[2], "M\xE4rz"); // in 1252
   EXPECT_EQ(de.short_month_names[9], "Okt");

@@ -1,11 +1,12 @@
 /* A minimal Windows host: loads kestrel.dll with LoadLibrary, resolves every export with
    GetProcAddress and drives one instance through the call record (102 bytes on 32-bit Windows):
-   create, module information, LOAD and SET-STATE, one packet that gives a row, UNLOAD, free.
+   create, module information, LOAD and SET-STATE, one packet that gives a row, the options
+   dialog package, UNLOAD, free.
    Exits 0 when the library behaved as a host expects, 1 with a line on stderr otherwise. A wrong
    calling convention or record layout shows up here as a crash or a wrong answer.
 
    Usage: kestrel_abi_host.exe path\to\kestrel.dll */
-#include "../e2e/host_list.h"
+#include "host_list.h"
 
 #include <kestrel/kestrel.h>
 
@@ -167,6 +168,40 @@ int main(int argc, char** argv) {
         "ProcessData delivered no row for a complete block");
   rows->lpVtbl->Release(rows);
   memset(&rec.ResultDesc, 0, sizeof rec.ResultDesc);
+
+  /* The options dialog: ask with a one-byte buffer for the size, then fetch the package (its
+     form stream and its gzip-compressed script), and confirm the dialog. */
+  char probe = 0;
+  rec.DataDesc.Size = 1;
+  rec.DataDesc.Payload = (uintptr_t)&probe;
+  get_dialog(&rec);
+  check(rec.ResultDesc.Payload == 3 && rec.ResultDesc.Size > 24,
+        "GetOptionsDialog did not ask for a larger buffer");
+  const uint32_t total = rec.ResultDesc.Size;
+  unsigned char* package = (unsigned char*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, total);
+  check(package != NULL, "no memory for the dialog package");
+  if (!package)
+    return 1;
+  rec.DataDesc.Size = total;
+  rec.DataDesc.Payload = (uintptr_t)package;
+  get_dialog(&rec);
+  uint32_t header[6];
+  memcpy(header, package, sizeof header);
+  check(rec.ResultDesc.Kind == KESTREL_KIND_BYTES_WRITTEN && rec.ResultDesc.Payload == total,
+        "GetOptionsDialog did not fill the buffer");
+  check(header[0] == 24 && header[2] == 24 + header[1] && header[3] == 0 &&
+            header[4] == header[2] && header[4] + header[5] == total,
+        "the dialog package's header does not add up");
+  check(memcmp(package + 24, "TPF0", 4) == 0, "the dialog package holds no form stream");
+  check(package[header[4]] == 0x1f && package[header[4] + 1] == 0x8b,
+        "the dialog package holds no gzip member");
+  HeapFree(GetProcessHeap(), 0, package);
+  memset(&rec.DataDesc, 0, sizeof rec.DataDesc);
+  show_dialog(&rec);
+  check(rec.ResultDesc.Size == 4 && rec.ResultDesc.Payload == 1,
+        "ShowOptionsDialog was not accepted");
+  memset(&rec.ResultDesc, 0, sizeof rec.ResultDesc);
+
   check(command(execute, &rec, "UNLOAD", NULL, NULL, -1, 0) == KESTREL_RESULT_OK, "UNLOAD failed");
 
   if (failures)
@@ -184,7 +219,7 @@ int main(int argc, char** argv) {
   FreeLibrary(library);
   if (!failures)
     printf("kestrel_abi_host: %s: 8 exports, create, module information, LOAD, SET-STATE, a packet "
-           "giving a row, UNLOAD and free through a %u-byte call record\n",
+           "giving a row, the options dialog, UNLOAD and free through a %u-byte call record\n",
            argv[1], (unsigned)sizeof rec);
   return failures ? 1 : 0;
 }

@@ -1,8 +1,10 @@
-// kestrel-host: a small host that loads the Kestrel plug-in the way a data logger does.
-//
-//   kestrel-host --info [--library PATH]
+// kestrel-host: a small host that loads the Kestrel plug-in the way a data logger does and
+// prints the records it parses from files, standard input or TCP clients (kHostUsage).
 //
 // --info creates an instance, prints its module information and frees it again.
+#include "host_options.h"
+#include "host_run.h"
+#include "host_system.h"
 #include "platform/library.h"
 
 #include <kestrel/kestrel.h>
@@ -19,11 +21,6 @@ struct Exports {
   PFN_FreePluginInstance free = nullptr;
   PFN_GetModuleInfo module_info = nullptr;
 };
-
-int Usage() {
-  std::fprintf(stderr, "usage: kestrel-host --info [--library PATH]\n");
-  return 2;
-}
 
 std::string Text(const char* data, uint32_t length) {
   return data && length ? std::string(data, length) : std::string();
@@ -75,25 +72,35 @@ int PrintInfo(const Exports& exports) {
 } // namespace
 
 int main(int argc, char** argv) {
-  std::string library = KESTREL_DEFAULT_LIBRARY;
-  bool info = false;
+  kestrel::host::HostOptions options;
+  options.library = KESTREL_DEFAULT_LIBRARY;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--info")
-      info = true;
-    else if (arg == "--library" && i + 1 < argc)
-      library = argv[++i];
-    else
-      return Usage();
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kestrel::host::kHostUsage, stdout);
+      return kestrel::host::kExitOk;
+    }
   }
-  if (!info)
-    return Usage();
+  std::string problem;
+  if (!kestrel::host::ParseHostOptions(std::vector<std::string>(argv + 1, argv + argc), &options,
+                                       &problem)) {
+    std::fprintf(stderr, "kestrel-host: %s\n\n%s", problem.c_str(), kestrel::host::kHostUsage);
+    return kestrel::host::kExitUsage;
+  }
+  if (!options.info) {
+    kestrel::host::PrepareStandardStreams();
+    static std::atomic<bool> interrupted{false};
+    kestrel::host::CatchInterrupt(&interrupted);
+    kestrel::host::HostHooks hooks;
+    hooks.interrupt = &interrupted;
+    return kestrel::host::RunHost(options, stdout, stderr, hooks);
+  }
 
+  const std::string& library = options.library;
   std::string error;
   kestrel::platform::LibraryHandle handle = kestrel::platform::OpenLibrary(library, &error);
   if (!handle) {
     std::fprintf(stderr, "kestrel-host: cannot load %s: %s\n", library.c_str(), error.c_str());
-    return 1;
+    return kestrel::host::kExitNoLibrary;
   }
   Exports exports;
   exports.create = reinterpret_cast<PFN_CreatePluginInstance>(
@@ -102,7 +109,7 @@ int main(int argc, char** argv) {
       kestrel::platform::LibrarySymbol(handle, "FreePluginInstance"));
   exports.module_info = reinterpret_cast<PFN_GetModuleInfo>(
       kestrel::platform::LibrarySymbol(handle, "GetModuleInfo"));
-  int status = 1;
+  int status = kestrel::host::kExitNoLibrary;
   if (!exports.create || !exports.free || !exports.module_info)
     std::fprintf(stderr, "kestrel-host: %s lacks the plug-in exports\n", library.c_str());
   else

@@ -1,4 +1,5 @@
 #include "parser/json/json_document.h"
+#include "parser/json/json_number_text.h"
 
 #include "platform/text.h"
 
@@ -39,7 +40,10 @@ std::string NarrowAscii(const VARIANT& v) {
   return text;
 }
 
-double VariantToDouble(const VARIANT& v) {
+// The document's own conversions of values handed to SetVariant and GetItemByKey: Empty is 0,
+// texts convert only in plain decimal with a full stop, and what does not convert raises
+// EInvalidCast. They differ from the lenient ones in common/variant_convert.h on purpose.
+double NumberOfVariant(const VARIANT& v) {
   switch (v.vt) {
   case VT_EMPTY:
     return 0;
@@ -88,14 +92,7 @@ double VariantToDouble(const VARIANT& v) {
   }
 }
 
-std::string DoubleText(double value) {
-  char buffer[64];
-  const auto [end, ec] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  return ec == std::errc() ? std::string(buffer, end) : std::string();
-}
-
-WideString VariantToWide(const VARIANT& v) {
+WideString TextOfVariant(const VARIANT& v) {
   switch (v.vt) {
   case VT_EMPTY:
     return {};
@@ -106,13 +103,13 @@ WideString VariantToWide(const VARIANT& v) {
   case VT_NULL:
     InvalidVariant();
   default: {
-    const std::string text = DoubleText(VariantToDouble(v));
+    const std::string text = GeneralNumberText(NumberOfVariant(v));
     return WideString(text.begin(), text.end());
   }
   }
 }
 
-bool VariantToBool(const VARIANT& v) {
+bool BooleanOfVariant(const VARIANT& v) {
   if (v.vt == VT_BOOL)
     return v.boolVal != 0;
   if (v.vt == VT_BSTR) {
@@ -124,7 +121,7 @@ bool VariantToBool(const VARIANT& v) {
     if (text == "false")
       return false;
   }
-  return VariantToDouble(v) != 0;
+  return NumberOfVariant(v) != 0;
 }
 
 bool IsNumericKey(const VARIANT& key, int32_t& index) {
@@ -143,7 +140,7 @@ bool IsNumericKey(const VARIANT& key, int32_t& index) {
   case VT_R8:
   case VT_CY:
   case VT_DECIMAL: {
-    const double value = std::nearbyint(VariantToDouble(key));
+    const double value = std::nearbyint(NumberOfVariant(key));
     if (!(value >= INT32_MIN && value <= INT32_MAX))
       return false;
     index = static_cast<int32_t>(value);
@@ -189,7 +186,7 @@ void TJsonNumber::GetVariant(VARIANT& out) const {
   out.dblVal = static_cast<double>(value_);
 }
 void TJsonNumber::SetVariant(const VARIANT& value) {
-  value_ = VariantToDouble(value);
+  value_ = NumberOfVariant(value);
 }
 TJsonKind TJsonNumber::Kind() const {
   return jsNumber;
@@ -204,7 +201,7 @@ void TJsonString::GetVariant(VARIANT& out) const {
   out.bstrVal = SysAllocStringLen(value_.data(), static_cast<uint32_t>(value_.size()));
 }
 void TJsonString::SetVariant(const VARIANT& value) {
-  value_ = VariantToWide(value);
+  value_ = TextOfVariant(value);
 }
 TJsonKind TJsonString::Kind() const {
   return jsString;
@@ -219,7 +216,7 @@ void TJsonBoolean::GetVariant(VARIANT& out) const {
   out.boolVal = value_ ? VARIANT_TRUE : VARIANT_FALSE;
 }
 void TJsonBoolean::SetVariant(const VARIANT& value) {
-  value_ = VariantToBool(value);
+  value_ = BooleanOfVariant(value);
 }
 TJsonKind TJsonBoolean::Kind() const {
   return jsBoolean;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace kestrel::json {
 
@@ -18,6 +19,19 @@ std::string NumberText(long double value) {
     result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value));
   }
   return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string();
+}
+
+std::string GeneralNumberText(long double value) {
+  // Fifteen digits survive the step to double precision, whose formatting is much faster; only
+  // values beyond the double range take the extended path.
+  char buffer[64];
+  constexpr long double kDoubleMax = std::numeric_limits<double>::max();
+  const auto [end, ec] =
+      (value >= -kDoubleMax && value <= kDoubleMax)
+          ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                          std::chars_format::general, 15)
+          : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  return ec == std::errc() ? std::string(buffer, end) : std::string();
 }
 
 } // namespace kestrel::json

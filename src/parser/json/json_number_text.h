@@ -1,5 +1,5 @@
-// The text of a JSON number as the item rules receive it: text that converts back to the same
-// value, so that no rule loses digits.
+// The texts of JSON numbers: the exact text item rules receive, and the short general form the
+// writer and the document's text conversions use.
 #pragma once
 
 #include <string>
@@ -10,5 +10,9 @@ namespace kestrel::json {
 // "-9007199254740993"); any other value as the shortest text that reads back as the same
 // double ("0.1", "1.5e-07"). A full stop is the decimal separator.
 std::string NumberText(long double value);
+
+// General format with at most 15 significant digits, no trailing zeros and a full stop
+// ("0.1", "1.23456789012346e+15"); empty for a value that has no text (NaN formats as "nan").
+std::string GeneralNumberText(long double value);
 
 } // namespace kestrel::json

@@ -1,5 +1,6 @@
 // TJson::Serialize: compact JSON text of a document.
 #include "parser/json/json_document.h"
+#include "parser/json/json_number_text.h"
 
 #include <charconv>
 #include <limits>
@@ -29,18 +30,7 @@ private:
 };
 
 void Writer::Number(long double value) {
-  // General format, at most 15 significant digits, no trailing zeros, a full stop. Fifteen
-  // digits survive the step to double precision, whose formatting is much faster; only values
-  // beyond the double range take the extended path.
-  char buffer[64];
-  constexpr long double kDoubleMax = std::numeric_limits<double>::max();
-  const auto [end, ec] =
-      (value >= -kDoubleMax && value <= kDoubleMax)
-          ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
-                          std::chars_format::general, 15)
-          : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  if (ec == std::errc())
-    out_.append(buffer, end);
+  out_ += GeneralNumberText(value);
 }
 
 // One byte of a string's UTF-8 form, escaped where JSON needs it.

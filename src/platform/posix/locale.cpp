@@ -8,6 +8,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/udat.h>
+#include <unicode/unum.h>
 #include <unicode/ures.h>
 #include <unicode/ustring.h>
 
@@ -163,6 +164,18 @@ LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
       locale_pattern::FirstSeparator(short_date_pattern, u'/'), '/', code_page);
   settings.time_separator = locale_pattern::SeparatorByte(
       locale_pattern::FirstSeparator(short_time_pattern, u':'), ':', code_page);
+  {
+    UErrorCode status = U_ZERO_ERROR;
+    UNumberFormat* number = unum_open(UNUM_DECIMAL, nullptr, 0, locale.c_str(), nullptr, &status);
+    UChar symbol[8];
+    const int32_t length = U_SUCCESS(status) ? unum_getSymbol(number, UNUM_DECIMAL_SEPARATOR_SYMBOL,
+                                                              symbol, 8, &status)
+                                             : 0;
+    if (number)
+      unum_close(number);
+    settings.decimal_separator = locale_pattern::SeparatorByte(
+        U_SUCCESS(status) && length == 1 ? static_cast<OLECHAR>(symbol[0]) : u'.', '.', code_page);
+  }
   settings.time_am = Symbol(short_date, UDAT_AM_PMS, 0, code_page);
   settings.time_pm = Symbol(short_date, UDAT_AM_PMS, 1, code_page);
   for (int32_t m = 0; m < 12; ++m) {

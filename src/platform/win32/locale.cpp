@@ -97,6 +97,9 @@ LocaleSettings GetLocaleSettings(uint32_t lcid, uint32_t code_page) {
       time_separator.size() == 1 ? time_separator[0]
                                  : locale_pattern::FirstSeparator(short_time, L':'),
       ':', code_page);
+  const WideString decimal_separator = Info(id, LOCALE_SDECIMAL);
+  settings.decimal_separator = locale_pattern::SeparatorByte(
+      decimal_separator.size() == 1 ? decimal_separator[0] : L'.', '.', code_page);
   settings.time_am = Text(id, LOCALE_S1159, code_page);
   settings.time_pm = Text(id, LOCALE_S2359, code_page);
   for (LCTYPE m = 0; m < 12; ++m) {

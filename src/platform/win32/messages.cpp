@@ -41,19 +41,38 @@ HINSTANCE ThisModule() {
 }
 
 // The class is registered once per module (the name carries the module address, so several
-// copies of this layer in one process keep their own procedures).
-ATOM WindowClass() {
-  static const ATOM atom = [] {
-    wchar_t name[64];
-    wsprintfW(name, L"KestrelMessageWindow_%p", static_cast<void*>(ThisModule()));
+// copies of this layer in one process keep their own procedures) and unregistered when the
+// module is unloaded. Windows does not do that itself for a library, so a class left behind by
+// a copy of this module loaded earlier at the same address (whose windows could not all be
+// destroyed at unload) is replaced: its procedure went with that copy.
+class WindowClassRegistration {
+public:
+  WindowClassRegistration() {
+    wsprintfW(name_, L"KestrelMessageWindow_%p", static_cast<void*>(ThisModule()));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = ClassProc;
     wc.hInstance = ThisModule();
-    wc.lpszClassName = name;
-    return RegisterClassExW(&wc);
-  }();
-  return atom;
+    wc.lpszClassName = name_;
+    atom_ = RegisterClassExW(&wc);
+    if (!atom_ && GetLastError() == ERROR_CLASS_ALREADY_EXISTS &&
+        UnregisterClassW(name_, ThisModule()))
+      atom_ = RegisterClassExW(&wc);
+  }
+  ~WindowClassRegistration() {
+    if (atom_)
+      UnregisterClassW(name_, ThisModule());
+  }
+  ATOM Atom() const { return atom_; }
+
+private:
+  wchar_t name_[64];
+  ATOM atom_ = 0;
+};
+
+ATOM WindowClass() {
+  static const WindowClassRegistration registration;
+  return registration.Atom();
 }
 
 ::HWND Native(HWND window) {

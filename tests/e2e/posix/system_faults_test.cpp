@@ -1,8 +1,7 @@
 // The plug-in when the system refuses it something: host memory that cannot grow, message
 // windows that cannot be made. Nothing may crash, and parsing goes on once the system recovers.
-#include "pipeline_host.h"
-#include "platform/library.h"
 #include "platform/posix/system_call_ops.h"
+#include "plugin_library.h"
 
 #include <gtest/gtest.h>
 
@@ -14,36 +13,16 @@ using kestrel::Variant;
 using kestrel::platform::RestoreSystemCallOps;
 using kestrel::platform::SystemCallOpsForTesting;
 using kestrel::testing::PipelineHost;
-using kestrel::testing::PluginEntryPoints;
 
 class SystemFaults : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string error;
-    handle_ = kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
-    ASSERT_NE(handle_, nullptr) << error;
-    const auto resolve = [this](auto& target, const char* name) {
-      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
-          kestrel::platform::LibrarySymbol(handle_, name));
-      ASSERT_NE(target, nullptr) << name;
-    };
-    resolve(entry_.Create, "CreatePluginInstance");
-    resolve(entry_.Free, "FreePluginInstance");
-    resolve(entry_.Execute, "ExecutePluginCommand");
-    resolve(entry_.Process, "ProcessData");
-    resolve(entry_.Log, "GetLogEx");
-  }
-  void TearDown() override {
-    RestoreSystemCallOps();
-    kestrel::platform::CloseLibrary(handle_);
-  }
+  void TearDown() override { RestoreSystemCallOps(); }
 
-  kestrel::platform::LibraryHandle handle_ = nullptr;
-  PluginEntryPoints entry_;
+  kestrel::testing::PluginLibrary library_;
 };
 
 TEST_F(SystemFaults, PacketBlockThatCannotGrowLosesOnlyItsOwnRows) {
-  PipelineHost host(entry_);
+  PipelineHost host(library_.Entry());
   ASSERT_EQ(host.Load("\\Software\\Kestrel\\Faults1"), 0);
   ASSERT_EQ(host.SetState("1;COM1;Serial port 1", true), 0);
   SystemCallOpsForTesting().realloc = [](void*, std::size_t) -> void* { return nullptr; };
@@ -57,7 +36,7 @@ TEST_F(SystemFaults, PacketBlockThatCannotGrowLosesOnlyItsOwnRows) {
 TEST_F(SystemFaults, NoMessageWindowsStillParses) {
   SystemCallOpsForTesting().create_window = [] { return false; };
   SystemCallOpsForTesting().set_timer = [] { return false; };
-  PipelineHost host(entry_);
+  PipelineHost host(library_.Entry());
   ASSERT_TRUE(host.Created());
   EXPECT_EQ(host.Load("\\Software\\Kestrel\\Faults2"), 0);
   EXPECT_EQ(host.SetState("1;COM1;Serial port 1", true), 0);

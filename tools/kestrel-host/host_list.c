@@ -1,5 +1,5 @@
-/* The host's own list: items in an array, names compared ASCII-case-insensitively. Only what a
-   host needs is implemented; the rest answers E_NOTIMPL. */
+/* The host's own list: items in a growing array, names compared ASCII-case-insensitively. Only
+   what a host needs is implemented; the rest answers E_NOTIMPL. */
 #include "host_list.h"
 
 #include <stdlib.h>
@@ -19,7 +19,8 @@ typedef struct HostList {
   uint32_t refs;
   int32_t tag;
   int count;
-  HostItem* items[64];
+  int capacity;
+  HostItem** items;
 } HostList;
 
 static int g_live = 0;
@@ -151,6 +152,7 @@ static uint32_t KESTREL_CALL list_release(IorvParamsListA* self) {
   uint32_t left = --list_of(self)->refs;
   if (left == 0) {
     list_clear(self);
+    free(list_of(self)->items);
     free(list_of(self));
     --g_live;
   }
@@ -190,8 +192,14 @@ static HRESULT list_append(HostList* list, const char* name, const VARIANT* valu
                            IorvParamsListItemA** out) {
   if (out)
     *out = NULL;
-  if (list->count == 64)
-    return E_OUTOFMEMORY;
+  if (list->count == list->capacity) {
+    const int capacity = list->capacity ? list->capacity * 2 : 16;
+    HostItem** grown = (HostItem**)realloc(list->items, sizeof(HostItem*) * (size_t)capacity);
+    if (!grown)
+      return E_OUTOFMEMORY;
+    list->items = grown;
+    list->capacity = capacity;
+  }
   HostItem* item = item_new(name, value);
   list->items[list->count++] = item;
   if (out)
@@ -331,6 +339,10 @@ void host_list_add_text(IorvParamsListA* list, const char* name, const char* asc
   v.bstrVal = SysAllocStringLen(wide, (uint32_t)length);
   list_append(list_of(list), name, &v, NULL);
   VariantClear(&v);
+}
+
+void host_list_add_value(IorvParamsListA* list, const char* name, const VARIANT* value) {
+  list_append(list_of(list), name, value, NULL);
 }
 
 int host_list_live_count(void) {

@@ -1,0 +1,132 @@
+#include "parser/settings_binding.h"
+
+#include "common/ascii_text.h"
+#include "common/text_lines.h"
+#include "common/variant_convert.h"
+#include "parser/plugin_dm.h"
+
+#include <stdexcept>
+
+namespace kestrel::parser {
+
+namespace {
+
+const TPublishedProperty* FindProperty(const TProxyCodeCustomObject& object,
+                                       std::string_view name) {
+  for (const TPublishedProperty& property : object.PublishedProperties())
+    if (AsciiSameText(property.Name, name))
+      return &property;
+  return nullptr;
+}
+
+config::TorvStrHolder MakeModuleProperties() {
+  config::TorvStrHolder holder;
+  holder.Name = "Properties";
+  holder.Tag = 9999;
+  holder.Capacity = 44;
+  // One line per option: "Control.Property,settings key"; the blank lines and the lines of one
+  // space are part of the stored map and stay.
+  static constexpr std::string_view kMapText =
+#include "parser/property_map_text.inc"
+      ;
+  std::vector<std::string> lines;
+  for (std::string_view line : SplitLines(kMapText))
+    lines.emplace_back(line);
+  holder.SetStrings(std::move(lines));
+  return holder;
+}
+
+void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
+  config::TSettingsStore store;
+  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
+  TSettingsTargetAdapter target(settings);
+  store.LoadValues(target);
+}
+
+bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
+  config::TSettingsStore store;
+  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
+  // Saving only reads the object's properties.
+  TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
+  return store.SaveValues(target);
+}
+
+} // namespace
+
+const config::TorvStrHolder& ModuleProperties() {
+  static const config::TorvStrHolder holder = MakeModuleProperties();
+  return holder;
+}
+
+config::TSettingKind TSettingsTargetAdapter::PropertyKind(std::string_view name) const {
+  const TPublishedProperty* property = FindProperty(object_, name);
+  if (!property)
+    return config::TSettingKind::Unknown;
+  switch (property->Kind) {
+  case TPropertyKind::Integer:
+    return config::TSettingKind::Integer;
+  case TPropertyKind::Double:
+    return config::TSettingKind::Float;
+  case TPropertyKind::Boolean:
+    return config::TSettingKind::Enumeration;
+  case TPropertyKind::String:
+    return config::TSettingKind::Text;
+  case TPropertyKind::Strings:
+    return config::TSettingKind::StringList;
+  }
+  return config::TSettingKind::Unknown;
+}
+
+Variant TSettingsTargetAdapter::GetProperty(std::string_view name) const {
+  const auto value = object_.GetPropertyValue(name);
+  if (!value)
+    return Variant::Null();
+  if (PropertyKind(name) == config::TSettingKind::Enumeration)
+    return Variant(std::string(VariantToBool(*value).value_or(false) ? "True" : "False"));
+  return *value;
+}
+
+void TSettingsTargetAdapter::SetProperty(std::string_view name, const Variant& value) {
+  Variant converted = value;
+  if (PropertyKind(name) == config::TSettingKind::Enumeration) {
+    const std::string identifier = VariantToAnsi(value);
+    if (AsciiSameText(identifier, "True"))
+      converted = Variant(true);
+    else if (AsciiSameText(identifier, "False"))
+      converted = Variant(false);
+    else
+      throw std::invalid_argument("\"" + identifier + "\" is not True or False");
+  }
+  if (!object_.SetPropertyValue(name, converted))
+    throw std::invalid_argument("the value does not fit the property " + std::string(name));
+}
+
+std::vector<std::string> TSettingsTargetAdapter::GetStrings(std::string_view name) const {
+  const auto* lines = object_.StringsProperty(name);
+  return lines ? *lines : std::vector<std::string>();
+}
+
+void TSettingsTargetAdapter::SetStrings(std::string_view name, std::vector<std::string> lines) {
+  if (auto* target = object_.StringsProperty(name))
+    *target = std::move(lines);
+}
+
+void ConfigureSettingsStore(config::TSettingsStore& store, const TSettingsLocation& location,
+                            TorvPlugin* module) {
+  store.RegistryRoot = config::RegistryRootFromCode(location.Root1);
+  store.SecondRegistryRoot = config::RegistryRootFromCode(location.Root2);
+  store.RegistryPath = location.RegistryPath;
+  store.INIFileSectionPrefix = location.SectionPrefix;
+  store.INIFile = location.IniFile;
+  ModuleProperties().AssignTo(store.Components);
+  if (module)
+    store.OnLog = [module](const std::string& message) {
+      module->WriteLog(framework::LogLevel::Warning, message);
+    };
+}
+
+void AttachSettingsStore() {
+  SetSettingsStore(&LoadModuleSettings, &SaveModuleSettings);
+}
+
+} // namespace kestrel::parser

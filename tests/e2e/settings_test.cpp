@@ -1,0 +1,133 @@
+// A host configures the plug-in through its exports: LOAD with an INI file or a registry
+// path, the settings commands that import and export, and the save at the last UNLOAD.
+#include "pipeline_host.h"
+#include "settings_scratch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kestrel::Variant;
+using kestrel::testing::PipelineHost;
+using kestrel::testing::PluginEntryPoints;
+using kestrel::testing::ReadText;
+using kestrel::testing::ScratchFolder;
+using kestrel::testing::ScratchRegistryKey;
+using kestrel::testing::WriteText;
+namespace platform = kestrel::platform;
+
+// A filter that drops blocks containing "drop", typed item rules (one ignored), a date
+// template, a translation map that upper-cases String-typed values, and a value that is no
+// number.
+const char kIniText[] = "[Common]\r\n"
+                        "Filter=1||0||drop||0\r\n"
+                        "JSON items=temp||1||1||Float%0D%0Awhen||1||1||Date%0D%0A"
+                        "skip||1||0||String%0D%0Aname||1||1||String\r\n"
+                        "Date format=DD.MM.YYYY\r\n"
+                        "Max depth=deep\r\n"
+                        "[Translation]\r\n"
+                        "Map1=%0D%0A%0D%0A1\r\n";
+
+const char kPacket[] = R"({"temp":"21.5","when":"08.12.2026","skip":"x","name":"abc"})";
+const double kDecember8th2026 = 46364;
+
+class Settings : public ::testing::Test {
+protected:
+  // Each test loads the library and unloads it again, as hosts do between sessions: the
+  // library must serve data sources again after it was unloaded and loaded anew.
+  void SetUp() override {
+    std::string error;
+    handle_ = kestrel::testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry_, &error);
+    ASSERT_NE(handle_, nullptr) << error;
+  }
+  void TearDown() override {
+    // A host releases everything before it unloads the library.
+    TPluginCallRec release;
+    std::memset(&release, 0, sizeof release);
+    release.RecSize = sizeof release;
+    release.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
+    release.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
+    EXPECT_EQ(entry_.Free(&release), 0);
+    platform::CloseLibrary(handle_);
+  }
+
+  std::unique_ptr<PipelineHost> Loaded(std::vector<std::pair<std::string, Variant>> params) {
+    auto host = std::make_unique<PipelineHost>(entry_);
+    EXPECT_EQ(host->Command("LOAD", std::move(params)), 0);
+    EXPECT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
+    return host;
+  }
+
+  // The rows follow kIniText.
+  void ExpectConfiguredRows(PipelineHost& host) {
+    const auto result = host.Send(1, 1, "c", kPacket);
+    ASSERT_EQ(result.Rows(), 1) << host.Log();
+    EXPECT_EQ(result.rows->GetValue("temp"), Variant(21.5));
+    EXPECT_EQ(result.rows->GetValue("when"), Variant::DateTime(kDecember8th2026));
+    EXPECT_EQ(result.rows->GetValue("name"), Variant("ABC"));
+    EXPECT_EQ(result.rows->IndexOf("skip"), -1);
+    EXPECT_EQ(host.Send(1, 1, "c", R"({"name":"drop me"})").Rows(), 0);
+  }
+
+  platform::LibraryHandle handle_ = nullptr;
+  PluginEntryPoints entry_;
+  ScratchFolder folder_;
+  ScratchRegistryKey key_;
+};
+
+TEST_F(Settings, LoadWithAnIniFileConfiguresTheRows) {
+  const std::string file = folder_.File("host.ini");
+  WriteText(file, kIniText);
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
+  ExpectConfiguredRows(*host);
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos) << host->Log();
+
+  // The host edits the file; LOAD-SETTINGS-NOW reads it and saves it back whole.
+  WriteText(file, "[Common]\r\nFilter=1||0||abc||0\r\n");
+  ASSERT_EQ(host->Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Variant(file)}}), -2);
+  EXPECT_EQ(host->Send(1, 1, "c", kPacket).Rows(), 0); // now filtered out
+  EXPECT_EQ(host->Send(1, 1, "c", R"({"name":"drop me"})").All("name"),
+            std::vector<Variant>{Variant("DROP ME")});
+  const std::string saved = ReadText(file);
+  EXPECT_NE(saved.find("Filter=1||0||abc||0\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Date format=DD.MM.YYYY\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("[Translation]\r\n"), std::string::npos) << saved;
+}
+
+TEST_F(Settings, LoadWithARegistryPathConfiguresTheRows) {
+  // The same settings, written by another host into the registry under its prefix.
+  const std::string file = folder_.File("seed.ini");
+  WriteText(file, kIniText);
+  {
+    auto seeder = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}});
+    ASSERT_EQ(seeder->Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Variant(file)}}), -2);
+  }
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}});
+  ExpectConfiguredRows(*host);
+
+  // Export into a file, then import another one without saving it: the registry keeps its
+  // settings, as a new instance shows.
+  const std::string exported = folder_.File("export.ini");
+  ASSERT_EQ(host->Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Variant(exported)}}), -2);
+  EXPECT_NE(ReadText(exported).find("Filter=1||0||drop||0\r\n"), std::string::npos);
+  const std::string other = folder_.File("other.ini");
+  WriteText(other, "[Common]\r\nFilter=\r\n");
+  ASSERT_EQ(
+      host->Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Variant(other)}, {"NO-SAVE", Variant(1)}}),
+      -2);
+  EXPECT_EQ(host->Send(1, 1, "c", R"({"name":"drop me"})").Rows(), 1);
+  ExpectConfiguredRows(*Loaded({{"REGISTRY-PATH", Variant(key_.Path())}}));
+}
+
+TEST_F(Settings, LastUnloadSavesIntoANewIniFile) {
+  const std::string file = folder_.File("host.ini");
+  WriteText(file, kIniText);
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
+  const std::string moved = folder_.File("moved.ini");
+  ASSERT_EQ(host->Command("UNLOAD", {{"INI-FILE", Variant(moved)}}), 0);
+  const std::string text = ReadText(moved);
+  EXPECT_NE(text.find("JSON items=temp||1||1||Float%0D%0A"), std::string::npos) << text;
+  EXPECT_NE(text.find("Sign timeout=5000\r\n"), std::string::npos) << text;
+}
+
+} // namespace

@@ -1,0 +1,270 @@
+#include "host_run.h"
+
+#include "host_system.h"
+#include "platform/system.h"
+#include "plugin_session.h"
+#include "tcp_listener.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace kestrel::host {
+
+namespace {
+
+// Checks that the INI file is there and reads as one: every line a section, an entry, a
+// comment or blank. The plug-in itself would quietly fall back to the registry.
+bool CheckIniFile(const std::string& path, std::string* error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "cannot read the INI file " + path;
+    return false;
+  }
+  std::string line;
+  int number = 0;
+  while (std::getline(file, line)) {
+    ++number;
+    const std::size_t first = line.find_first_not_of(" \t\r\x1A");
+    if (first == std::string::npos)
+      continue;
+    if (number == 1 && line.compare(first, 3, "\xEF\xBB\xBF") == 0)
+      continue;
+    const char c = line[first];
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    if (c == ';' || c == '#' || (c == '[' && line[last] == ']') ||
+        line.find('=') != std::string::npos)
+      continue;
+    *error = path + ":" + std::to_string(number) +
+             ": not an INI file (a line that is neither a [section], a name=value entry nor a "
+             "comment)";
+    return false;
+  }
+  return true;
+}
+
+// A data source name must not hold the separator of the SET-STATE lines.
+std::string SourceText(std::string text) {
+  for (char& c : text)
+    if (c == ';' || c == '\r' || c == '\n')
+      c = '_';
+  return text;
+}
+
+class Progress {
+public:
+  Progress(std::FILE* err, bool enabled) : err_(err), enabled_(enabled) {}
+  void Update(uint64_t bytes, uint64_t blocks, uint64_t records, bool final = false) {
+    if (!enabled_)
+      return;
+    const uint64_t now = platform::TickCount64();
+    if (!final && (now - start_ < 1000 || now - last_ < 250))
+      return;
+    if (final && !shown_)
+      return;
+    last_ = now;
+    shown_ = true;
+    const double seconds = static_cast<double>(now - start_) / 1000.0;
+    const double mb = static_cast<double>(bytes) / 1e6;
+    std::fprintf(err_, "\r%10.1f MB  %10llu blocks  %10llu rows  %8.1f MB/s%s", mb,
+                 static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(records),
+                 seconds > 0 ? mb / seconds : 0.0, final ? "\n" : "");
+    std::fflush(err_);
+  }
+
+private:
+  std::FILE* err_;
+  bool enabled_;
+  bool shown_ = false;
+  uint64_t start_ = platform::TickCount64();
+  uint64_t last_ = 0;
+};
+
+} // namespace
+
+int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const HostHooks& hooks) {
+  std::atomic<bool> interrupted{false};
+  std::atomic<bool>* stop = hooks.interrupt ? hooks.interrupt : &interrupted;
+
+  std::string ini_file;
+  if (!options.ini_file.empty()) {
+    std::string error;
+    if (!CheckIniFile(options.ini_file, &error)) {
+      std::fprintf(err, "kestrel-host: %s\n", error.c_str());
+      return kExitBadIni;
+    }
+    // The plug-in gets a full path: it opens the file relative to nothing of ours.
+    ini_file = std::filesystem::absolute(options.ini_file).string();
+  }
+
+  // Inputs and their data sources; files are opened before anything starts.
+  std::vector<DataSource> sources;
+  std::vector<std::unique_ptr<std::FILE, int (*)(std::FILE*)>> files;
+  for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+    const InputSpec& input = options.inputs[i];
+    DataSource source{static_cast<int32_t>(i + 1), "", ""};
+    files.emplace_back(nullptr, &std::fclose);
+    if (input.kind == InputSpec::File) {
+      files.back().reset(std::fopen(input.path.c_str(), "rb"));
+      if (!files.back()) {
+        std::fprintf(err, "kestrel-host: cannot open the input file %s\n", input.path.c_str());
+        return kExitNoInput;
+      }
+      source.name = SourceText(std::filesystem::path(input.path).filename().string());
+      source.long_name = SourceText(input.path);
+    } else if (input.kind == InputSpec::StandardInput) {
+      source.name = "stdin";
+      source.long_name = "standard input";
+    }
+    sources.push_back(source);
+  }
+
+  PluginSession session(err);
+  std::string error;
+  if (!session.Open(options.library, &error)) {
+    std::fprintf(err, "kestrel-host: cannot load the plug-in %s: %s\n", options.library.c_str(),
+                 error.c_str());
+    return kExitNoLibrary;
+  }
+
+  std::vector<std::unique_ptr<TcpListener>> listeners;
+  for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+    const InputSpec& input = options.inputs[i];
+    if (input.kind != InputSpec::Tcp)
+      continue;
+    if (listeners.empty() && !StartSockets(&error)) {
+      std::fprintf(err, "kestrel-host: no sockets: %s\n", error.c_str());
+      return kExitPortInUse;
+    }
+    const platform::HWND window = session.Window();
+    auto listener = std::make_unique<TcpListener>(
+        sources[i].id, [window] { platform::PostWindowMessage(window, platform::kWmApp, 0, 0); });
+    bool in_use = false;
+    if (!listener->Start(input.address, input.port, &in_use, &error)) {
+      std::fprintf(err, "kestrel-host: cannot listen on %s:%u: %s%s\n", input.address.c_str(),
+                   static_cast<unsigned>(input.port), error.c_str(),
+                   in_use ? " (the port is in use)" : "");
+      return kExitPortInUse;
+    }
+    const std::string where = input.address + ":" + std::to_string(listener->Port());
+    sources[i].name = "tcp:" + std::to_string(listener->Port());
+    sources[i].long_name = "TCP " + where;
+    std::fprintf(err, "kestrel-host: data source %d listens on %s\n", sources[i].id, where.c_str());
+    std::fflush(err);
+    if (hooks.listening)
+      hooks.listening(sources[i].id, listener->Port());
+    listeners.push_back(std::move(listener));
+  }
+
+  if (!session.Start(
+          SettingsPlace{options.registry_path, ini_file, options.section_prefix, options.language},
+          sources, &error)) {
+    std::fprintf(err, "kestrel-host: the plug-in did not start: %s\n", error.c_str());
+    return kExitPluginFailed;
+  }
+
+  const OutputFormat format =
+      options.format.value_or(IsTerminal(out) ? OutputFormat::Table : OutputFormat::Csv);
+  RowWriter writer(out, format, options.hidden);
+  const auto sink = [&writer](Record&& record) { writer.Write(record); };
+  Progress progress(err, options.progress.value_or(IsTerminal(err)));
+  uint64_t bytes = 0;
+  uint64_t packets = 0;
+  const auto process = [&](int32_t source, int32_t client, std::string_view name,
+                           std::string_view data) {
+    session.Process(source, client, name, data, options.report, sink);
+    bytes += data.size();
+    ++packets;
+    session.Pump();
+    progress.Update(bytes, session.Blocks(), session.Records());
+  };
+
+  // Files and standard input, one after the other, packets as read or of the chosen size.
+  const std::size_t chunk = options.packet_size ? options.packet_size : 64 * 1024;
+  std::vector<char> buffer(chunk);
+  bool input_cut = false;
+  for (std::size_t i = 0; i < options.inputs.size() && !*stop; ++i) {
+    const InputSpec& input = options.inputs[i];
+    if (input.kind == InputSpec::Tcp)
+      continue;
+    std::FILE* file = input.kind == InputSpec::File ? files[i].get() : stdin;
+    std::size_t filled = 0;
+    while (!*stop) {
+      const long got = ReadSome(file, buffer.data() + filled, chunk - filled);
+      if (got < 0)
+        std::fprintf(err, "kestrel-host: reading input %d failed\n", sources[i].id);
+      if (got <= 0)
+        break;
+      filled += static_cast<std::size_t>(got);
+      if (options.packet_size && filled < chunk)
+        continue;
+      process(sources[i].id, 0, "", std::string_view(buffer.data(), filled));
+      filled = 0;
+    }
+    if (filled)
+      process(sources[i].id, 0, "", std::string_view(buffer.data(), filled));
+    input_cut = *stop;
+  }
+
+  // TCP clients until enough of them have gone or Ctrl-C.
+  int gone = 0;
+  while (!listeners.empty() && !*stop && (options.tcp_clients == 0 || gone < options.tcp_clients)) {
+    platform::WaitWindowMessage(200);
+    session.Pump();
+    for (const auto& listener : listeners) {
+      for (TcpPacket& packet : listener->Take()) {
+        if (packet.closed)
+          ++gone;
+        else
+          process(packet.source, packet.client, packet.client_name, packet.bytes);
+      }
+    }
+  }
+  for (const auto& listener : listeners)
+    listener->Stop();
+  progress.Update(bytes, session.Blocks(), session.Records(), true);
+
+  if (options.items) {
+    const std::string items = session.Items();
+    std::size_t start = 0;
+    while (start < items.size()) {
+      std::size_t end = items.find("\r\n", start);
+      if (end == std::string::npos)
+        end = items.size();
+      std::vector<std::string> fields;
+      const std::string line = items.substr(start, end - start);
+      std::size_t from = 0;
+      while (fields.size() < 4) {
+        const std::size_t bar = line.find('|', from);
+        fields.push_back(
+            line.substr(from, bar == std::string::npos ? std::string::npos : bar - from));
+        if (bar == std::string::npos)
+          break;
+        from = bar + 1;
+      }
+      fields.resize(4);
+      if (format == OutputFormat::JsonLines)
+        std::fprintf(out, "{\"item\":%s,\"type\":%s,\"description\":%s}\n",
+                     JsonQuote(fields[1]).c_str(), JsonQuote(fields[2]).c_str(),
+                     JsonQuote(fields[0]).c_str());
+      else if (format == OutputFormat::Csv)
+        std::fprintf(out, "item,%s,%s,%s\n", CsvField(fields[1]).c_str(),
+                     CsvField(fields[2]).c_str(), CsvField(fields[0]).c_str());
+      else
+        std::fprintf(out, "%s  %-24s %-10s %s\n", start ? "" : "parser items\n", fields[1].c_str(),
+                     fields[2].c_str(), fields[0].c_str());
+      start = end + 2;
+    }
+  }
+
+  session.Stop();
+  std::fprintf(err, "kestrel-host: %llu bytes in %llu packets, %llu blocks, %llu records\n",
+               static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(packets),
+               static_cast<unsigned long long>(session.Blocks()),
+               static_cast<unsigned long long>(session.Records()));
+  std::fflush(out);
+  // Ctrl-C is the usual end of a TCP run; it only fails a run that had not read all its files.
+  return input_cut ? kExitInterrupted : kExitOk;
+}
+
+} // namespace kestrel::host

@@ -1,0 +1,125 @@
+#include "row_writer.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kestrel::host {
+
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Table cells stay on one line and within a readable width; the other formats keep every byte.
+std::string TableCell(const std::string& text) {
+  constexpr std::size_t kWidth = 72;
+  std::string cell;
+  for (const char c : text)
+    cell.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+  if (cell.size() > kWidth) {
+    std::size_t cut = kWidth - 3;
+    while (cut > 0 && (static_cast<unsigned char>(cell[cut]) & 0xC0) == 0x80)
+      --cut; // not inside a UTF-8 sequence
+    cell.resize(cut);
+    cell += "...";
+  }
+  return cell;
+}
+
+} // namespace
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos)
+    return text;
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"')
+      out.push_back('"');
+    out.push_back(c);
+  }
+  return out + "\"";
+}
+
+RowWriter::RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden)
+    : out_(out), format_(format) {
+  for (const std::string& name : hidden)
+    hidden_.insert(Lower(name));
+}
+
+bool RowWriter::Hidden(const std::string& name) const {
+  return !hidden_.empty() && hidden_.count(Lower(name)) != 0;
+}
+
+void RowWriter::Write(const Record& record) {
+  switch (format_) {
+  case OutputFormat::Table:
+    WriteTable(record);
+    break;
+  case OutputFormat::Csv:
+    WriteCsv(record);
+    break;
+  case OutputFormat::JsonLines:
+    WriteJson(record);
+    break;
+  }
+  std::fflush(out_);
+}
+
+void RowWriter::WriteTable(const Record& record) {
+  std::size_t name_width = 4, type_width = 4;
+  for (const NamedValue& item : record.values) {
+    if (Hidden(item.name))
+      continue;
+    name_width = std::max(name_width, item.name.size());
+    type_width = std::max(type_width, item.value.type.size());
+  }
+  std::fprintf(out_, "record %llu  source %d  client %d\n",
+               static_cast<unsigned long long>(record.number), record.source, record.client);
+  const int nw = static_cast<int>(name_width), tw = static_cast<int>(type_width);
+  std::fprintf(out_, "  %-*s  %-*s  %s\n", nw, "name", tw, "type", "value");
+  for (const NamedValue& item : record.values)
+    if (!Hidden(item.name))
+      std::fprintf(out_, "  %-*s  %-*s  %s\n", nw, item.name.c_str(), tw, item.value.type.c_str(),
+                   TableCell(item.value.text).c_str());
+  std::fputc('\n', out_);
+}
+
+void RowWriter::WriteCsv(const Record& record) {
+  std::string line = std::to_string(record.number);
+  for (const int32_t number : {record.source, record.client}) {
+    line += ',';
+    line += std::to_string(number);
+  }
+  for (const NamedValue& item : record.values) {
+    if (Hidden(item.name))
+      continue;
+    for (const std::string* field : {&item.name, &item.value.type, &item.value.text}) {
+      line += ',';
+      line += CsvField(*field);
+    }
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out_);
+}
+
+void RowWriter::WriteJson(const Record& record) {
+  std::string line = "{\"record\":" + std::to_string(record.number) +
+                     ",\"source\":" + std::to_string(record.source) +
+                     ",\"client\":" + std::to_string(record.client) + ",\"values\":[";
+  bool first = true;
+  for (const NamedValue& item : record.values) {
+    if (Hidden(item.name))
+      continue;
+    line += first ? "" : ",";
+    first = false;
+    line += "{\"name\":" + JsonQuote(item.name) + ",\"type\":\"" + item.value.type +
+            "\",\"value\":" + item.value.json + "}";
+  }
+  line += "]}\n";
+  std::fwrite(line.data(), 1, line.size(), out_);
+}
+
+} // namespace kestrel::host
