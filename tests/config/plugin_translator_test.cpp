@@ -123,6 +123,18 @@ TEST_F(PluginTranslator, TheHostLanguageSwitchesLogAndMessageTexts) {
             std::string::npos)
       << french;
 
+  // The options dialog's language switches the same way.
+  TorvParamsList dialog_params;
+  dialog_params.Add("LANGUAGE", Variant("DE"));
+  TPluginCallRec dialog;
+  std::memset(&dialog, 0, sizeof(dialog));
+  dialog.RecSize = sizeof(dialog);
+  dialog.Instance = host->Instance();
+  dialog.Params = &dialog_params;
+  ShowOptionsDialog(&dialog);
+  WriteWithoutData(*host);
+  EXPECT_NE(host->Log().find("Kestrel. Keine Daten\r\n"), std::string::npos);
+
   // A language without entries gives the English texts back.
   ASSERT_EQ(Load(*host, "EN"), 0);
   host->Send(1, 1, "c", R"({"b":"no"})");
