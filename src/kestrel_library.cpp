@@ -1,8 +1,10 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
 // parser module the class the framework instantiates, with its settings store attached, and the
-// library's resources the source of the options dialog.
+// library's resources the source of the options dialog; every module gets the language-file
+// translator.
 #include "config/options_dialog_package.h"
+#include "config/plugin_translator.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
 #include "parser/settings_binding.h"
@@ -16,6 +18,7 @@ const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
   parser::AttachSettingsStore();
   SetOptionsDialogSource(&config::DeliverLibraryOptionsDialog);
+  SetModuleTranslatorFactory(&config::CreatePluginTranslator);
   return true;
 }();
 } // namespace

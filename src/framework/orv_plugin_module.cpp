@@ -200,13 +200,8 @@ int32_t TorvPlugin::Dispatch(const std::string& command, TPluginCallRec* rec) {
   NestingCount nesting(nesting_);
   try {
     KESTREL_ASSERT(nesting.Depth() == 1, "Nested plugin commands are not allowed");
-    if (command == "LOAD") {
-      try {
-        ApplyLanguage(ReadParam(rec, "LANGUAGE"));
-      } catch (...) {
-        LogFailure("TRANSL", CurrentExceptionMessage());
-      }
-    }
+    if (command == "LOAD")
+      ApplyHostLanguage(rec);
     const Variant window = ReadParam(rec, "MSG-PROC-HANDLE");
     if (!window.IsEmptyOrNull())
       MessageWindow = HandleValue(window, "MSG-PROC-HANDLE");
@@ -305,15 +300,40 @@ int32_t TorvPlugin::RunCommand(const std::string& command, TPluginCallRec* rec) 
   return result;
 }
 
+void TorvPlugin::ApplyHostLanguage(const TPluginCallRec* rec) noexcept {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(command_lock_);
+    ApplyLanguage(ReadParam(rec, "LANGUAGE"));
+  } catch (...) {
+    try {
+      LogFailure("TRANSL", CurrentExceptionMessage());
+    } catch (...) {
+    }
+  }
+}
+
+void TorvPlugin::ApplyDialogLanguage(const Variant& language) noexcept {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(command_lock_);
+    ApplyLanguage(language);
+  } catch (...) {
+    try {
+      LogFailure("TRANSL", CurrentExceptionMessage());
+    } catch (...) {
+    }
+  }
+}
+
 void TorvPlugin::ApplyLanguage(const Variant& language) {
-  // The host's language only re-applies the module's current one; it does not switch it.
+  // Another language switches the module's texts: they are translated again from their
+  // English originals. The language the module already has changes nothing.
   const std::string wanted = VariantToAnsi(language);
-  if (!translator_ || wanted.empty() || Language.empty() || wanted != Language)
+  if (!translator_ || wanted.empty() || wanted == Language)
     return;
+  Language = wanted;
   Translated = false;
   translator_->Translate(*this);
   Translated = true;
-  Language = wanted;
   if (OnLanguageChanged)
     OnLanguageChanged(*this);
 }

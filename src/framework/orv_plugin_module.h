@@ -118,12 +118,17 @@ public:
   // absent), "LANGUAGE" and "OWNER-FORM" under the command lock when a parameter list is
   // present.
   void ApplyDialogParameters(TPluginCallRec* rec);
-  // Hook for the translator: applies the host's "LANGUAGE" sent with ShowOptionsDialog. Does
-  // nothing here; the language handling fills it in.
-  virtual void ApplyDialogLanguage(const Variant& language) { (void)language; }
+  // Applies the host's "LANGUAGE" sent with ShowOptionsDialog as LOAD does: another language
+  // switches the module's texts; a failure is logged with the word "TRANSL".
+  virtual void ApplyDialogLanguage(const Variant& language) noexcept;
   // After a confirmed options dialog: every instance with this one's registry path reloads
   // its settings, directly on its load thread, otherwise through a message to its host.
   virtual void ReloadSettingsAfterDialog();
+
+  // Applies the host parameter "LANGUAGE" of a record (LOAD, the options dialog): a language
+  // other than the module's current one switches the module's texts to it. Takes the command
+  // lock; a failure is logged with the word "TRANSL" and goes no further.
+  void ApplyHostLanguage(const TPluginCallRec* rec) noexcept;
 
   // ---- Log and host notification ----------------------------------------------------------
   // Adds a log line (level 0 failure, 1 warning, 2 information) and notifies the host. Never

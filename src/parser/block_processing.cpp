@@ -55,7 +55,7 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       return result >= 0;
     } catch (...) {
       const std::string message = CurrentExceptionMessage();
-      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().RegExprError,
+      module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->RegExprError,
                                                   {rule.Pattern, ExpressionErrorDetail(message)}));
       return false;
     }
@@ -116,7 +116,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
     DeliverRow(module, client, index, row, list);
   };
   options.OnNumberAsText = [&module](const std::string& text) {
-    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts().NumberAsText, {text}));
+    module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
   options.Client = &client;
   options.ResultList = &list;
@@ -124,7 +124,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   try {
     json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
-    module.Owner.ParserLog(0, module.Owner.Texts().ParseError + ": " + CurrentExceptionMessage());
+    module.Owner.ParserLog(0, module.Owner.Texts()->ParseError + ": " + CurrentExceptionMessage());
   }
 }
 
@@ -204,7 +204,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
             format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
             options.chkUseNowDate_Checked));
       } catch (const std::exception& failure) {
-        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts().DateTimeFormatError,
+        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
                                                     {trimmed, format, failure.what()}));
         return false;
       }
@@ -217,7 +217,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
   } catch (...) {
     value = Variant::Null();
     module.Owner.ParserLog(
-        0, FormatMessageText(module.Owner.Texts().ParamFormatError, {CurrentExceptionMessage()}));
+        0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
     return false;
   }
 }

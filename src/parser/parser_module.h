@@ -7,6 +7,7 @@
 #include "parser/text_resources.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,8 @@ public:
 
   // A log line at a level (0 failure, 1 warning, 2 information).
   virtual void ParserLog(uint8_t level, const std::string& message) = 0;
-  virtual const TTextResources& Texts() const = 0;
+  // The message texts in use now, as one set that stays whole while the caller holds it.
+  virtual std::shared_ptr<const TTextResources> Texts() const = 0;
 };
 
 } // namespace kestrel::parser

@@ -34,6 +34,8 @@ TaPlugin::TaPlugin(TPluginCallRec* rec) : TorvPlugin(rec) {
 
 TaPlugin::~TaPlugin() {
   unloaded_ = true;
+  if (IModuleTranslator* translator = Translator())
+    translator->UnregisterTexts(TextResources);
   // The data modules go first: their sweeps call back into this object.
   for (const auto& module : data_modules_.Snapshot())
     module->Shutdown();
@@ -64,6 +66,10 @@ void TaPlugin::orvPluginCreate() {
   };
   OnBeforeGetParserItems = [this](TorvPlugin&) { orvPluginBeforeGetParserItems(); };
 
+  // The message texts follow the module's language: the translation once the module is
+  // complete covers them, and so does every later switch of the language.
+  if (IModuleTranslator* translator = Translator())
+    translator->RegisterTexts(TextResources);
   unloaded_ = true;
   if (IModuleTranslator* translator = Translator())
     for (const char* name : {"Columns", "Header", "ComboItems", "MessagesText"})
@@ -283,7 +289,8 @@ bool TaPlugin::ParserTypeEnabled() const {
 }
 
 void TaPlugin::ReportConfigurationError(const std::string& message) {
-  WriteLog(framework::LogLevel::Failure, FormatMessageText(TextResources.ConfigError, {message}));
+  WriteLog(framework::LogLevel::Failure,
+           FormatMessageText(TextResources.Current()->ConfigError, {message}));
 }
 
 } // namespace kestrel::parser

@@ -58,11 +58,11 @@ public:
   std::shared_ptr<const TParserSetup> CurrentSetup() const;
   bool Unloaded() const { return unloaded_.load(); }
 
-  TTextResources TextResources;
+  TMessageTexts TextResources;
 
   // ---- IParserModule ------------------------------------------------------------------
   void ParserLog(uint8_t level, const std::string& message) override;
-  const TTextResources& Texts() const override { return TextResources; }
+  std::shared_ptr<const TTextResources> Texts() const override { return TextResources.Current(); }
 
   // ---- IDataSourceCfgOwner ------------------------------------------------------------
   void LoadSettingsFromStore(TDataSourceCfg& settings) override;

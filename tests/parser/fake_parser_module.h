@@ -4,6 +4,7 @@
 
 #include "parser/parser_module.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,14 +17,15 @@ public:
     std::lock_guard lock(mutex);
     log.push_back(std::to_string(level) + ":" + message);
   }
-  const parser::TTextResources& Texts() const override { return texts; }
+  std::shared_ptr<const parser::TTextResources> Texts() const override { return texts; }
 
   std::vector<std::string> Log() {
     std::lock_guard lock(mutex);
     return log;
   }
 
-  parser::TTextResources texts;
+  std::shared_ptr<const parser::TTextResources> texts =
+      std::make_shared<const parser::TTextResources>();
   std::mutex mutex;
   std::vector<std::string> log;
 };

@@ -1,0 +1,94 @@
+// The shipped German language file next to a copy of the plug-in: the module starts in the
+// file's default language, and the host's "LANGUAGE" at LOAD switches its log texts.
+#include "pipeline_host.h"
+#include "platform/library.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kestrel::Variant;
+using kestrel::testing::PipelineHost;
+using kestrel::testing::PluginEntryPoints;
+
+class ShippedLanguageFile : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // A copy of the library in a folder of its own, with the German file as its own ".lng".
+    folder_ = fs::temp_directory_path() / "kestrel-e2e-lang";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    const fs::path library = fs::path(KESTREL_LIBRARY_PATH);
+    const fs::path copy = folder_ / library.filename();
+    fs::copy_file(library, copy);
+    fs::copy_file(fs::path(KESTREL_SOURCE_DIR) / "resources" / "lang" / "de" / "kestrel.lng",
+                  fs::path(copy).replace_extension(".lng"));
+    std::string error;
+    handle_ = kestrel::platform::OpenLibrary(copy.string(), &error);
+    ASSERT_NE(handle_, nullptr) << error;
+    const auto resolve = [this](auto& target, const char* name) {
+      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
+          kestrel::platform::LibrarySymbol(handle_, name));
+      ASSERT_NE(target, nullptr) << name;
+    };
+    resolve(entry_.Create, "CreatePluginInstance");
+    resolve(entry_.Free, "FreePluginInstance");
+    resolve(entry_.Execute, "ExecutePluginCommand");
+    resolve(entry_.Process, "ProcessData");
+    resolve(entry_.Log, "GetLogEx");
+  }
+  void TearDown() override {
+    if (handle_)
+      kestrel::platform::CloseLibrary(handle_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // A write request without data: the module logs its "no data" text.
+  void WriteWithoutData(const PipelineHost& host) const {
+    kestrel::TorvParamsList params;
+    params.Add("X", 0);
+    TPluginCallRec rec;
+    std::memset(&rec, 0, sizeof(rec));
+    rec.RecSize = sizeof(rec);
+    rec.Instance = host.Instance();
+    rec.Params = &params;
+    rec.DataFlags = KESTREL_DATA_WRITE;
+    EXPECT_EQ(entry_.Process(&rec), 0);
+  }
+
+  fs::path folder_;
+  kestrel::platform::LibraryHandle handle_ = nullptr;
+  PluginEntryPoints entry_;
+};
+
+TEST_F(ShippedLanguageFile, SwitchesTheLogTextsWithTheHostLanguage) {
+  PipelineHost host(entry_);
+  ASSERT_TRUE(host.Created());
+  const auto load = [&](const char* language) {
+    return host.Command("LOAD", {{"REGISTRY-PATH", Variant("\\Software\\Kestrel\\E2ELang")},
+                                 {"LANGUAGE", Variant(language)}});
+  };
+  Variant properties;
+  host.Command("GET-MODULE-PARAMETER", {{"PARAM", Variant("TranslatorComponentProperties")}}, 0,
+               &properties);
+  EXPECT_NE(kestrel::VariantToAnsi(properties).find("MsgNoData\r\n"), std::string::npos);
+
+  ASSERT_EQ(load("DE"), 0);
+  WriteWithoutData(host);
+  EXPECT_EQ(host.Log(), "\x02Kestrel. Keine Daten zur Verarbeitung\r\n");
+
+  ASSERT_EQ(load("EN"), 0);
+  WriteWithoutData(host);
+  EXPECT_EQ(host.Log(), "\x02Kestrel. No data for processing\r\n");
+
+  ASSERT_EQ(load("DE"), 0);
+  WriteWithoutData(host);
+  WriteWithoutData(host);
+  EXPECT_EQ(host.Log(), "\x02Kestrel. Keine Daten zur Verarbeitung x2\r\n");
+}
+
+} // namespace
