@@ -1,4 +1,5 @@
 #include "config/big_ini_file.h"
+#include "common/ascii_text.h"
 
 #include "common/text_lines.h"
 #include "platform/files.h"
@@ -7,14 +8,6 @@
 namespace kestrel::config {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
-  return text;
-}
 
 bool SameName(std::string_view a, std::string_view b) {
   return platform::AnsiCompareText(a, b) == 0;

@@ -23,24 +23,14 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-int HexDigit(unsigned c) {
-  if (c >= '0' && c <= '9')
-    return static_cast<int>(c - '0');
-  if (c >= 'A' && c <= 'F')
-    return static_cast<int>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f')
-    return static_cast<int>(c - 'a' + 10);
-  return -1;
-}
-
 // "%0A" and the like in a translation back to the characters they stand for.
 WideString Unescape(const WideString& text) {
   WideString out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == u'%' && i + 2 < text.size()) {
-      const int high = HexDigit(text[i + 1]);
-      const int low = HexDigit(text[i + 2]);
+      const int high = AsciiHexValue(text[i + 1]);
+      const int low = AsciiHexValue(text[i + 2]);
       if (high >= 0 && low >= 0) {
         out.push_back(static_cast<WideString::value_type>(high * 16 + low));
         i += 2;

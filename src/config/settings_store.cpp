@@ -1,10 +1,10 @@
 #include "config/settings_store.h"
 
 #include "common/current_exception.h"
+#include "common/text_lines.h"
 #include "common/variant_convert.h"
 #include "config/big_ini_file.h"
 #include "config/stored_value.h"
-#include "common/text_lines.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/named_lock.h"

@@ -1,4 +1,5 @@
 #include "config/stored_value.h"
+#include "common/ascii_text.h"
 
 #include "common/variant_convert.h"
 #include "config/text_encoding.h"
@@ -10,14 +11,6 @@
 namespace kestrel::config {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
-  return text;
-}
 
 bool IsText(const TStoredValue& stored) {
   return stored.type == platform::kRegSz || stored.type == platform::kRegExpandSz;

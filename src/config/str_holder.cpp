@@ -1,4 +1,5 @@
 #include "config/str_holder.h"
+#include "common/ascii_text.h"
 
 #include "platform/text.h"
 
@@ -10,16 +11,6 @@ namespace kestrel::config {
 namespace {
 
 constexpr char kLowerHex[] = "0123456789abcdef";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 std::string Xor(std::string bytes, std::string_view key) {
   if (!key.empty())
@@ -33,8 +24,8 @@ std::string FromHex(std::string_view text, std::string_view key) {
   std::string bytes;
   bytes.reserve(text.size() / 2 + 1);
   for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = HexValue(text[i]);
-    const int low = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int high = AsciiHexValue(text[i]);
+    const int low = i + 1 < text.size() ? AsciiHexValue(text[i + 1]) : -1;
     const std::size_t at = bytes.size();
     if (high < 0 || low < 0)
       bytes += ' ';

@@ -1,4 +1,5 @@
 #include "config/text_encoding.h"
+#include "common/ascii_text.h"
 
 #include "platform/text.h"
 
@@ -7,16 +8,6 @@ namespace kestrel::config {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 } // namespace
 
@@ -60,9 +51,9 @@ std::string DecodeSettingsText(std::string_view stored) {
     } else if (c == '%' && i + 1 < stored.size() && stored[i + 1] == '%') {
       out += '%';
       ++i;
-    } else if (c == '%' && i + 2 < stored.size() && HexValue(stored[i + 1]) >= 0 &&
-               HexValue(stored[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(stored[i + 1]) << 4 | HexValue(stored[i + 2]));
+    } else if (c == '%' && i + 2 < stored.size() && AsciiHexValue(stored[i + 1]) >= 0 &&
+               AsciiHexValue(stored[i + 2]) >= 0) {
+      out += static_cast<char>(AsciiHexValue(stored[i + 1]) << 4 | AsciiHexValue(stored[i + 2]));
       i += 2;
     } else {
       out += c;

@@ -1,5 +1,6 @@
 // Item extraction from one JSON block: the filter scan, the flattening with the module's item
 // rules, the conversion of ruled values to their data types, and the completion of each row.
+#include "common/ascii_text.h"
 #include "common/current_exception.h"
 #include "framework/result_delivery.h"
 #include "parser/convert/convert_error.h"
@@ -26,7 +27,7 @@ std::string ExpressionErrorDetail(const std::string& message) {
   const auto at = message.find("): ");
   return at == std::string::npos
              ? std::string()
-             : std::string(convert::Trim(std::string_view(message).substr(at + 3)));
+             : std::string(TrimBlanks(std::string_view(message).substr(at + 3)));
 }
 
 // Written once per pattern and data module when a match gives up at its limits.
@@ -138,9 +139,9 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       work = convert::orvTransTable::Translate(setup.StringTable.get(), work);
       std::string_view trimmed = work;
       if (options.LeftTrim_Checked)
-        trimmed = convert::TrimLeft(trimmed);
+        trimmed = TrimLeftBlanks(trimmed);
       if (options.RightTrim_Checked)
-        trimmed = convert::TrimRight(trimmed);
+        trimmed = TrimRightBlanks(trimmed);
       value = Variant(trimmed);
       return true;
     }
@@ -152,7 +153,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       return true;
     }
     case dtFloat: {
-      std::string number(convert::Trim(work));
+      std::string number(TrimBlanks(work));
       for (char& c : number)
         if (c == ',')
           c = '.';
@@ -168,7 +169,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     case dtDWord:
     case dtByte:
     case dtShortint: {
-      const std::string_view number = convert::Trim(work);
+      const std::string_view number = TrimBlanks(work);
       if (const auto parsed = convert::TryStrToInt(number)) {
         value = Variant(*parsed);
         return true;
@@ -185,7 +186,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       NotValid(number, "integer value");
     }
     case dtInt64: {
-      const std::string_view number = convert::Trim(work);
+      const std::string_view number = TrimBlanks(work);
       const auto parsed = convert::TryStrToInt64(number);
       if (!parsed)
         NotValid(number, "integer value");
@@ -198,7 +199,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       const std::string& format = rule.DataType == dtDate   ? options.FmtDate_Text
                                   : rule.DataType == dtTime ? options.FmtTime_Text
                                                             : options.FmtDateTime_Text;
-      const std::string trimmed(convert::Trim(work));
+      const std::string trimmed(TrimBlanks(work));
       try {
         value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
             format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,

@@ -67,7 +67,7 @@ TFilterItemList ParseFilterRules(std::string_view text) {
     std::string_view rest = fields_text;
     while (true) {
       const std::size_t hit = rest.find('\r');
-      fields.push_back(convert::Trim(rest.substr(0, hit)));
+      fields.push_back(TrimBlanks(rest.substr(0, hit)));
       if (hit == std::string_view::npos)
         break;
       rest = rest.substr(hit + 1);

@@ -1,4 +1,5 @@
 #include "parser/plugin_dm.h"
+#include "common/ascii_text.h"
 
 #include "framework/instance_registry.h"
 #include "framework/result_delivery.h"
@@ -224,9 +225,9 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
       caption = text.substr(bar + 1);
       caption = caption.substr(0, caption.find('|'));
     }
-    if (!convert::Trim(caption).empty())
+    if (!TrimBlanks(caption).empty())
       ParserItems.push_back(kestrel::TParserItem{
-          std::string(convert::Trim(text.substr(0, bar))), std::string(caption), entry.Type, {}});
+          std::string(TrimBlanks(text.substr(0, bar))), std::string(caption), entry.Type, {}});
     else
       ParserItems.push_back(kestrel::TParserItem{entry.Text, "XML item", entry.Type, {}});
   }

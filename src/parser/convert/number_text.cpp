@@ -110,24 +110,6 @@ std::optional<bool> TryStrToBool(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view TrimLeft(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32)
-    ++i;
-  return text.substr(i);
-}
-
-std::string_view TrimRight(std::string_view text) {
-  std::size_t n = text.size();
-  while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= 32)
-    --n;
-  return text.substr(0, n);
-}
-
-std::string_view Trim(std::string_view text) {
-  return TrimRight(TrimLeft(text));
-}
-
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
   std::string result;
   result.reserve(text.size());

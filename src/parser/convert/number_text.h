@@ -1,7 +1,7 @@
 // Reading numbers and booleans from text the way the module's settings and value conversions
 // expect: decimal integers with an optional sign (and the "$" / "0x" hexadecimal forms), no
 // trailing characters; floating-point numbers with "." as the decimal separator; booleans as
-// an integer or the words True / False in any letter case. Also trimming of codes up to 32.
+// an integer or the words True / False in any letter case.
 #pragma once
 
 #include <cstdint>
@@ -19,11 +19,6 @@ std::optional<int32_t> TryStrToInt(std::string_view text);
 // blanks are not allowed.
 std::optional<double> TryStrToFloat(std::string_view text);
 std::optional<bool> TryStrToBool(std::string_view text);
-
-// Removes characters with codes up to 32 at the start, the end, or both.
-std::string_view TrimLeft(std::string_view text);
-std::string_view TrimRight(std::string_view text);
-std::string_view Trim(std::string_view text);
 
 // Replaces every occurrence of `from` (not empty) by `to`, left to right.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);

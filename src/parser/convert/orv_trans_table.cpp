@@ -1,5 +1,6 @@
 // Per-byte translation maps.
 #include "parser/convert/orv_trans_table.h"
+#include "common/ascii_text.h"
 
 #include "common/text_lines.h"
 #include "platform/text.h"
@@ -26,16 +27,6 @@ std::optional<int32_t> DecimalInteger(std::string_view text) {
   if (error != std::errc() || end != text.data() + text.size())
     return std::nullopt;
   return value;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
 }
 
 } // namespace
@@ -110,8 +101,8 @@ std::string DecodeHashEscapes(std::string_view text) {
         continue;
       }
       if (i + 2 < text.size()) {
-        const int high = HexDigit(text[i + 1]);
-        const int low = HexDigit(text[i + 2]);
+        const int high = AsciiHexValue(text[i + 1]);
+        const int low = AsciiHexValue(text[i + 2]);
         if (high >= 0 && low >= 0) {
           out += static_cast<char>(high * 16 + low);
           i += 2;

@@ -4,6 +4,7 @@
 // no native stack and is bounded by TJson::kMaxDepth. Every container is attached to its
 // parent as soon as it opens, so the root owns everything built so far and a failure anywhere
 // only has to drop the root. Failures are plain return values, never exceptions.
+#include "common/ascii_text.h"
 #include "parser/json/json_document.h"
 #include "parser/json/json_large_number.h"
 #include "parser/json/json_utf8.h"
@@ -25,15 +26,6 @@ constexpr bool IsSpace(Byte c) {
 }
 constexpr bool IsDigit(Byte c) {
   return static_cast<Byte>(c - '0') < 10;
-}
-
-int HexValue(Byte c) {
-  if (IsDigit(c))
-    return c - '0';
-  const Byte lower = c | 0x20;
-  if (lower >= 'a' && lower <= 'f')
-    return lower - 'a' + 10;
-  return -1;
 }
 
 // Powers of ten that an 80-bit extended value holds exactly (5^27 < 2^64).
@@ -165,7 +157,7 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
         unsigned value = 0;
         int digits = 0;
         for (; digits < 4 && i < last; ++digits, ++i) {
-          const int h = HexValue(*i);
+          const int h = AsciiHexValue(*i);
           if (h < 0)
             return false;
           value = value * 16 + static_cast<unsigned>(h);
