@@ -17,17 +17,9 @@ namespace {
 // Header lines are looked for only this far into a file.
 constexpr std::size_t kHeaderLines = 19;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
-  return text;
-}
-
 // The lower-case text after the first "=" of a header line.
 std::string OptionValue(std::string_view line, std::size_t key_end) {
-  return AsciiLowerCase(std::string(Trim(line.substr(key_end))));
+  return AsciiLowerCase(std::string(TrimBlanks(line.substr(key_end))));
 }
 
 // "1049" or "0x419"; 0 when the text is neither.
@@ -148,7 +140,7 @@ std::size_t ReadLanguageText(std::string_view text, const std::string& source,
   std::optional<std::string_view> target_text;
   std::size_t number = 0;
   for (std::string_view raw : SplitLines(text)) {
-    const std::string_view line = Trim(raw);
+    const std::string_view line = TrimBlanks(raw);
     if (number++ < kHeaderLines && !line.empty() && ApplyHeaderLine(line, options))
       continue;
     if (IsComment(line))
@@ -183,18 +175,18 @@ TLanguageList ReadLanguageList(std::string_view text) {
   TLanguageList list;
   bool in_section = false;
   for (std::string_view raw : SplitLines(text)) {
-    const std::string_view line = Trim(raw);
+    const std::string_view line = TrimBlanks(raw);
     if (line.empty() || line[0] == ';')
       continue;
     if (line.front() == '[' && line.back() == ']') {
-      in_section = AsciiSameText(Trim(line.substr(1, line.size() - 2)), "Languages");
+      in_section = AsciiSameText(TrimBlanks(line.substr(1, line.size() - 2)), "Languages");
       continue;
     }
     const std::size_t equals = line.find('=');
     if (!in_section || equals == std::string_view::npos)
       continue;
-    const std::string_view name = Trim(line.substr(0, equals));
-    const std::string_view value = Trim(line.substr(equals + 1));
+    const std::string_view name = TrimBlanks(line.substr(0, equals));
+    const std::string_view value = TrimBlanks(line.substr(equals + 1));
     if (AsciiSameText(name, "Default"))
       list.Default = value;
     else if (name.size() > 1 && name[0] == '$')
@@ -216,8 +208,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 std::vector<std::string> LanguageFileList(std::string_view setting) {
   std::vector<std::string> files;
   for (std::string_view entry : SplitFields(setting, '|'))
-    if (!Trim(entry).empty())
-      files.emplace_back(Trim(entry));
+    if (!TrimBlanks(entry).empty())
+      files.emplace_back(TrimBlanks(entry));
   return files;
 }
 

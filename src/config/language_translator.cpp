@@ -15,14 +15,6 @@ namespace {
 
 using platform::WideString;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
-  return text;
-}
-
 // "%0A" and the like in a translation back to the characters they stand for.
 WideString Unescape(const WideString& text) {
   WideString out;
@@ -264,7 +256,7 @@ std::string TLanguageTranslator::TranslateText(std::string_view text) {
 }
 
 std::string TLanguageTranslator::Lookup(std::string_view text, const std::string& path) {
-  const std::string trimmed(Trim(text));
+  const std::string trimmed(TrimBlanks(text));
   if (trimmed.empty())
     return std::string(text);
 
