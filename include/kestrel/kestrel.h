@@ -26,7 +26,10 @@
    delivered and the block handed in is still the host's.
 
    Every ExecutePluginCommand and ProcessData call needs a parameter list in Params (it may be
-   empty). A record whose Params is 0 is refused with -1; the instance logs this once. */
+   empty). A record whose Params is 0 is refused with -1; the instance logs this once. To tell a
+   plain list from an interface variable, the plug-in reads the first sizeof(void*) + 4 bytes at
+   Params: a host that passes the address of an interface variable keeps at least 4 readable
+   bytes after that variable (zero them; a plain list's signature there would be misread). */
 #ifndef KESTREL_H
 #define KESTREL_H
 
