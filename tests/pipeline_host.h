@@ -167,6 +167,16 @@ public:
     return out;
   }
 
+  // A write request without data, for which the module logs its "no data" text.
+  int32_t WriteWithoutData() {
+    TorvParamsList params;
+    params.Add("X", 0);
+    TPluginCallRec rec = NewRecord();
+    rec.Params = &params;
+    rec.DataFlags = KESTREL_DATA_WRITE;
+    return entry_.Process(&rec);
+  }
+
   // The log text collected with GetLogEx.
   std::string Log() {
     std::vector<char> buffer(1 << 20);

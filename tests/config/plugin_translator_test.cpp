@@ -65,19 +65,6 @@ protected:
     return std::make_unique<PipelineHost>(entry);
   }
 
-  // A write request without data: logs the module's "no data" text.
-  static void WriteWithoutData(const PipelineHost& host) {
-    TorvParamsList params;
-    params.Add("X", 0);
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    rec.Instance = host.Instance();
-    rec.Params = &params;
-    rec.DataFlags = KESTREL_DATA_WRITE;
-    EXPECT_EQ(ProcessData(&rec), 0);
-  }
-
   static int32_t Load(PipelineHost& host, const char* language) {
     return host.Command("LOAD", {{"REGISTRY-PATH", Variant("\\Software\\Kestrel\\Transl")},
                                  {"LANGUAGE", Variant(language)}});
@@ -92,7 +79,7 @@ TEST_F(PluginTranslator, WithoutItsOwnFileThePluginStaysEnglish) {
   Write(shared_, kOwnFile);
   auto host = Host();
   ASSERT_EQ(Load(*host, "DE"), 0);
-  WriteWithoutData(*host);
+  EXPECT_EQ(host->WriteWithoutData(), 0);
   EXPECT_NE(host->Log().find("Kestrel. No data for processing"), std::string::npos);
 }
 
@@ -105,7 +92,7 @@ TEST_F(PluginTranslator, TheHostLanguageSwitchesLogAndMessageTexts) {
   ASSERT_EQ(Load(*host, "DE"), 0); // the language the module already has
   ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
   host->Send(1, 1, "c", R"({"b":"no"})");
-  WriteWithoutData(*host);
+  EXPECT_EQ(host->WriteWithoutData(), 0);
   const std::string german = host->Log();
   EXPECT_NE(german.find("Kestrel. Fehler beim Formatieren ('no' is not a valid boolean value)"),
             std::string::npos)
@@ -115,7 +102,7 @@ TEST_F(PluginTranslator, TheHostLanguageSwitchesLogAndMessageTexts) {
   // Another language: translated again from the English texts, whatever was shown before.
   ASSERT_EQ(Load(*host, "FR"), 0);
   host->Send(1, 1, "c", R"({"b":"no"})");
-  WriteWithoutData(*host);
+  EXPECT_EQ(host->WriteWithoutData(), 0);
   const std::string french = host->Log();
   EXPECT_NE(french.find("Kestrel. Erreur de format ('no'"), std::string::npos) << french;
   EXPECT_NE(french.find("Kestrel. Pas de donn\xE9"
@@ -132,13 +119,13 @@ TEST_F(PluginTranslator, TheHostLanguageSwitchesLogAndMessageTexts) {
   dialog.Instance = host->Instance();
   dialog.Params = &dialog_params;
   ShowOptionsDialog(&dialog);
-  WriteWithoutData(*host);
+  EXPECT_EQ(host->WriteWithoutData(), 0);
   EXPECT_NE(host->Log().find("Kestrel. Keine Daten\r\n"), std::string::npos);
 
   // A language without entries gives the English texts back.
   ASSERT_EQ(Load(*host, "EN"), 0);
   host->Send(1, 1, "c", R"({"b":"no"})");
-  WriteWithoutData(*host);
+  EXPECT_EQ(host->WriteWithoutData(), 0);
   const std::string english = host->Log();
   EXPECT_NE(english.find("Kestrel. Error occurred while parameter formatting ('no'"),
             std::string::npos)

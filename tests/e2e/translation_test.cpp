@@ -47,19 +47,6 @@ protected:
     fs::remove_all(folder_, ignored);
   }
 
-  // A write request without data: the module logs its "no data" text.
-  void WriteWithoutData(const PipelineHost& host) const {
-    kestrel::TorvParamsList params;
-    params.Add("X", 0);
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    rec.Instance = host.Instance();
-    rec.Params = &params;
-    rec.DataFlags = KESTREL_DATA_WRITE;
-    EXPECT_EQ(entry_.Process(&rec), 0);
-  }
-
   fs::path folder_;
   kestrel::platform::LibraryHandle handle_ = nullptr;
   PluginEntryPoints entry_;
@@ -78,16 +65,16 @@ TEST_F(ShippedLanguageFile, SwitchesTheLogTextsWithTheHostLanguage) {
   EXPECT_NE(kestrel::VariantToAnsi(properties).find("MsgNoData\r\n"), std::string::npos);
 
   ASSERT_EQ(load("DE"), 0);
-  WriteWithoutData(host);
+  EXPECT_EQ(host.WriteWithoutData(), 0);
   EXPECT_EQ(host.Log(), "\x02Kestrel. Keine Daten zur Verarbeitung\r\n");
 
   ASSERT_EQ(load("EN"), 0);
-  WriteWithoutData(host);
+  EXPECT_EQ(host.WriteWithoutData(), 0);
   EXPECT_EQ(host.Log(), "\x02Kestrel. No data for processing\r\n");
 
   ASSERT_EQ(load("DE"), 0);
-  WriteWithoutData(host);
-  WriteWithoutData(host);
+  EXPECT_EQ(host.WriteWithoutData(), 0);
+  EXPECT_EQ(host.WriteWithoutData(), 0);
   EXPECT_EQ(host.Log(), "\x02Kestrel. Keine Daten zur Verarbeitung x2\r\n");
 }
 
