@@ -1,5 +1,5 @@
-// Parse throughput of the JSON reader against RapidJSON (DOM), nlohmann::json and simdjson
-// (DOM) on the same generated inputs. Run with --benchmark_counters_tabular=true.
+// Parse throughput of the JSON reader against RapidJSON (DOM), nlohmann::json, simdjson (DOM)
+// and yajl (tree) on the same generated inputs. Run with --benchmark_counters_tabular=true.
 #include "json_bench_inputs.h"
 #include "parser/json/json_document.h"
 #include "parser/json/json_to_list.h"
@@ -14,6 +14,9 @@
 #endif
 #if KESTREL_BENCH_SIMDJSON
 #include <simdjson.h>
+#endif
+#if KESTREL_BENCH_YAJL
+#include <yajl/yajl_tree.h>
 #endif
 
 #include <string>
@@ -96,6 +99,18 @@ void Simdjson(benchmark::State& state, Input input) {
 }
 #endif
 
+#if KESTREL_BENCH_YAJL
+void Yajl(benchmark::State& state, Input input) {
+  // yajl's tree parser wants a terminated text.
+  Run(state, input, [](const std::string& text, size_t) {
+    yajl_val doc = yajl_tree_parse(text.c_str(), nullptr, 0);
+    benchmark::DoNotOptimize(doc);
+    yajl_tree_free(doc);
+    return doc != nullptr;
+  });
+}
+#endif
+
 // Flattening as the item extraction runs it: node names with "_", no rules, default typing.
 // Reports values emitted per second.
 void Flatten(benchmark::State& state, Input input) {
@@ -132,6 +147,9 @@ KESTREL_JSON_BENCH(Nlohmann);
 #endif
 #if KESTREL_BENCH_SIMDJSON
 KESTREL_JSON_BENCH(Simdjson);
+#endif
+#if KESTREL_BENCH_YAJL
+KESTREL_JSON_BENCH(Yajl);
 #endif
 
 } // namespace

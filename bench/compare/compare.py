@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""Runs the comparison that run.sh has built and prints its tables.
+
+Bytes to flat rows: Kestrel through ProcessData (kestrel_compare_driver) against a yajl stream
+program, a Python raw_decode loop, Node's JSON.parse and jq, on the same streams with the same
+flattening; every tool must report the same rows and values for the same blocks. Then the
+reader alone (bench/json), instruction counts under callgrind and allocations per block/row.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+KINDS = ["mixed", "small", "medium", "large"]
+KIND_LABEL = {"mixed": "mixed", "small": "200 B", "medium": "2 KB", "large": "16 KB"}
+PACKETS = [64, 1500, 16384]
+CLIENTS = [1, 8]
+# Kestrel names nested values "parent_child" only with "Add node name"; everything else stays
+# at its default.
+INI = "[Common]\r\nAdd node name=True\r\n"
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+class Runner:
+    def __init__(self, args):
+        self.args = args
+        self.build = args.build
+        self.out = os.path.join(self.build, "bench", "compare")
+        self.data = os.path.join(self.out, "data")
+        os.makedirs(self.data, exist_ok=True)
+        self.ini = os.path.join(self.data, "compare.ini")
+        self.mismatches = []
+
+    def tool(self, name):
+        return os.path.join(self.out, name)
+
+    def stream(self, kind, size, garbage=True):
+        name = "%s-%d%s.json" % (kind, size, "" if garbage else "-clean")
+        path = os.path.join(self.data, name)
+        if not os.path.exists(path):
+            log("generating %s" % name)
+            cmd = [sys.executable, os.path.join(HERE, "make_stream.py"), "--kind", kind,
+                   "--bytes", str(size), "--seed", str(self.args.seed), path + ".tmp"]
+            if not garbage:
+                cmd.insert(-1, "--no-garbage")
+            subprocess.run(cmd, check=True)
+            os.replace(path + ".tmp", path)
+        return path
+
+    def driver(self, path, packet=1500, clients=1, extra=()):
+        with open(self.ini, "w") as f:  # LOAD may rewrite it; it starts the same every time
+            f.write(INI)
+        return [self.tool("kestrel_compare_driver"), "--ini", self.ini, "--packet", str(packet),
+                "--clients", str(clients), *extra, path]
+
+    def measure(self, cmd, shell=False):
+        """Best of --repeat runs: (bytes, seconds, rows, values, extras)."""
+        best = None
+        for _ in range(self.args.repeat):
+            done = subprocess.run(cmd, shell=shell, capture_output=True, text=True)
+            lines = done.stdout.strip().splitlines()
+            if done.returncode != 0 or not lines:
+                raise RuntimeError("%s failed: %s" % (cmd, done.stderr.strip()[-500:]))
+            fields = lines[-1].split()
+            result = (int(fields[0]), float(fields[1]), int(fields[2]), int(fields[3]),
+                      dict(f.split("=") for f in fields[4:]))
+            if best is None or result[1] < best[1]:
+                best = result
+        return best
+
+
+def flat_rows(r, size):
+    """The bytes-to-rows table; returns the allocation counts of Kestrel's 1500 B runs."""
+    rows_out = []
+    allocs = {}
+    for kind in KINDS:
+        path = r.stream(kind, size)
+        clean = r.stream(kind, size, garbage=False)
+        runs = []
+        for clients in CLIENTS:
+            for packet in PACKETS:
+                log("Kestrel %s, %d B packets, %d client(s)" % (kind, packet, clients))
+                extra = ["--allocs"] if clients == 1 and packet == 1500 else []
+                res = r.measure(r.driver(path, packet, clients, extra))
+                if extra:
+                    allocs[kind] = res
+                label = "Kestrel %d B, %d client%s" % (packet, clients, "s" if clients > 1 else "")
+                runs.append((label, res, clients, packet == 1500 and clients == 1))
+        log("peers on %s" % kind)
+        peers = [
+            ("yajl (C, 1500 B chunks)", [r.tool("flat_yajl"), "--chunk", "1500", path]),
+            ("Python raw_decode", [sys.executable, os.path.join(HERE, "flat_python.py"), path]),
+            ("Node JSON.parse", ["node", os.path.join(HERE, "flat_node.js"), path]),
+        ]
+        for label, cmd in peers:
+            runs.append((label, r.measure(cmd), 1, False))
+        # jq reads only valid JSON: it gets the same blocks without the noise between them,
+        # and its time includes starting up and reading the file.
+        jq = ("s=$(date +%%s.%%N); jq -f %s %s | awk -v s=$s -v b=%d "
+              "'{r++; v+=$1} END {\"date +%%s.%%N\" | getline e; print b, e-s, r+0, v+0}'"
+              % (os.path.join(HERE, "flat.jq"), clean, os.path.getsize(clean)))
+        runs.append(("jq (input without noise)", r.measure(jq, shell=True), 1, False))
+
+        base = next(res for _, res, _, is_base in runs if is_base)
+        base_rate = base[0] / base[1]
+        for label, res, clients, _ in runs:
+            nbytes, seconds, rows, values, _ = res
+            ok = rows == base[2] * clients and values == base[3] * clients
+            if not ok:
+                r.mismatches.append("%s on %s: %d rows / %d values, Kestrel: %d / %d" %
+                                    (label, kind, rows, values, base[2] * clients,
+                                     base[3] * clients))
+            rows_out.append((KIND_LABEL[kind], label, nbytes / seconds / 1e6, rows / seconds,
+                             (nbytes / seconds) / base_rate, rows // clients, values // clients,
+                             "ok" if ok else "MISMATCH"))
+
+    print("\nBytes to flat rows: %.0f MB streams of concatenated blocks, best of %d; "
+          "x Kestrel = MB/s over Kestrel's (1500 B packets, 1 client) on the same input"
+          % (size / 1e6, r.args.repeat))
+    header = ("input", "tool", "MB/s", "rows/s", "x Kestrel", "rows", "values", "counts")
+    fmt = "%-6s  %-26s %8s %11s %9s %8s %9s  %s"
+    print(fmt % header)
+    for row in rows_out:
+        print(fmt % (row[0], row[1], "%.1f" % row[2], "%.0f" % row[3], "%.2f" % row[4],
+                     row[5], row[6], row[7]))
+    print("(8 clients: each feeds the whole stream on a thread of its own; MB/s counts all "
+          "clients' bytes, rows and values are per client)")
+    return allocs
+
+
+def reader_alone(r):
+    log("reader benchmark")
+    bench = os.path.join(r.build, "bench", "json", "kestrel_json_bench")
+    done = subprocess.run([bench, "--benchmark_filter=^(Kestrel|RapidJson|Nlohmann|Simdjson|Yajl)/",
+                           "--benchmark_format=json",
+                           "--benchmark_min_time=%s" % ("0.1" if r.args.quick else "0.5")],
+                          capture_output=True, text=True, check=True)
+    results = {}
+    for b in json.loads(done.stdout)["benchmarks"]:
+        reader, _, input_name = b["name"].partition("/")
+        results.setdefault(input_name, {})[reader] = b["bytes_per_second"] / 1e6
+    readers = ["Kestrel", "RapidJson", "Nlohmann", "Simdjson", "Yajl"]
+    print("\nReader alone (bench/json, same inputs for every reader): MB/s (x RapidJSON DOM)")
+    print("%-12s" % "input" + "".join("%20s" % name for name in readers))
+    for input_name, rates in results.items():
+        base = rates.get("RapidJson")
+        cells = []
+        for name in readers:
+            rate = rates.get(name)
+            cells.append("%20s" % ("-" if rate is None else "%.1f (%.2fx)" % (rate, rate / base)
+                                   if base else "%.1f" % rate))
+        print("%-12s" % input_name + "".join(cells))
+
+
+def callgrind(cmd, function):
+    out = "/tmp/kestrel-compare-%d.callgrind" % os.getpid()
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--toggle-collect=*%s*" % function,
+                           "--callgrind-out-file=" + out] + cmd, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError("callgrind on %s failed: %s" % (cmd, done.stderr[-500:]))
+    with open(out) as f:
+        text = f.read()
+    os.remove(out)
+    total = re.search(r"^(?:totals|summary): (\d+)", text, re.M)
+    return int(total.group(1)), done.stdout.strip().splitlines()[-1].split()
+
+
+def instruction_counts(r):
+    print("\nInstruction counts (callgrind Ir, no machine noise)")
+    print("Reader alone, one pass over each bench/json input:")
+    probe = r.tool("kestrel_reader_probe")
+    for input_name in ["small", "medium", "large"]:
+        cells = []
+        for reader in ["kestrel", "rapidjson"]:
+            log("callgrind: %s reader on %s" % (reader, input_name))
+            try:
+                ir, out = callgrind([probe, reader, input_name], "MeasuredParse")
+            except RuntimeError:
+                cells.append("%-9s -" % reader)
+                continue
+            cells.append("%-9s %6.1f Ir/byte" % (reader, ir / int(out[0])))
+        print("  %-7s %s" % (input_name, "   ".join(cells)))
+
+    print("ProcessData, the last %d KB of a stream after a warm-up on its start:" %
+          (r.args.callgrind_kb))
+    fmt = "  %-6s %7s %9s %13s %9s %9s"
+    print(fmt % ("input", "packet", "packets", "Ir/packet", "Ir/byte", "Ir/row"))
+    measured = r.args.callgrind_kb * 1024
+    for kind in KINDS:
+        path = r.stream(kind, measured * 3)
+        for packet in PACKETS if kind == "mixed" else [1500]:
+            log("callgrind: ProcessData %s, %d B packets" % (kind, packet))
+            ir, out = callgrind(r.driver(path, packet, 1, ["--measure", str(measured)]),
+                                "MeasuredFeed")
+            nbytes, rows = int(out[0]), int(out[2])
+            packets = (nbytes + packet - 1) // packet
+            print(fmt % (KIND_LABEL[kind], packet, packets, "%.0f" % (ir / packets),
+                         "%.1f" % (ir / nbytes), "%.0f" % (ir / max(rows, 1))))
+
+
+def allocations(allocs):
+    print("\nAllocations inside ProcessData (1500 B packets, 1 client; the host list's own "
+          "storage for the delivered rows included)")
+    print("  %-6s %12s %10s %10s %10s" % ("input", "allocations", "per block", "per row",
+                                          "per value"))
+    for kind, res in allocs.items():
+        count, blocks = int(res[4]["allocs"]), int(res[4]["blocks"])
+        print("  %-6s %12d %10.1f %10.1f %10.2f" % (KIND_LABEL[kind], count,
+                                                  count / max(blocks, 1), count / max(res[2], 1),
+                                                  count / max(res[3], 1)))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--quick", action="store_true")
+    ap.add_argument("--mb", type=float)
+    ap.add_argument("--repeat", type=int)
+    ap.add_argument("--seed", type=int, default=17)
+    ap.add_argument("--callgrind-kb", type=int, default=128)
+    ap.add_argument("--no-flat", action="store_true")
+    ap.add_argument("--no-reader", action="store_true")
+    ap.add_argument("--no-callgrind", action="store_true")
+    args = ap.parse_args()
+    if args.repeat is None:
+        args.repeat = 1 if args.quick else 3
+    size = int((args.mb or (2 if args.quick else 20)) * 1e6)
+    r = Runner(args)
+    print("Kestrel side-by-side comparison; machine: %d cores, load %.1f" %
+          (os.cpu_count(), os.getloadavg()[0]))
+    if not args.no_flat:
+        allocations(flat_rows(r, size))
+    if not args.no_reader:
+        reader_alone(r)
+    if not args.no_callgrind:
+        instruction_counts(r)
+    if r.mismatches:
+        print("\n" + "!" * 72)
+        print("COUNT MISMATCH: the tools do not agree on the rows and values:")
+        for line in r.mismatches:
+            print("  " + line)
+        print("!" * 72)
+        return 1
+    print("\nAll tools report the same rows and values on every input.")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,330 @@
+// Drives the built plug-in library the way a data logger does (load by path, create, LOAD,
+// SET-STATE, one ProcessData per packet into a plain host list, UNLOAD, free) and counts the
+// rows and values it returns.
+//
+//   kestrel_driver [--packet N] [--clients C] [--ini FILE] [--allocs] [--measure BYTES] STREAM
+//
+// Prints "bytes seconds rows values" (bytes summed over the clients). --clients C feeds the
+// whole stream once per client, each client on a thread of its own. --allocs adds
+// "allocs=N blocks=N": the allocations made inside ProcessData calls (counted by this
+// program's own malloc, which the library calls as well). --measure BYTES feeds the stream up
+// to that offset as a warm-up and then only BYTES more inside MeasuredFeed, the function a
+// callgrind run collects (--toggle-collect=MeasuredFeed).
+#include "host_list.h"
+#include "platform/host_memory.h"
+#include "platform/library.h"
+#include "platform/text.h"
+
+#include <kestrel/kestrel.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+}
+
+namespace {
+
+std::atomic<bool> g_counting{false};
+uint64_t g_allocs = 0; // only counted with one client
+
+} // namespace
+
+// Every allocation of the process, the library's included, goes through these.
+extern "C" void* malloc(size_t size) {
+  if (g_counting.load(std::memory_order_relaxed))
+    ++g_allocs;
+  return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t count, size_t size) {
+  if (g_counting.load(std::memory_order_relaxed))
+    ++g_allocs;
+  return __libc_calloc(count, size);
+}
+extern "C" void* realloc(void* block, size_t size) {
+  if (g_counting.load(std::memory_order_relaxed))
+    ++g_allocs;
+  return __libc_realloc(block, size);
+}
+
+namespace {
+
+using namespace kestrel;
+
+struct Exports {
+  PFN_CreatePluginInstance create = nullptr;
+  PFN_FreePluginInstance free = nullptr;
+  PFN_ExecutePluginCommand execute = nullptr;
+  PFN_ProcessData process = nullptr;
+};
+
+// A host list released at scope end. The plug-in probes the bytes at the address it is given
+// for a plain list object's signature; the zeros after the variable never look like one.
+struct ListRef {
+  IorvParamsListA* list = host_list_create();
+  unsigned char zeros[32] = {};
+  ~ListRef() { list->lpVtbl->Release(list); }
+};
+
+void AddText(IorvParamsListA* list, const char* name, const std::string& utf8) {
+  const platform::WideString wide = platform::Utf8ToWide(utf8);
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()),
+                                    static_cast<UINT>(wide.size()));
+  host_list_add_value(list, name, &value);
+  VariantClear(&value);
+}
+
+TPluginCallRec NewRecord(uintptr_t instance) {
+  TPluginCallRec rec;
+  std::memset(&rec, 0, sizeof(rec));
+  rec.RecSize = sizeof(rec);
+  rec.Instance = instance;
+  rec.ModuleIndex = 1;
+  return rec;
+}
+
+int32_t Command(const Exports& x, uintptr_t instance, const char* command, ListRef& params,
+                uint8_t flags) {
+  AddText(params.list, "COMMAND", command);
+  TPluginCallRec rec = NewRecord(instance);
+  rec.Params = &params.list;
+  rec.DataFlags = flags;
+  return x.execute(&rec);
+}
+
+bool IsStandardName(const char* name) {
+  static const char* const kNames[] = {
+      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
+      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID"};
+  for (const char* standard : kNames)
+    if (std::strcmp(name, standard) == 0)
+      return true;
+  return false;
+}
+
+struct Counts {
+  uint64_t bytes = 0, rows = 0, values = 0, blocks = 0;
+};
+
+// One client feeding `stream` in packets; rows are the runs of items between row markers.
+class Client {
+public:
+  Client(const Exports& x, uintptr_t instance, int32_t id)
+      : x_(x), instance_(instance), id_(id), name_("10.0.0." + std::to_string(id) + ":7") {}
+
+  void Send(std::string_view bytes, Counts& counts) {
+    TPluginCallRec rec = NewRecord(instance_);
+    ListRef params;
+    ListRef rows;
+    rec.Params = &params.list;
+    rec.DataSourceId = 1;
+    rec.ClientId = id_;
+    std::memcpy(rec.ClientName, name_.data(), std::min(name_.size(), sizeof rec.ClientName - 1));
+    rec.DataFlags = KESTREL_DATA_PACKET;
+    void* block = platform::HostAllocate(bytes.size());
+    std::memcpy(block, bytes.data(), bytes.size());
+    rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
+    rec.DataDesc.Size = static_cast<uint32_t>(bytes.size());
+    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(block);
+    rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
+    rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
+    const bool count = id_ == 1 && counting_;
+    if (count)
+      g_counting.store(true, std::memory_order_relaxed);
+    x_.process(&rec);
+    if (count)
+      g_counting.store(false, std::memory_order_relaxed);
+    platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
+                                            : block);
+    counts.bytes += bytes.size();
+    counts.blocks += rec.ResultDesc.Counter;
+    IorvParamsListA* list = rows.list;
+    const int32_t n = list->lpVtbl->GetCount(list);
+    bool open = false;
+    for (int32_t i = 0; i < n; ++i) {
+      IorvParamsListItemA* item = nullptr;
+      list->lpVtbl->GetItem(list, i, &item);
+      if (item->lpVtbl->IsNewRow(item)) {
+        open = false;
+        continue;
+      }
+      if (!open) {
+        open = true;
+        ++counts.rows;
+      }
+      counts.values += IsStandardName(item->lpVtbl->GetName(item)) ? 0 : 1;
+    }
+  }
+
+  void Feed(std::string_view stream, std::size_t packet, Counts& counts) {
+    for (std::size_t at = 0; at < stream.size(); at += packet)
+      Send(stream.substr(at, packet), counts);
+  }
+
+  bool counting_ = false;
+
+private:
+  const Exports& x_;
+  uintptr_t instance_;
+  int32_t id_;
+  std::string name_;
+};
+
+// The stretch a callgrind run measures; kept out of line so it can be named.
+[[gnu::noinline]] void MeasuredFeed(Client& client, std::string_view stream, std::size_t packet,
+                                    Counts& counts) {
+  client.Feed(stream, packet, counts);
+}
+
+std::string ReadFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int Fail(const std::string& what) {
+  std::fprintf(stderr, "kestrel_driver: %s\n", what.c_str());
+  return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::size_t packet = 1500;
+  int clients = 1;
+  bool allocs = false;
+  std::size_t measure = 0;
+  std::string ini;
+  std::string library = KESTREL_LIBRARY_PATH;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool more = i + 1 < argc;
+    if (arg == "--packet" && more)
+      packet = std::strtoul(argv[++i], nullptr, 10);
+    else if (arg == "--clients" && more)
+      clients = std::atoi(argv[++i]);
+    else if (arg == "--ini" && more)
+      ini = argv[++i];
+    else if (arg == "--library" && more)
+      library = argv[++i];
+    else if (arg == "--measure" && more)
+      measure = std::strtoul(argv[++i], nullptr, 10);
+    else if (arg == "--allocs")
+      allocs = true;
+    else
+      path = argv[i];
+  }
+  if (!path || packet == 0 || clients < 1)
+    return Fail("usage: kestrel_driver [--packet N] [--clients C] [--ini FILE] [--allocs] "
+                "[--measure BYTES] [--library PATH] STREAM");
+  const std::string stream = ReadFile(path);
+  if (stream.empty())
+    return Fail(std::string("cannot read ") + path);
+
+  std::string error;
+  platform::LibraryHandle handle = platform::OpenLibrary(library, &error);
+  if (!handle)
+    return Fail(error);
+  Exports x;
+  x.create = reinterpret_cast<PFN_CreatePluginInstance>(
+      platform::LibrarySymbol(handle, "CreatePluginInstance"));
+  x.free = reinterpret_cast<PFN_FreePluginInstance>(
+      platform::LibrarySymbol(handle, "FreePluginInstance"));
+  x.execute = reinterpret_cast<PFN_ExecutePluginCommand>(
+      platform::LibrarySymbol(handle, "ExecutePluginCommand"));
+  x.process = reinterpret_cast<PFN_ProcessData>(platform::LibrarySymbol(handle, "ProcessData"));
+  if (!x.create || !x.free || !x.execute || !x.process)
+    return Fail("the library lacks the plug-in exports");
+
+  TPluginCallRec rec = NewRecord(0);
+  ListRef create_params;
+  rec.Params = &create_params.list;
+  if (x.create(&rec) != KESTREL_RESULT_OK)
+    return Fail("CreatePluginInstance failed");
+  const uintptr_t instance = rec.Instance;
+  {
+    ListRef load;
+    AddText(load.list, "REGISTRY-PATH", "\\Software\\Kestrel\\Compare");
+    if (!ini.empty())
+      AddText(load.list, "INI-FILE", ini);
+    if (Command(x, instance, "LOAD", load, 0) != KESTREL_RESULT_OK)
+      return Fail("LOAD failed");
+    ListRef state;
+    AddText(state.list, "DATA-SOURCES-IN-CFG", "1;NET;Network\r\n");
+    host_list_add_int(state.list, "RESULT", 1);
+    if (Command(x, instance, "SET-STATE", state, 0x02) != KESTREL_RESULT_OK)
+      return Fail("SET-STATE failed");
+  }
+
+  std::vector<Counts> counts(static_cast<std::size_t>(clients));
+  std::vector<Client> peers;
+  for (int c = 0; c < clients; ++c)
+    peers.emplace_back(x, instance, c + 1);
+  peers[0].counting_ = allocs;
+
+  double seconds = 0;
+  if (measure > 0) {
+    const std::size_t warm = stream.size() > measure ? stream.size() - measure : 0;
+    // The warm-up ends on a packet boundary, so the measured packets split as a full run does.
+    const std::size_t start = warm / packet * packet;
+    Counts ignored;
+    peers[0].Feed(std::string_view(stream).substr(0, start), packet, ignored);
+    MeasuredFeed(peers[0], std::string_view(stream).substr(start), packet, counts[0]);
+  } else {
+    const auto begin = std::chrono::steady_clock::now();
+    if (clients == 1) {
+      peers[0].Feed(stream, packet, counts[0]);
+    } else {
+      std::vector<std::thread> threads;
+      for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&, c] {
+          peers[static_cast<std::size_t>(c)].Feed(stream, packet,
+                                                  counts[static_cast<std::size_t>(c)]);
+        });
+      for (std::thread& thread : threads)
+        thread.join();
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  }
+
+  Counts total;
+  for (const Counts& c : counts) {
+    total.bytes += c.bytes;
+    total.rows += c.rows;
+    total.values += c.values;
+    total.blocks += c.blocks;
+  }
+  std::printf("%llu %.6f %llu %llu", static_cast<unsigned long long>(total.bytes), seconds,
+              static_cast<unsigned long long>(total.rows),
+              static_cast<unsigned long long>(total.values));
+  if (allocs)
+    std::printf(" allocs=%llu blocks=%llu", static_cast<unsigned long long>(g_allocs),
+                static_cast<unsigned long long>(total.blocks));
+  std::printf("\n");
+
+  {
+    ListRef unload;
+    Command(x, instance, "UNLOAD", unload, 0);
+  }
+  rec = NewRecord(instance);
+  x.free(&rec);
+  platform::CloseLibrary(handle);
+  return 0;
+}
