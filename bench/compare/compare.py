@@ -7,8 +7,10 @@ flattening; every tool must report the same rows and values for the same blocks.
 reader alone (bench/json), instruction counts under callgrind and allocations per block/row.
 """
 import argparse
+import hashlib
 import json
 import os
+import resource
 import re
 import subprocess
 import sys
@@ -36,12 +38,16 @@ class Runner:
         os.makedirs(self.data, exist_ok=True)
         self.ini = os.path.join(self.data, "compare.ini")
         self.mismatches = []
+        with open(os.path.join(HERE, "make_stream.py"), "rb") as f:
+            self.generator = hashlib.sha1(f.read()).hexdigest()[:8]
 
     def tool(self, name):
         return os.path.join(self.out, name)
 
     def stream(self, kind, size, garbage=True):
-        name = "%s-%d%s.json" % (kind, size, "" if garbage else "-clean")
+        # Named after the generator's own text too, so a changed generator makes new streams.
+        name = "%s-%d-%d-%s%s.json" % (kind, size, self.args.seed, self.generator,
+                                       "" if garbage else "-clean")
         path = os.path.join(self.data, name)
         if not os.path.exists(path):
             log("generating %s" % name)
@@ -60,18 +66,29 @@ class Runner:
                 "--clients", str(clients), *extra, path]
 
     def measure(self, cmd, shell=False):
-        """Best of --repeat runs: (bytes, seconds, rows, values, extras)."""
+        """Best of --repeat runs: (bytes, seconds, rows, values, extras, cpu seconds). A
+        program that does not report its CPU time is charged its children's whole run."""
         best = None
         for _ in range(self.args.repeat):
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
             done = subprocess.run(cmd, shell=shell, capture_output=True, text=True)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
             lines = done.stdout.strip().splitlines()
             if done.returncode != 0 or not lines:
                 raise RuntimeError("%s failed: %s" % (cmd, done.stderr.strip()[-500:]))
             fields = lines[-1].split()
-            result = (int(fields[0]), float(fields[1]), int(fields[2]), int(fields[3]),
-                      dict(f.split("=") for f in fields[4:]))
-            if best is None or result[1] < best[1]:
+            extras = dict(f.split("=") for f in fields[4:] if "=" in f)
+            plain = [f for f in fields[4:] if "=" not in f]
+            cpu = float(plain[0]) if plain else (after.ru_utime + after.ru_stime -
+                                                 before.ru_utime - before.ru_stime)
+            result = (int(fields[0]), float(fields[1]), int(fields[2]), int(fields[3]), extras,
+                      cpu)
+            if best is None:
                 best = result
+            elif result[2:4] != best[2:4]:
+                raise RuntimeError("%s gave other counts on a second run" % cmd)
+            else:  # the best wall time and the best CPU time, each on its own
+                best = best[:1] + (min(best[1], result[1]),) + best[2:5] + (min(best[5], cpu),)
         return best
 
 
@@ -108,29 +125,32 @@ def flat_rows(r, size):
         runs.append(("jq (input without noise)", r.measure(jq, shell=True), 1, False))
 
         base = next(res for _, res, _, is_base in runs if is_base)
-        base_rate = base[0] / base[1]
         for label, res, clients, _ in runs:
-            nbytes, seconds, rows, values, _ = res
+            nbytes, seconds, rows, values, _, cpu = res
             ok = rows == base[2] * clients and values == base[3] * clients
             if not ok:
                 r.mismatches.append("%s on %s: %d rows / %d values, Kestrel: %d / %d" %
                                     (label, kind, rows, values, base[2] * clients,
                                      base[3] * clients))
             rows_out.append((KIND_LABEL[kind], label, nbytes / seconds / 1e6, rows / seconds,
-                             (nbytes / seconds) / base_rate, rows // clients, values // clients,
-                             "ok" if ok else "MISMATCH"))
+                             (nbytes / seconds) / (base[0] / base[1]), nbytes / cpu / 1e6,
+                             (nbytes / cpu) / (base[0] / base[5]), rows // clients,
+                             values // clients, "ok" if ok else "MISMATCH"))
 
-    print("\nBytes to flat rows: %.0f MB streams of concatenated blocks, best of %d; "
-          "x Kestrel = MB/s over Kestrel's (1500 B packets, 1 client) on the same input"
-          % (size / 1e6, r.args.repeat))
-    header = ("input", "tool", "MB/s", "rows/s", "x Kestrel", "rows", "values", "counts")
-    fmt = "%-6s  %-26s %8s %11s %9s %8s %9s  %s"
+    print("\nBytes to flat rows: %.0f MB streams of concatenated blocks, best of %d. "
+          "x Kestrel: MB/s over Kestrel's (1500 B packets, 1 client) on the same input; "
+          "CPU: MB per CPU-second of the process (all its threads)." % (size / 1e6,
+                                                                       r.args.repeat))
+    header = ("input", "tool", "MB/s", "rows/s", "x Kestrel", "CPU MB/s", "x Kestrel",
+              "rows", "values", "counts")
+    fmt = "%-6s  %-26s %7s %9s %9s %9s %9s %7s %8s  %s"
     print(fmt % header)
     for row in rows_out:
         print(fmt % (row[0], row[1], "%.1f" % row[2], "%.0f" % row[3], "%.2f" % row[4],
-                     row[5], row[6], row[7]))
+                     "%.1f" % row[5], "%.2f" % row[6], row[7], row[8], row[9]))
     print("(8 clients: each feeds the whole stream on a thread of its own; MB/s counts all "
-          "clients' bytes, rows and values are per client)")
+          "clients' bytes, rows and values are per client. jq's time includes its start and "
+          "reading the file.)")
     return allocs
 
 
@@ -187,33 +207,79 @@ def instruction_counts(r):
             cells.append("%-9s %6.1f Ir/byte" % (reader, ir / int(out[0])))
         print("  %-7s %s" % (input_name, "   ".join(cells)))
 
-    print("ProcessData, the last %d KB of a stream after a warm-up on its start:" %
-          (r.args.callgrind_kb))
-    fmt = "  %-6s %7s %9s %13s %9s %9s"
-    print(fmt % ("input", "packet", "packets", "Ir/packet", "Ir/byte", "Ir/row"))
+    print("ProcessData, one packet holding one block of each kind, after a warm-up of 64 KB:")
+    fmt = "  %-16s %6s %5s %7s %10s %8s %9s %7s %11s"
+    print(fmt % ("block", "bytes", "rows", "values", "Ir", "Ir/byte", "Ir/value", "allocs",
+                 "allocs/value"))
+    for label, path, size in one_block_streams(r):
+        log("callgrind: ProcessData, one %s" % label)
+        ir, out = callgrind(r.driver(path, 16384, 1, ["--measure", str(size), "--allocs"]),
+                            "MeasuredFeed")
+        values, allocs = int(out[3]), int(out[4].split("=")[1])
+        print(fmt % (label, out[0], out[2], values, ir, "%.0f" % (ir / size),
+                     "%.0f" % (ir / max(values, 1)), allocs, "%.2f" % (allocs / max(values, 1))))
+
     measured = r.args.callgrind_kb * 1024
-    for kind in KINDS:
-        path = r.stream(kind, measured * 3)
-        for packet in PACKETS if kind == "mixed" else [1500]:
-            log("callgrind: ProcessData %s, %d B packets" % (kind, packet))
-            ir, out = callgrind(r.driver(path, packet, 1, ["--measure", str(measured)]),
-                                "MeasuredFeed")
-            nbytes, rows = int(out[0]), int(out[2])
-            packets = (nbytes + packet - 1) // packet
-            print(fmt % (KIND_LABEL[kind], packet, packets, "%.0f" % (ir / packets),
-                         "%.1f" % (ir / nbytes), "%.0f" % (ir / max(rows, 1))))
+    print("ProcessData, the last %d KB of a mixed stream in packets, after a warm-up on its "
+          "start:" % r.args.callgrind_kb)
+    fmt = "  %7s %8s %11s %8s %8s %13s"
+    print(fmt % ("packet", "packets", "Ir/packet", "Ir/byte", "Ir/row", "allocs/packet"))
+    path = r.stream("mixed", measured * 3)
+    for packet in PACKETS:
+        log("callgrind: ProcessData, %d B packets" % packet)
+        ir, out = callgrind(r.driver(path, packet, 1, ["--measure", str(measured), "--allocs"]),
+                            "MeasuredFeed")
+        nbytes, rows, allocs = int(out[0]), int(out[2]), int(out[4].split("=")[1])
+        packets = (nbytes + packet - 1) // packet
+        print(fmt % (packet, packets, "%.0f" % (ir / packets), "%.1f" % (ir / nbytes),
+                     "%.0f" % (ir / max(rows, 1)), "%.1f" % (allocs / packets)))
+
+
+def one_block_streams(r):
+    """(label, path, block size): 64 KB of whole blocks, then the one block to measure."""
+    blocks = []  # (bytes, value) of the blocks of a stream without noise
+    for kind in ["mixed", "large"]:
+        text = open(r.stream(kind, 1 << 20, garbage=False), encoding="utf-8").read()
+        decode = json.JSONDecoder().raw_decode
+        at = 0
+        while at < len(text):
+            value, end = decode(text, at)
+            blocks.append((text[at:end].encode("utf-8"), value))
+            at = end + 1  # the line break between blocks
+    warm_up = b""
+    for block, _ in blocks:
+        if len(warm_up) >= 64 << 10:
+            break
+        warm_up += block + b"\n"
+    kinds = [
+        ("200 B object", lambda b, v: isinstance(v, dict) and b"\n" not in b and len(b) < 400),
+        ("2 KB object", lambda b, v: isinstance(v, dict) and b"\n" not in b
+         and 1500 < len(b) < 3000),
+        ("2 KB pretty", lambda b, v: isinstance(v, dict) and b"\n" in b and 1500 < len(b) < 4000),
+        ("16 KB object", lambda b, v: isinstance(v, dict) and b"\n" not in b and len(b) > 12000),
+        ("array", lambda b, v: isinstance(v, list)),
+    ]
+    for label, fits in kinds:
+        block = next((b for b, v in blocks if fits(b, v)), None)
+        if block is None:
+            continue
+        path = os.path.join(r.data, "one-%s.json" % label.replace(" ", "-"))
+        with open(path, "wb") as f:
+            f.write(warm_up + block)
+        yield label, path, len(block)
 
 
 def allocations(allocs):
     print("\nAllocations inside ProcessData (1500 B packets, 1 client; the host list's own "
           "storage for the delivered rows included)")
-    print("  %-6s %12s %10s %10s %10s" % ("input", "allocations", "per block", "per row",
-                                          "per value"))
+    fmt = "  %-6s %12s %10s %10s %10s %10s"
+    print(fmt % ("input", "allocations", "per packet", "per block", "per row", "per value"))
     for kind, res in allocs.items():
         count, blocks = int(res[4]["allocs"]), int(res[4]["blocks"])
-        print("  %-6s %12d %10.1f %10.1f %10.2f" % (KIND_LABEL[kind], count,
-                                                  count / max(blocks, 1), count / max(res[2], 1),
-                                                  count / max(res[3], 1)))
+        packets = (res[0] + 1499) // 1500
+        print(fmt % (KIND_LABEL[kind], count, "%.1f" % (count / packets),
+                     "%.1f" % (count / max(blocks, 1)), "%.1f" % (count / max(res[2], 1)),
+                     "%.2f" % (count / max(res[3], 1))))
 
 
 def main():

@@ -1,7 +1,7 @@
 // Flat rows from a stream of concatenated JSON blocks: each block cut out by bracket matching
 // (strings and escapes skipped) and read with JSON.parse, nested names joined with "_", an
 // array one value, the elements of a top-level array one row each.
-// Prints "bytes seconds rows values".
+// Prints "bytes seconds rows values cpu-seconds".
 'use strict';
 const fs = require('fs');
 
@@ -67,6 +67,9 @@ function run(data) {
 
 const data = fs.readFileSync(process.argv[2]);
 const start = process.hrtime.bigint();
+const cpu = process.cpuUsage();
 const [rows, values] = run(data);
 const seconds = Number(process.hrtime.bigint() - start) / 1e9;
-console.log(`${data.length} ${seconds.toFixed(6)} ${rows} ${values}`);
+const used = process.cpuUsage(cpu);
+const cpuSeconds = (used.user + used.system) / 1e6;
+console.log(`${data.length} ${seconds.toFixed(6)} ${rows} ${values} ${cpuSeconds.toFixed(6)}`);

@@ -4,12 +4,13 @@
 //
 //   kestrel_driver [--packet N] [--clients C] [--ini FILE] [--allocs] [--measure BYTES] STREAM
 //
-// Prints "bytes seconds rows values" (bytes summed over the clients). --clients C feeds the
+// Prints "bytes seconds rows values cpu-seconds" (bytes summed over the clients, the CPU time
+// of the whole process). --clients C feeds the
 // whole stream once per client, each client on a thread of its own. --allocs adds
 // "allocs=N blocks=N": the allocations made inside ProcessData calls (counted by this
-// program's own malloc, which the library calls as well). --measure BYTES feeds the stream up
-// to that offset as a warm-up and then only BYTES more inside MeasuredFeed, the function a
-// callgrind run collects (--toggle-collect=MeasuredFeed).
+// program's own malloc, which the library calls as well). --measure BYTES feeds all but the
+// last BYTES of the stream as a warm-up, then those BYTES inside MeasuredFeed, the function a
+// callgrind run collects (--toggle-collect=MeasuredFeed); only they are counted.
 #include "host_list.h"
 #include "platform/host_memory.h"
 #include "platform/library.h"
@@ -17,11 +18,12 @@
 
 #include <kestrel/kestrel.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -37,24 +39,25 @@ void* __libc_realloc(void*, size_t);
 
 namespace {
 
-std::atomic<bool> g_counting{false};
-uint64_t g_allocs = 0; // only counted with one client
+// Only the thread of the client being counted counts; the library's own threads do not.
+thread_local bool t_counting = false;
+uint64_t g_allocs = 0;
 
 } // namespace
 
 // Every allocation of the process, the library's included, goes through these.
 extern "C" void* malloc(size_t size) {
-  if (g_counting.load(std::memory_order_relaxed))
+  if (t_counting)
     ++g_allocs;
   return __libc_malloc(size);
 }
 extern "C" void* calloc(size_t count, size_t size) {
-  if (g_counting.load(std::memory_order_relaxed))
+  if (t_counting)
     ++g_allocs;
   return __libc_calloc(count, size);
 }
 extern "C" void* realloc(void* block, size_t size) {
-  if (g_counting.load(std::memory_order_relaxed))
+  if (t_counting)
     ++g_allocs;
   return __libc_realloc(block, size);
 }
@@ -143,12 +146,9 @@ public:
     rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(block);
     rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
     rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
-    const bool count = id_ == 1 && counting_;
-    if (count)
-      g_counting.store(true, std::memory_order_relaxed);
+    t_counting = count_allocations;
     x_.process(&rec);
-    if (count)
-      g_counting.store(false, std::memory_order_relaxed);
+    t_counting = false;
     platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
                                             : block);
     counts.bytes += bytes.size();
@@ -176,7 +176,8 @@ public:
       Send(stream.substr(at, packet), counts);
   }
 
-  bool counting_ = false;
+  // Whether the allocations of this client's ProcessData calls are counted.
+  bool count_allocations = false;
 
 private:
   const Exports& x_;
@@ -189,6 +190,11 @@ private:
 [[gnu::noinline]] void MeasuredFeed(Client& client, std::string_view stream, std::size_t packet,
                                     Counts& counts) {
   client.Feed(stream, packet, counts);
+}
+
+// The CPU time of all the process's threads.
+double ProcessCpuSeconds() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 std::string ReadFile(const char* path) {
@@ -277,18 +283,19 @@ int main(int argc, char** argv) {
   std::vector<Client> peers;
   for (int c = 0; c < clients; ++c)
     peers.emplace_back(x, instance, c + 1);
-  peers[0].counting_ = allocs;
+  peers[0].count_allocations = allocs && measure == 0;
 
   double seconds = 0;
+  double cpu = 0;
   if (measure > 0) {
-    const std::size_t warm = stream.size() > measure ? stream.size() - measure : 0;
-    // The warm-up ends on a packet boundary, so the measured packets split as a full run does.
-    const std::size_t start = warm / packet * packet;
+    const std::size_t start = stream.size() > measure ? stream.size() - measure : 0;
     Counts ignored;
     peers[0].Feed(std::string_view(stream).substr(0, start), packet, ignored);
+    peers[0].count_allocations = allocs;
     MeasuredFeed(peers[0], std::string_view(stream).substr(start), packet, counts[0]);
   } else {
     const auto begin = std::chrono::steady_clock::now();
+    const double cpu_begin = ProcessCpuSeconds();
     if (clients == 1) {
       peers[0].Feed(stream, packet, counts[0]);
     } else {
@@ -302,6 +309,7 @@ int main(int argc, char** argv) {
         thread.join();
     }
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    cpu = ProcessCpuSeconds() - cpu_begin;
   }
 
   Counts total;
@@ -311,9 +319,9 @@ int main(int argc, char** argv) {
     total.values += c.values;
     total.blocks += c.blocks;
   }
-  std::printf("%llu %.6f %llu %llu", static_cast<unsigned long long>(total.bytes), seconds,
+  std::printf("%llu %.6f %llu %llu %.6f", static_cast<unsigned long long>(total.bytes), seconds,
               static_cast<unsigned long long>(total.rows),
-              static_cast<unsigned long long>(total.values));
+              static_cast<unsigned long long>(total.values), cpu);
   if (allocs)
     std::printf(" allocs=%llu blocks=%llu", static_cast<unsigned long long>(g_allocs),
                 static_cast<unsigned long long>(total.blocks));

@@ -109,13 +109,15 @@ def block(maker, rnd, kind):
     else:
         size = {"small": 200, "medium": 2000, "large": 15000}[kind]
         value = maker.obj(rnd.randrange(size * 3 // 4, size * 5 // 4) if kind != "large" else size)
-    text = json.dumps(value, ensure_ascii=ascii_only, indent=2 if pretty else None,
-                      separators=None if pretty else (",", ":")).encode()
+    indent, separators = (2, None) if pretty else (None, (",", ":"))
+    text = json.dumps(value, ensure_ascii=ascii_only, indent=indent, separators=separators)
     # One block must fit the client buffer of 16384 bytes; a bigger one is drawn again smaller.
-    while len(text) > 16000:
-        value = maker.obj(12000)
-        text = json.dumps(value, ensure_ascii=ascii_only, separators=(",", ":")).encode()
-    return text
+    target = 12000
+    while len(text.encode()) > 16000:
+        text = json.dumps(maker.obj(target), ensure_ascii=ascii_only, indent=indent,
+                          separators=separators)
+        target = target * 2 // 3
+    return text.encode()
 
 
 def main():
