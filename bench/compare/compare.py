@@ -77,12 +77,11 @@ class Runner:
             if done.returncode != 0 or not lines:
                 raise RuntimeError("%s failed: %s" % (cmd, done.stderr.strip()[-500:]))
             fields = lines[-1].split()
-            extras = dict(f.split("=") for f in fields[4:] if "=" in f)
             plain = [f for f in fields[4:] if "=" not in f]
             cpu = float(plain[0]) if plain else (after.ru_utime + after.ru_stime -
                                                  before.ru_utime - before.ru_stime)
-            result = (int(fields[0]), float(fields[1]), int(fields[2]), int(fields[3]), extras,
-                      cpu)
+            result = (int(fields[0]), float(fields[1]), int(fields[2]), int(fields[3]),
+                      extras(fields[4:]), cpu)
             if best is None:
                 best = result
             elif result[2:4] != best[2:4]:
@@ -119,7 +118,7 @@ def flat_rows(r, size):
             runs.append((label, r.measure(cmd), 1, False))
         # jq reads only valid JSON: it gets the same blocks without the noise between them,
         # and its time includes starting up and reading the file.
-        jq = ("s=$(date +%%s.%%N); jq -f %s %s | awk -v s=$s -v b=%d "
+        jq = ("s=$(date +%%s.%%N); jq -c -f %s %s | awk -v s=$s -v b=%d "
               "'{r++; v+=$1} END {\"date +%%s.%%N\" | getline e; print b, e-s, r+0, v+0}'"
               % (os.path.join(HERE, "flat.jq"), clean, os.path.getsize(clean)))
         runs.append(("jq (input without noise)", r.measure(jq, shell=True), 1, False))
@@ -178,6 +177,11 @@ def reader_alone(r):
         print("%-12s" % input_name + "".join(cells))
 
 
+def extras(fields):
+    """The "name=number" fields of a driver's line."""
+    return {k: int(v) for k, v in (f.split("=") for f in fields if "=" in f)}
+
+
 def callgrind(cmd, function):
     out = "/tmp/kestrel-compare-%d.callgrind" % os.getpid()
     done = subprocess.run(["valgrind", "--tool=callgrind", "--toggle-collect=*%s*" % function,
@@ -208,14 +212,14 @@ def instruction_counts(r):
         print("  %-7s %s" % (input_name, "   ".join(cells)))
 
     print("ProcessData, one packet holding one block of each kind, after a warm-up of 64 KB:")
-    fmt = "  %-16s %6s %5s %7s %10s %8s %9s %7s %11s"
+    fmt = "  %-29s %6s %5s %7s %10s %8s %9s %7s %11s"
     print(fmt % ("block", "bytes", "rows", "values", "Ir", "Ir/byte", "Ir/value", "allocs",
                  "allocs/value"))
-    for label, path, size in one_block_streams(r):
+    for label, path, size, packet in one_block_streams(r):
         log("callgrind: ProcessData, one %s" % label)
-        ir, out = callgrind(r.driver(path, 16384, 1, ["--measure", str(size), "--allocs"]),
+        ir, out = callgrind(r.driver(path, packet, 1, ["--measure", str(size), "--allocs"]),
                             "MeasuredFeed")
-        values, allocs = int(out[3]), int(out[4].split("=")[1])
+        values, allocs = int(out[3]), extras(out)["allocs"]
         print(fmt % (label, out[0], out[2], values, ir, "%.0f" % (ir / size),
                      "%.0f" % (ir / max(values, 1)), allocs, "%.2f" % (allocs / max(values, 1))))
 
@@ -229,14 +233,15 @@ def instruction_counts(r):
         log("callgrind: ProcessData, %d B packets" % packet)
         ir, out = callgrind(r.driver(path, packet, 1, ["--measure", str(measured), "--allocs"]),
                             "MeasuredFeed")
-        nbytes, rows, allocs = int(out[0]), int(out[2]), int(out[4].split("=")[1])
+        nbytes, rows, allocs = int(out[0]), int(out[2]), extras(out)["allocs"]
         packets = (nbytes + packet - 1) // packet
         print(fmt % (packet, packets, "%.0f" % (ir / packets), "%.1f" % (ir / nbytes),
                      "%.0f" % (ir / max(rows, 1)), "%.1f" % (allocs / packets)))
 
 
 def one_block_streams(r):
-    """(label, path, block size): 64 KB of whole blocks, then the one block to measure."""
+    """(label, path, block size, packet size): 64 KB of whole blocks, then the one block to
+    measure."""
     blocks = []  # (bytes, value) of the blocks of a stream without noise
     for kind in ["mixed", "large"]:
         text = open(r.stream(kind, 1 << 20, garbage=False), encoding="utf-8").read()
@@ -266,7 +271,9 @@ def one_block_streams(r):
         path = os.path.join(r.data, "one-%s.json" % label.replace(" ", "-"))
         with open(path, "wb") as f:
             f.write(warm_up + block)
-        yield label, path, len(block)
+        yield label, path, len(block), 16384
+        if label.startswith("16 KB"):  # block assembly per byte, the worst split against one
+            yield label + " in 1 B packets", path, len(block), 1
 
 
 def allocations(allocs):
@@ -275,7 +282,7 @@ def allocations(allocs):
     fmt = "  %-6s %12s %10s %10s %10s %10s"
     print(fmt % ("input", "allocations", "per packet", "per block", "per row", "per value"))
     for kind, res in allocs.items():
-        count, blocks = int(res[4]["allocs"]), int(res[4]["blocks"])
+        count, blocks = res[4]["allocs"], res[4]["blocks"]
         packets = (res[0] + 1499) // 1500
         print(fmt % (KIND_LABEL[kind], count, "%.1f" % (count / packets),
                      "%.1f" % (count / max(blocks, 1)), "%.1f" % (count / max(res[2], 1)),
