@@ -2,15 +2,16 @@
 // SET-STATE, one ProcessData per packet into a plain host list, UNLOAD, free) and counts the
 // rows and values it returns.
 //
-//   kestrel_driver [--packet N] [--clients C] [--ini FILE] [--allocs] [--measure BYTES] STREAM
+//   kestrel_driver [--packet N] [--clients C] [--ini FILE] [--allocs] [--measure BYTES]
+//                  [--library PATH] STREAM
 //
-// Prints "bytes seconds rows values cpu-seconds" (bytes summed over the clients, the CPU time
-// of the whole process). --clients C feeds the
-// whole stream once per client, each client on a thread of its own. --allocs adds
-// "allocs=N blocks=N": the allocations made inside ProcessData calls (counted by this
-// program's own malloc, which the library calls as well). --measure BYTES feeds all but the
-// last BYTES of the stream as a warm-up, then those BYTES in packets inside MeasuredFeed, the function a
-// callgrind run collects (--toggle-collect=MeasuredFeed); only they are counted.
+// Prints "bytes seconds rows values cpu-seconds": bytes summed over the clients, the CPU time
+// of the whole process. --clients C feeds the whole stream once per client, each client on a
+// thread of its own. --allocs adds "allocs=N blocks=N": the allocations made inside the first
+// client's ProcessData calls (counted by this program's own malloc, which the library calls as
+// well) and the blocks delivered. --measure BYTES feeds all but the last BYTES of the stream
+// as a warm-up, then those BYTES in packets inside MeasuredFeed, the function a callgrind run
+// collects (--toggle-collect=*MeasuredFeed*); only they are counted.
 #include "host_list.h"
 #include "platform/host_memory.h"
 #include "platform/library.h"
@@ -71,6 +72,7 @@ struct Exports {
   PFN_FreePluginInstance free = nullptr;
   PFN_ExecutePluginCommand execute = nullptr;
   PFN_ProcessData process = nullptr;
+  PFN_GetLogEx log = nullptr;
 };
 
 // A host list released at scope end. The plug-in probes the bytes at the address it is given
@@ -208,6 +210,22 @@ std::string ReadFile(const char* path) {
   return text.str();
 }
 
+// Whatever the plug-in logged (a parse error, a lost block) goes to stderr, so that a count
+// that differs from the other tools' comes with its reason.
+void PrintLog(const Exports& x, uintptr_t instance) {
+  std::vector<char> buffer(1 << 20);
+  TPluginCallRec rec = NewRecord(instance);
+  ListRef params;
+  rec.Params = &params.list;
+  rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
+  rec.DataDesc.Size = static_cast<uint32_t>(buffer.size());
+  rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(buffer.data());
+  const int32_t copied = x.log(&rec);
+  if (copied > 0)
+    std::fprintf(stderr, "kestrel_driver: the plug-in logged:\n%.*s\n", static_cast<int>(copied),
+                 buffer.data());
+}
+
 int Fail(const std::string& what) {
   std::fprintf(stderr, "kestrel_driver: %s\n", what.c_str());
   return 1;
@@ -260,7 +278,8 @@ int main(int argc, char** argv) {
   x.execute = reinterpret_cast<PFN_ExecutePluginCommand>(
       platform::LibrarySymbol(handle, "ExecutePluginCommand"));
   x.process = reinterpret_cast<PFN_ProcessData>(platform::LibrarySymbol(handle, "ProcessData"));
-  if (!x.create || !x.free || !x.execute || !x.process)
+  x.log = reinterpret_cast<PFN_GetLogEx>(platform::LibrarySymbol(handle, "GetLogEx"));
+  if (!x.create || !x.free || !x.execute || !x.process || !x.log)
     return Fail("the library lacks the plug-in exports");
 
   TPluginCallRec rec = NewRecord(0);
@@ -331,6 +350,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(total.blocks));
   std::printf("\n");
 
+  PrintLog(x, instance);
   {
     ListRef unload;
     Command(x, instance, "UNLOAD", unload, 0);

@@ -80,7 +80,8 @@ class Maker:
         n = 0
         while used < size or not d:
             n += 1
-            key = r.choice(WORDS) + (str(n) if r.random() < 0.7 else chr(96 + n % 26) * (1 + n // 26))
+            suffix = str(n) if r.random() < 0.7 else chr(96 + n % 26) * (1 + n // 26)
+            key = r.choice(WORDS) + suffix
             if key in d:
                 continue
             k = r.random()
