@@ -37,6 +37,7 @@ class Runner:
         os.makedirs(self.data, exist_ok=True)
         self.ini = os.path.join(self.data, "compare.ini")
         self.mismatches = []
+        self.targets = []  # (what, measured, met)
         with open(os.path.join(HERE, "make_stream.py"), "rb") as f:
             self.generator = hashlib.sha1(f.read()).hexdigest()[:8]
 
@@ -127,6 +128,14 @@ def flat_rows(r, size):
                 r.mismatches.append("%s on %s failed: %s" % (label, kind, failure))
 
         base = next(res for _, res, _, is_base in runs if is_base)
+        peer_rates = {label: res[0] / res[5] for label, res, _, _ in runs
+                      if not label.startswith("Kestrel")}
+        if peer_rates:
+            fastest = max(peer_rates, key=peer_rates.get)
+            ratio = (base[0] / base[5]) / peer_rates[fastest]
+            r.targets.append(("ProcessData (1500 B, 1 client) at least the fastest peer on %s"
+                              % KIND_LABEL[kind], "%.2fx %s (CPU time)" % (ratio, fastest),
+                              ratio >= 1.0))
         for label, res, clients, _ in runs:
             nbytes, seconds, rows, values, _, cpu = res
             ok = rows == base[2] * clients and values == base[3] * clients
@@ -172,6 +181,9 @@ def reader_alone(r):
     print("%-12s" % "input" + "".join("%20s" % name for name in readers))
     for input_name, rates in results.items():
         base = rates.get("RapidJson")
+        if base and "Kestrel" in rates:
+            r.targets.append(("Reader at least RapidJSON's DOM parse on %s" % input_name,
+                              "%.2fx" % (rates["Kestrel"] / base), rates["Kestrel"] >= base))
         cells = []
         for name in readers:
             rate = rates.get(name)
@@ -225,6 +237,11 @@ def instruction_counts(r):
         values, allocs = int(out[3]), extras(out)["allocs"]
         print(fmt % (label, out[0], out[2], values, ir, "%.0f" % (ir / size),
                      "%.0f" % (ir / max(values, 1)), allocs, "%.2f" % (allocs / max(values, 1))))
+        if packet == 1:
+            ratio = ir / one_packet_ir
+            r.targets.append(("A 16 KB block in 1 B packets at most 2x one packet (whole calls)",
+                              "%.1fx (Ir)" % ratio, ratio <= 2.0))
+        one_packet_ir = ir
 
     measured = r.args.callgrind_kb * 1024
     print("ProcessData, the last %d KB of a mixed stream in packets, after a warm-up on its "
@@ -316,6 +333,10 @@ def main():
         reader_alone(r)
     if not args.no_callgrind:
         instruction_counts(r)
+    if r.targets:
+        print("\nTargets")
+        for what, measured, met in r.targets:
+            print("  %-8s %-72s %s" % ("met" if met else "NOT MET", what, measured))
     if r.mismatches:
         print("\n" + "!" * 72)
         print("COUNT MISMATCH: the tools do not agree on the rows and values:")
