@@ -7,11 +7,12 @@
 //
 // Prints "bytes seconds rows values cpu-seconds": bytes summed over the clients, the CPU time
 // of the whole process. --clients C feeds the whole stream once per client, each client on a
-// thread of its own. --allocs adds "allocs=N blocks=N": the allocations made inside the first
-// client's ProcessData calls (counted by this program's own malloc, which the library calls as
-// well) and the blocks delivered. --measure BYTES feeds all but the last BYTES of the stream
-// as a warm-up, then those BYTES in packets inside MeasuredFeed, the function a callgrind run
-// collects (--toggle-collect=*MeasuredFeed*); only they are counted.
+// thread of its own. --allocs adds "allocs=N host_allocs=N blocks=N": the allocations made
+// inside the first client's ProcessData calls (counted by this program's own malloc, which the
+// library calls as well), split into the library's own and the host list's for the rows it
+// holds, and the blocks delivered. --measure BYTES feeds all but the last BYTES of the stream
+// as a warm-up, then those BYTES through MeasuredProcessData, the function a callgrind run
+// collects (--toggle-collect=*MeasuredProcessData*); only they are counted.
 #include "host_list.h"
 #include "platform/host_memory.h"
 #include "platform/library.h"
@@ -40,26 +41,27 @@ void* __libc_realloc(void*, size_t);
 
 namespace {
 
-// Only the thread of the client being counted counts; the library's own threads do not.
-thread_local bool t_counting = false;
+// Where this thread counts its allocations, if it does; only the thread of the client being
+// counted does, the library's own threads do not.
+thread_local uint64_t* t_counter = nullptr;
 uint64_t g_allocs = 0;
 
 } // namespace
 
 // Every allocation of the process, the library's included, goes through these.
 extern "C" void* malloc(size_t size) {
-  if (t_counting)
-    ++g_allocs;
+  if (t_counter)
+    ++*t_counter;
   return __libc_malloc(size);
 }
 extern "C" void* calloc(size_t count, size_t size) {
-  if (t_counting)
-    ++g_allocs;
+  if (t_counter)
+    ++*t_counter;
   return __libc_calloc(count, size);
 }
 extern "C" void* realloc(void* block, size_t size) {
-  if (t_counting)
-    ++g_allocs;
+  if (t_counter)
+    ++*t_counter;
   return __libc_realloc(block, size);
 }
 
@@ -124,7 +126,33 @@ bool IsStandardName(const char* name) {
 
 struct Counts {
   uint64_t bytes = 0, rows = 0, values = 0, blocks = 0;
+  uint64_t host_allocs = 0; // the host list's share of the allocations counted
 };
+
+// The ProcessData calls a callgrind run collects; kept out of line so it can be named.
+[[gnu::noinline]] int32_t MeasuredProcessData(PFN_ProcessData process, TPluginCallRec* rec) {
+  return process(rec);
+}
+
+// The allocations the host list makes to hold `rows`: the same items added to a new list,
+// counted. What ProcessData allocated less these is the library's own.
+uint64_t HostListAllocations(IorvParamsListA* rows) {
+  ListRef copy;
+  uint64_t count = 0;
+  const int32_t n = rows->lpVtbl->GetCount(rows);
+  for (int32_t i = 0; i < n; ++i) {
+    IorvParamsListItemA* item = nullptr;
+    rows->lpVtbl->GetItem(rows, i, &item);
+    VARIANT value;
+    VariantInit(&value);
+    item->lpVtbl->GetValue(item, &value);
+    t_counter = &count;
+    host_list_add_value(copy.list, item->lpVtbl->GetName(item), &value);
+    t_counter = nullptr;
+    VariantClear(&value);
+  }
+  return count;
+}
 
 // One client feeding `stream` in packets; rows are the runs of items between row markers.
 class Client {
@@ -148,9 +176,12 @@ public:
     rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(block);
     rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
     rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
-    t_counting = count_allocations;
-    x_.process(&rec);
-    t_counting = false;
+    t_counter = count_allocations ? &g_allocs : nullptr;
+    if (measured)
+      MeasuredProcessData(x_.process, &rec);
+    else
+      x_.process(&rec);
+    t_counter = nullptr;
     platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
                                             : block);
     counts.bytes += bytes.size();
@@ -171,6 +202,8 @@ public:
       }
       counts.values += IsStandardName(item->lpVtbl->GetName(item)) ? 0 : 1;
     }
+    if (count_allocations)
+      counts.host_allocs += HostListAllocations(list);
   }
 
   void Feed(std::string_view stream, std::size_t packet, Counts& counts) {
@@ -180,6 +213,8 @@ public:
 
   // Whether the allocations of this client's ProcessData calls are counted.
   bool count_allocations = false;
+  // Whether its ProcessData calls go through MeasuredProcessData.
+  bool measured = false;
 
 private:
   const Exports& x_;
@@ -191,12 +226,6 @@ private:
 // The warm-up before a measured stretch goes in packets of this size, whatever the split
 // measured, so that a run with tiny packets does not spend its time warming up.
 constexpr std::size_t kWarmUpPacket = 16384;
-
-// The stretch a callgrind run measures; kept out of line so it can be named.
-[[gnu::noinline]] void MeasuredFeed(Client& client, std::string_view stream, std::size_t packet,
-                                    Counts& counts) {
-  client.Feed(stream, packet, counts);
-}
 
 // The CPU time of all the process's threads.
 double ProcessCpuSeconds() {
@@ -315,7 +344,8 @@ int main(int argc, char** argv) {
     Counts ignored;
     peers[0].Feed(std::string_view(stream).substr(0, start), kWarmUpPacket, ignored);
     peers[0].count_allocations = allocs;
-    MeasuredFeed(peers[0], std::string_view(stream).substr(start), packet, counts[0]);
+    peers[0].measured = true;
+    peers[0].Feed(std::string_view(stream).substr(start), packet, counts[0]);
   } else {
     const auto begin = std::chrono::steady_clock::now();
     const double cpu_begin = ProcessCpuSeconds();
@@ -341,12 +371,15 @@ int main(int argc, char** argv) {
     total.rows += c.rows;
     total.values += c.values;
     total.blocks += c.blocks;
+    total.host_allocs += c.host_allocs;
   }
   std::printf("%llu %.6f %llu %llu %.6f", static_cast<unsigned long long>(total.bytes), seconds,
               static_cast<unsigned long long>(total.rows),
               static_cast<unsigned long long>(total.values), cpu);
   if (allocs)
-    std::printf(" allocs=%llu blocks=%llu", static_cast<unsigned long long>(g_allocs),
+    std::printf(" allocs=%llu host_allocs=%llu blocks=%llu",
+                static_cast<unsigned long long>(g_allocs - total.host_allocs),
+                static_cast<unsigned long long>(total.host_allocs),
                 static_cast<unsigned long long>(total.blocks));
   std::printf("\n");
 
