@@ -2,7 +2,7 @@
 # Builds and runs the side-by-side comparison and prints its tables:
 #   bench/compare/run.sh [--quick] [--mb N] [--repeat N] [--no-flat] [--no-reader] [--no-callgrind]
 # --quick: 2 MB streams, one run each (a few minutes); the full run: 20 MB streams, best of 3
-# (15-20 minutes on a busy 2-core machine).
+# (10-15 minutes on a busy 2-core machine).
 # Installs the peers a machine lacks (yajl, jq, node, valgrind, the C++ JSON libraries).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
