@@ -6,6 +6,7 @@
 #include "platform/ole.h"
 
 #include <cstdint>
+#include <memory_resource>
 #include <vector>
 
 namespace kestrel::json {
@@ -29,8 +30,18 @@ class TJsonBalTree {
 public:
   static constexpr int32_t kBottom = 0;
 
+  TJsonBalTree() = default;
+  // A tree whose nodes and names take their memory from `memory`.
+  explicit TJsonBalTree(std::pmr::memory_resource* memory)
+      : nodes_(memory), names_(memory), unlinked_(memory) {}
+
   // Adds (name, position). False, with the tree unchanged, when the name is already there.
   bool Insert(WideStringView name, int32_t position);
+  // Keeps a copy of the name for a later Link(); until then the tree does not hold it.
+  void AddUnlinked(WideStringView name, int32_t position);
+  // Inserts the names kept by AddUnlinked in the order they came, as Insert would have.
+  void Link();
+  bool HasUnlinked() const { return !unlinked_.empty(); }
   // Position stored for the name, -1 when absent.
   int32_t Search(WideStringView name) const;
   // Looks for the node whose position equals `position`, visiting the nodes in pre-order
@@ -38,7 +49,7 @@ public:
   bool FindPosition(int32_t position, WideStringView& name) const;
   // Drops every node; the tree is then empty (root = bottom).
   void Clear();
-  // Makes room for `count` more names of `characters` code units in all.
+  // Makes room for `count` more names of `characters` code units in all, added by AddUnlinked.
   void Reserve(size_t count, size_t characters);
 
   int32_t Root() const { return root_; }
@@ -57,10 +68,19 @@ private:
   TJsonBalNode& At(int32_t index) { return nodes_[static_cast<size_t>(index) - 1]; }
   int32_t Skew(int32_t node);
   int32_t Split(int32_t node);
-  int32_t InsertAt(int32_t node, WideStringView name, int32_t position, bool& inserted);
+  // Inserts the name stored in names_ at [offset, offset + length).
+  bool InsertStored(uint32_t offset, uint32_t length, int32_t position);
+  int32_t InsertAt(int32_t node, WideStringView name, const TJsonBalNode& fresh, bool& inserted);
 
-  std::vector<TJsonBalNode> nodes_; // node n is nodes_[n - 1]; bottom is kBottomNode
-  std::vector<OLECHAR> names_;      // every node's name, back to back
+  struct Unlinked {
+    uint32_t name_offset;
+    uint32_t name_length;
+    int32_t position;
+  };
+
+  std::pmr::vector<TJsonBalNode> nodes_; // node n is nodes_[n - 1]; bottom is kBottomNode
+  std::pmr::vector<OLECHAR> names_;      // every node's name, back to back
+  std::pmr::vector<Unlinked> unlinked_;  // names stored but not yet in the tree
   int32_t root_ = kBottom;
 };
 

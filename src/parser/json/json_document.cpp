@@ -1,10 +1,12 @@
 #include "parser/json/json_document.h"
+#include "parser/json/json_arena.h"
 #include "parser/json/json_number_text.h"
 
 #include "platform/text.h"
 
 #include <charconv>
 #include <cmath>
+#include <mutex>
 #include <string>
 
 namespace kestrel::json {
@@ -177,6 +179,25 @@ const char* TJsonBase::KindName() const {
   return "jsBase";
 }
 TJsonBase::~TJsonBase() = default;
+
+void TJsonBase::operator delete(TJsonBase* node, std::destroying_delete_t) {
+  switch (node->storage_) {
+  case Storage::kHeap:
+    node->~TJsonBase();
+    ::operator delete(static_cast<void*>(node));
+    return;
+  case Storage::kArena:
+    node->~TJsonBase();
+    return;
+  case Storage::kArenaRoot: {
+    // The arena holds the root itself: it goes once the whole document has been destroyed.
+    JsonArena* const arena = static_cast<TJsonCustomList*>(node)->owned_arena_;
+    node->~TJsonBase();
+    JsonArena::Destroy(arena);
+    return;
+  }
+  }
+}
 
 // --- scalars -------------------------------------------------------------------------------
 
@@ -385,9 +406,24 @@ TJsonBase* TJsonObject::GetItemAndName(int32_t index, std::string& name) const {
 int32_t TJsonObject::AppendItem(TJsonPtr child) {
   const auto* member = dynamic_cast<const TJsonMember*>(child.get());
   const int32_t position = TJsonCustomList::AppendItem(std::move(child));
-  if (position >= 0 && keep_index_ && member)
+  if (position >= 0 && keep_index_ && member) {
+    LinkedIndex(); // names adopted earlier come first
     index_.Insert(member->Name(), position);
+  }
   return position;
+}
+
+const TJsonBalTree& TJsonObject::LinkedIndex() const {
+  if (unlinked_.load(std::memory_order_acquire)) {
+    // Linking happens once per object, so one lock for all objects is enough.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (unlinked_.load(std::memory_order_relaxed)) {
+      index_.Link();
+      unlinked_.store(false, std::memory_order_release);
+    }
+  }
+  return index_;
 }
 
 // Only members are indexed. Members report kind jsBase, so values are ruled out cheaply.
@@ -395,6 +431,8 @@ static const TJsonMember* AsMember(const TJsonBase* child) {
   return child && child->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(child) : nullptr;
 }
 
+// The names of adopted members are copied now, so that the index holds them as they are at
+// adoption, and linked into the tree on the first look-up.
 void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
   if (keep_index_) {
     size_t characters = 0;
@@ -409,7 +447,8 @@ void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
     return;
   for (size_t i = 0; i < count; ++i)
     if (const TJsonMember* member = AsMember(children_[base + i].get()))
-      index_.Insert(member->Name(), base + static_cast<int32_t>(i));
+      index_.AddUnlinked(member->Name(), base + static_cast<int32_t>(i));
+  unlinked_.store(index_.HasUnlinked(), std::memory_order_release);
 }
 
 void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
@@ -425,13 +464,14 @@ void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
     return;
   for (size_t i = 0; i < count; ++i) {
     const auto* member = static_cast<const TJsonMember*>(children_[base + i].get());
-    index_.Insert(member->Name(), base + static_cast<int32_t>(i));
+    index_.AddUnlinked(member->Name(), base + static_cast<int32_t>(i));
   }
+  unlinked_.store(index_.HasUnlinked(), std::memory_order_release);
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {
   if (keep_index_)
-    return index_.Search(name);
+    return LinkedIndex().Search(name);
   for (size_t i = 0; i < children_.size(); ++i) {
     const auto* member = dynamic_cast<const TJsonMember*>(children_[i].get());
     if (member && member->Name() == name)
@@ -448,7 +488,7 @@ TJsonBase* TJsonObject::ValueByName(WideStringView name) const {
 WideString TJsonObject::NameAt(int32_t index) const {
   if (keep_index_) {
     WideStringView name;
-    return index_.FindPosition(index, name) ? WideString(name) : WideString();
+    return LinkedIndex().FindPosition(index, name) ? WideString(name) : WideString();
   }
   const auto* member = dynamic_cast<const TJsonMember*>(GetItem(index));
   return member ? member->Name() : WideString();

@@ -5,8 +5,11 @@
 #include "parser/json/json_bal_tree.h"
 #include "platform/ole.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +36,7 @@ public:
 
 class TJsonBase;
 using TJsonPtr = std::unique_ptr<TJsonBase>;
+class JsonArena;
 
 class TJsonBase {
 public:
@@ -52,6 +56,16 @@ public:
   virtual const char* KindName() const;
 
   virtual ~TJsonBase();
+
+  // Deleting a node runs its destructor; the memory goes back to the heap, or stays with the
+  // arena of the document the reader built it in (see json_arena.h). Deleting the container
+  // that owns such an arena releases the arena as well.
+  static void operator delete(TJsonBase* node, std::destroying_delete_t);
+
+private:
+  friend class JsonArena;
+  enum class Storage : uint8_t { kHeap, kArena, kArenaRoot };
+  Storage storage_ = Storage::kHeap;
 };
 
 class TJsonNumber : public TJsonBase {
@@ -132,6 +146,10 @@ private:
 // Ordered, owning list of children; the base of arrays and objects.
 class TJsonCustomList : public TJsonBase {
 public:
+  TJsonCustomList() = default;
+  // A list whose child list takes its memory from `memory`.
+  explicit TJsonCustomList(std::pmr::memory_resource* memory) : children_(memory) {}
+
   TJsonBase* GetItem(int32_t index) const override;
   void SetItem(int32_t index, TJsonPtr value) override;
   int32_t ItemCount() const override;
@@ -163,11 +181,19 @@ protected:
     return index >= 0 && static_cast<size_t>(index) < children_.size();
   }
 
-  std::vector<TJsonPtr> children_;
+  std::pmr::vector<TJsonPtr> children_;
+
+private:
+  friend class JsonArena;
+  friend class TJsonBase;
+  JsonArena* owned_arena_ = nullptr; // the arena this list and everything below it live in
 };
 
 class TJsonList : public TJsonCustomList {
 public:
+  TJsonList() = default;
+  explicit TJsonList(std::pmr::memory_resource* memory) : TJsonCustomList(memory) {}
+
   TJsonKind Kind() const override;
   const char* KindName() const override;
 };
@@ -175,6 +201,9 @@ public:
 class TJsonObject : public TJsonCustomList {
 public:
   explicit TJsonObject(bool keep_index = true) : keep_index_(keep_index) {}
+  // An object whose child list and name index take their memory from `memory`.
+  TJsonObject(bool keep_index, std::pmr::memory_resource* memory)
+      : TJsonCustomList(memory), index_(memory), keep_index_(keep_index) {}
 
   TJsonBase* GetItemByKey(const VARIANT& key) const override;
   TJsonKind Kind() const override;
@@ -198,13 +227,19 @@ public:
   void AdoptMembers(TJsonPtr* first, size_t count);
 
   bool KeepIndex() const { return keep_index_; }
-  const TJsonBalTree& Index() const { return index_; }
+  const TJsonBalTree& Index() const { return LinkedIndex(); }
 
 protected:
   TJsonBase* TypedChild(int32_t index) const override;
 
 private:
-  TJsonBalTree index_;
+  // The index with every adopted name linked into its tree. Adopting only records the names;
+  // the tree is built on the first look-up, as most documents are walked in order and never
+  // searched by name. Safe for concurrent readers of one document.
+  const TJsonBalTree& LinkedIndex() const;
+
+  mutable TJsonBalTree index_;
+  mutable std::atomic<bool> unlinked_{false}; // index_ holds names not linked yet
   bool keep_index_;
 };
 

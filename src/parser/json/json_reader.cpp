@@ -4,12 +4,17 @@
 // no native stack and is bounded by TJson::kMaxDepth. Every container is attached to its
 // parent as soon as it opens, so the root owns everything built so far and a failure anywhere
 // only has to drop the root. Failures are plain return values, never exceptions.
+//
+// A document whose root is an array or an object is built in one arena (json_arena.h) that the
+// root owns; a lone scalar is a single heap node.
 #include "common/ascii_text.h"
+#include "parser/json/json_arena.h"
 #include "parser/json/json_document.h"
 #include "parser/json/json_large_number.h"
 #include "parser/json/json_utf8.h"
 #include "platform/number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -34,6 +39,13 @@ constexpr long double kPow10[kExactPowers + 1] = {1e0L,  1e1L,  1e2L,  1e3L,  1e
                                                   1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
                                                   1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
                                                   1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+
+// A document takes several times the bytes of its text; the first block holds a small one
+// whole, later blocks grow for large ones.
+size_t FirstBlockSize(size_t text_size) {
+  constexpr size_t kBytesPerTextByte = 8;
+  return std::clamp<size_t>(text_size, 128, 8 * 1024) * kBytesPerTextByte;
+}
 
 class Reader {
 public:
@@ -60,12 +72,23 @@ private:
     p_ += length;
     return true;
   }
+  // A node in the document's arena, or on the heap while there is none (a scalar root).
+  template <typename T, typename... Args> TJsonPtr New(Args&&... args) {
+    if (arena_)
+      return TJsonPtr(arena_->Make<T>(std::forward<Args>(args)...));
+    return std::make_unique<T>(std::forward<Args>(args)...);
+  }
+
   bool ReadString(WideString& out);
   bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out);
   bool ReadNumber(long double& value);
 
   const Byte* p_;
   const Byte* end_;
+  JsonArena* arena_ = nullptr; // owned by the root once there is one
+  // The document read so far. Declared before pending_: children not yet adopted live in the
+  // root's arena, so they must go before the root does on a failure.
+  TJsonPtr root_;
   // Children of the open containers, innermost last. A container receives its children in
   // one exactly sized step when it closes, which spares the repeated growth of its list.
   std::vector<TJsonPtr> pending_;
@@ -286,7 +309,6 @@ TJsonPtr Reader::Run() {
   if (end_ - p_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF)
     p_ += 3;
 
-  TJsonPtr root;
   std::vector<Frame> stack;
   stack.reserve(16);
   pending_.reserve(64);
@@ -294,7 +316,7 @@ TJsonPtr Reader::Run() {
   // Attaches a finished or freshly opened value to where it belongs.
   auto attach = [&](TJsonPtr node) {
     if (stack.empty()) {
-      root = std::move(node);
+      root_ = std::move(node);
     } else if (stack.back().object) {
       stack.back().member->SetValue(std::move(node));
     } else {
@@ -315,23 +337,22 @@ TJsonPtr Reader::Run() {
       case 't':
         if (!Literal("true", 4))
           return nullptr;
-        node = std::make_unique<TJsonBoolean>(true);
+        node = New<TJsonBoolean>(true);
         break;
       case 'f':
         if (!Literal("false", 5))
           return nullptr;
-        node = std::make_unique<TJsonBoolean>(false);
+        node = New<TJsonBoolean>(false);
         break;
       case 'n':
         if (!Literal("null", 4))
           return nullptr;
-        node = std::make_unique<TJsonNull>();
+        node = New<TJsonNull>();
         break;
       case '"': {
-        auto text = std::make_unique<TJsonString>();
-        if (!ReadString(text->MutableValue()))
+        node = New<TJsonString>();
+        if (!ReadString(static_cast<TJsonString*>(node.get())->MutableValue()))
           return nullptr;
-        node = std::move(text);
         break;
       }
       case '[':
@@ -340,13 +361,17 @@ TJsonPtr Reader::Run() {
           return nullptr;
         ++p_;
         const bool object = c == '{';
-        TJsonPtr container;
-        if (object)
-          container = std::make_unique<TJsonObject>(true);
-        else
-          container = std::make_unique<TJsonList>();
-        auto* raw = static_cast<TJsonCustomList*>(container.get());
-        attach(std::move(container));
+        TJsonCustomList* raw;
+        if (arena_) {
+          raw = object ? static_cast<TJsonCustomList*>(arena_->Make<TJsonObject>(true, arena_))
+                       : arena_->Make<TJsonList>(arena_);
+        } else {
+          // The root: it owns the arena everything below it is built in.
+          arena_ = JsonArena::Create(FirstBlockSize(static_cast<size_t>(end_ - p_)));
+          raw = object ? static_cast<TJsonCustomList*>(arena_->MakeRoot<TJsonObject>(true, arena_))
+                       : arena_->MakeRoot<TJsonList>(arena_);
+        }
+        attach(TJsonPtr(raw));
         stack.push_back(Frame{raw, nullptr, pending_.size(), object});
         next = Next::Close; // an empty container may close at once
         continue;
@@ -359,17 +384,16 @@ TJsonPtr Reader::Run() {
         if (!ReadNumber(number))
           return nullptr;
         if (TJsonLargeNumber::BeyondDouble(number))
-          node = std::make_unique<TJsonLargeNumber>(
-              number,
-              std::string(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p_)));
+          node = New<TJsonLargeNumber>(number, std::string(reinterpret_cast<const char*>(start),
+                                                           reinterpret_cast<const char*>(p_)));
         else
-          node = std::make_unique<TJsonNumber>(number);
+          node = New<TJsonNumber>(number);
         break;
       }
       }
       attach(std::move(node));
       if (stack.empty())
-        return root;
+        return std::move(root_);
       // After a value inside a container: an optional comma.
       SkipSpace();
       if (p_ < end_ && *p_ == ',')
@@ -394,7 +418,7 @@ TJsonPtr Reader::Run() {
       pending_.resize(top.first);
       stack.pop_back();
       if (stack.empty())
-        return root;
+        return std::move(root_);
       SkipSpace();
       if (p_ < end_ && *p_ == ',')
         ++p_;
@@ -403,15 +427,14 @@ TJsonPtr Reader::Run() {
     if (top.object) {
       if (*p_ != '"')
         return nullptr;
-      WideString name;
-      if (!ReadString(name))
+      TJsonPtr member = New<TJsonMember>();
+      top.member = static_cast<TJsonMember*>(member.get());
+      if (!ReadString(top.member->MutableName()))
         return nullptr;
       SkipSpace();
       if (p_ >= end_ || *p_ != ':')
         return nullptr;
       ++p_;
-      auto member = std::make_unique<TJsonMember>(std::move(name), nullptr);
-      top.member = member.get();
       pending_.push_back(std::move(member));
     }
     next = Next::Value;
