@@ -15,9 +15,11 @@
 #include "platform/number.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace kestrel::json {
@@ -47,103 +49,32 @@ size_t FirstBlockSize(size_t text_size) {
   return std::clamp<size_t>(text_size, 128, 8 * 1024) * kBytesPerTextByte;
 }
 
-class Reader {
-public:
-  Reader(const char* text, size_t size)
-      : p_(reinterpret_cast<const Byte*>(text)), end_(p_ + size) {}
+// Plain bytes are told apart eight at a time: a mask has the high bit of a byte set where the
+// byte matches. Bytes above a match may be marked too (a borrow runs upwards), but the lowest
+// marked byte is always a true match, and the loads put the first byte lowest.
+static_assert(std::endian::native == std::endian::little, "the byte masks assume little-endian");
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHigh = 0x8080808080808080u;
 
-  TJsonPtr Run();
-
-private:
-  struct Frame {
-    TJsonCustomList* container;
-    TJsonMember* member; // objects: the member whose value is being read
-    size_t first;        // where the container's children start in pending_
-    bool object;
-  };
-
-  void SkipSpace() {
-    while (p_ < end_ && IsSpace(*p_))
-      ++p_;
-  }
-  bool Literal(const char* word, size_t length) {
-    if (static_cast<size_t>(end_ - p_) < length || std::memcmp(p_, word, length) != 0)
-      return false;
-    p_ += length;
-    return true;
-  }
-  // A node in the document's arena, or on the heap while there is none (a scalar root).
-  template <typename T, typename... Args> TJsonPtr New(Args&&... args) {
-    if (arena_)
-      return TJsonPtr(arena_->Make<T>(std::forward<Args>(args)...));
-    return std::make_unique<T>(std::forward<Args>(args)...);
-  }
-
-  bool ReadString(WideString& out);
-  bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out);
-  bool ReadNumber(long double& value);
-
-  const Byte* p_;
-  const Byte* end_;
-  JsonArena* arena_ = nullptr; // owned by the root once there is one
-  // The document read so far. Declared before pending_: children not yet adopted live in the
-  // root's arena, so they must go before the root does on a failure.
-  TJsonPtr root_;
-  // Children of the open containers, innermost last. A container receives its children in
-  // one exactly sized step when it closes, which spares the repeated growth of its list.
-  std::vector<TJsonPtr> pending_;
-};
-
-// Reads the string that opens at p_ (a double quote) into `out`. False when it does not close
-// or holds a bad \u escape. Malformed UTF-8 leaves `out` empty but is not a failure.
-bool Reader::ReadString(WideString& out) {
-  const Byte* const first = p_ + 1;
-  const Byte* q = first;
-  Byte bits = 0;
-  bool escaped = false;
-  // A backslash hides the byte after it from the search for the closing quote.
-  for (;;) {
-    // Skip eight plain bytes at a time: no quote, no backslash, no byte of 0x80 or above.
-    while (end_ - q >= 8) {
-      uint64_t word;
-      std::memcpy(&word, q, sizeof word);
-      constexpr uint64_t kOnes = 0x0101010101010101u;
-      constexpr uint64_t kHigh = 0x8080808080808080u;
-      const uint64_t quote = word ^ (kOnes * '"');
-      const uint64_t slash = word ^ (kOnes * '\\');
-      if (((word | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash)) & kHigh) != 0)
-        break;
-      q += 8;
-    }
-    if (q >= end_)
-      return false;
-    const Byte c = *q;
-    if (c == '"')
-      break;
-    if (c == '\\') {
-      escaped = true;
-      q += 2;
-      continue;
-    }
-    bits |= c;
-    ++q;
-  }
-  p_ = q + 1;
-  if (!escaped && bits < 0x80) {
-    // Plain ASCII, the common case: widen in one go.
-    out.resize(static_cast<size_t>(q - first));
-    OLECHAR* o = out.data();
-    for (const Byte* i = first; i < q; ++i)
-      *o++ = *i;
-    return true;
-  }
-  return DecodeEscaped(first, q, out);
+uint64_t Load8(const Byte* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+constexpr uint64_t BytesEqual(uint64_t word, Byte c) {
+  const uint64_t x = word ^ (kOnes * c);
+  return (x - kOnes) & ~x & kHigh;
+}
+// Offset of the first byte a non-zero mask marks.
+int FirstMarked(uint64_t mask) {
+  return std::countr_zero(mask) / 8;
 }
 
 // Unescapes and decodes UTF-8 in one pass. An escape always yields a complete sequence whose
 // first byte is never a continuation byte, so decoding escapes straight to code units gives
-// the same text as unescaping to bytes first and decoding afterwards.
-bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
+// the same text as unescaping to bytes first and decoding afterwards. The text between `first`
+// and `last` never ends in the middle of an escape (the closing quote is never escaped).
+bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
   out.resize(static_cast<size_t>(last - first)); // never more units than bytes
   OLECHAR* const begin = out.data();
   OLECHAR* o = begin;
@@ -213,10 +144,112 @@ bool Reader::DecodeEscaped(const Byte* first, const Byte* last, WideString& out)
   return true;
 }
 
-// Reads [+|-]digits[.digits][(e|E)[+|-]digits] at p_. False when the pattern is incomplete or
-// the value overflows the extended range.
-bool Reader::ReadNumber(long double& value) {
-  const Byte* p = p_;
+class Reader {
+public:
+  Reader(const char* text, size_t size)
+      : begin_(reinterpret_cast<const Byte*>(text)), end_(begin_ + size) {}
+
+  TJsonPtr Run();
+
+private:
+  struct Frame {
+    TJsonCustomList* container;
+    TJsonMember* member; // objects: the member whose value is being read
+    size_t first;        // where the container's children start in pending_
+    bool object;
+  };
+
+  // The first byte at or after p that is not whitespace (every byte up to 0x20), or end_.
+  const Byte* SkipSpace(const Byte* p) const {
+    while (p < end_ && IsSpace(*p))
+      ++p;
+    return p;
+  }
+  // p past the literal at p; null when the text there is not that literal.
+  const Byte* Literal(const Byte* p, const char* word, size_t length) const {
+    if (static_cast<size_t>(end_ - p) < length || std::memcmp(p, word, length) != 0)
+      return nullptr;
+    return p + length;
+  }
+  const Byte* ReadString(const Byte* p, WideString& out) const;
+  const Byte* ReadNumber(const Byte* p, long double& value) const;
+  // The scalar at p (a literal, string or number) as a node made by `make`, p moved past it.
+  // No node when the text there is none of them.
+  template <typename Make> TJsonPtr ReadScalar(const Byte*& p, Make make) const;
+  // Reads the array or object that opens at p into root_, built in a new arena.
+  TJsonPtr ReadDocument(const Byte* p);
+
+  const Byte* const begin_;
+  const Byte* const end_;
+  // The document read so far. Declared before pending_: children not yet adopted live in the
+  // root's arena, so they must go before the root does on a failure.
+  TJsonPtr root_;
+  // Children of the open containers, innermost last. A container receives its children in
+  // one exactly sized step when it closes, which spares the repeated growth of its list.
+  std::vector<TJsonPtr> pending_;
+};
+
+// Reads the string that opens at p (a double quote) into `out` and returns the position past
+// its closing quote. Null when it does not close or holds a bad \u escape. Malformed UTF-8
+// leaves `out` empty but is not a failure.
+const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
+  const Byte* const first = p + 1;
+  const Byte* q = first;
+  // Plain ASCII up to the closing quote, the common case: no backslash, no byte of 0x80 or up.
+  for (;;) {
+    if (end_ - q >= 8) {
+      const uint64_t word = Load8(q);
+      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\') | (word & kHigh);
+      if (mask == 0) {
+        q += 8;
+        continue;
+      }
+      q += FirstMarked(mask);
+    } else {
+      while (q < end_ && *q != '"' && *q != '\\' && *q < 0x80)
+        ++q;
+      if (q >= end_)
+        return nullptr;
+    }
+    break;
+  }
+  if (*q == '"') {
+    const auto length = static_cast<size_t>(q - first);
+    out.resize(length);
+    OLECHAR* const o = out.data();
+    for (size_t i = 0; i < length; ++i)
+      o[i] = first[i];
+    return q + 1;
+  }
+  // Escapes or non-ASCII bytes: find the closing quote, which a backslash hides from the
+  // search, then decode.
+  for (;;) {
+    if (end_ - q >= 8) {
+      const uint64_t word = Load8(q);
+      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\');
+      if (mask == 0) {
+        q += 8;
+        continue;
+      }
+      q += FirstMarked(mask);
+    } else {
+      while (q < end_ && *q != '"' && *q != '\\')
+        ++q;
+      if (q >= end_)
+        return nullptr;
+    }
+    if (*q == '"')
+      break;
+    if (end_ - q < 2)
+      return nullptr;
+    q += 2;
+  }
+  return DecodeEscaped(first, q, out) ? q + 1 : nullptr;
+}
+
+// Reads [+|-]digits[.digits][(e|E)[+|-]digits] at p and returns the position past it. Null
+// when the pattern is incomplete or the value overflows the extended range.
+const Byte* Reader::ReadNumber(const Byte* p, long double& value) const {
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
@@ -224,7 +257,7 @@ bool Reader::ReadNumber(long double& value) {
   }
   const Byte* const digits = p;
   if (p >= end_ || !IsDigit(*p))
-    return false;
+    return nullptr;
 
   constexpr uint64_t kMantissaLimit = (std::numeric_limits<uint64_t>::max() - 9) / 10;
   uint64_t mantissa = 0;
@@ -247,7 +280,7 @@ bool Reader::ReadNumber(long double& value) {
   if (p < end_ && *p == '.') {
     ++p;
     if (p >= end_ || !IsDigit(*p))
-      return false;
+      return nullptr;
     for (; p < end_ && IsDigit(*p); ++p) {
       const unsigned d = *p - '0';
       if (!significant) {
@@ -273,7 +306,7 @@ bool Reader::ReadNumber(long double& value) {
       ++p;
     }
     if (p >= end_ || !IsDigit(*p))
-      return false;
+      return nullptr;
     int64_t e = 0;
     for (; p < end_ && IsDigit(*p); ++p)
       if (e < 1000000)
@@ -294,150 +327,152 @@ bool Reader::ReadNumber(long double& value) {
                                                      reinterpret_cast<const char*>(p), v);
     if (ec == std::errc::result_out_of_range) {
       if (magnitude > 0)
-        return false; // beyond the largest extended value
-      v = 0;          // below the smallest: underflows to zero
+        return nullptr; // beyond the largest extended value
+      v = 0;            // below the smallest: underflows to zero
     } else if (ec != std::errc() || end != reinterpret_cast<const char*>(p)) {
-      return false;
+      return nullptr;
     }
   }
   value = negative ? -v : v;
-  p_ = p;
-  return true;
+  return p;
+}
+
+template <typename Make> TJsonPtr Reader::ReadScalar(const Byte*& p, Make make) const {
+  switch (*p) {
+  case 't':
+    p = Literal(p, "true", 4);
+    return p ? make(std::in_place_type<TJsonBoolean>, true) : nullptr;
+  case 'f':
+    p = Literal(p, "false", 5);
+    return p ? make(std::in_place_type<TJsonBoolean>, false) : nullptr;
+  case 'n':
+    p = Literal(p, "null", 4);
+    return p ? make(std::in_place_type<TJsonNull>) : nullptr;
+  case '"': {
+    TJsonPtr node = make(std::in_place_type<TJsonString>);
+    p = ReadString(p, static_cast<TJsonString*>(node.get())->MutableValue());
+    return p ? std::move(node) : nullptr;
+  }
+  default: {
+    if (!(IsDigit(*p) || *p == '-' || *p == '+'))
+      return nullptr;
+    const Byte* const start = p;
+    long double number = 0;
+    p = ReadNumber(p, number);
+    if (!p)
+      return nullptr;
+    if (TJsonLargeNumber::BeyondDouble(number))
+      return make(
+          std::in_place_type<TJsonLargeNumber>, number,
+          std::string(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p)));
+    return make(std::in_place_type<TJsonNumber>, number);
+  }
+  }
 }
 
 TJsonPtr Reader::Run() {
-  if (end_ - p_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF)
-    p_ += 3;
+  const Byte* p = begin_;
+  if (end_ - p >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+    p += 3;
+  p = SkipSpace(p);
+  if (p >= end_)
+    return nullptr;
+  if (*p == '[' || *p == '{')
+    return ReadDocument(p);
+  // A lone scalar: one node of its own on the heap.
+  return ReadScalar(p, []<typename T>(std::in_place_type_t<T>, auto&&... args) -> TJsonPtr {
+    return std::make_unique<T>(std::forward<decltype(args)>(args)...);
+  });
+}
+
+TJsonPtr Reader::ReadDocument(const Byte* p) {
+  JsonArena* const arena = JsonArena::Create(FirstBlockSize(static_cast<size_t>(end_ - p)));
+  const bool root_object = *p == '{';
+  ++p;
+  if (root_object)
+    root_.reset(arena->MakeRoot<TJsonObject>(true, arena));
+  else
+    root_.reset(arena->MakeRoot<TJsonList>(arena));
+  const auto make = [arena]<typename T>(std::in_place_type_t<T>, auto&&... args) {
+    return TJsonPtr(arena->Make<T>(std::forward<decltype(args)>(args)...));
+  };
 
   std::vector<Frame> stack;
   stack.reserve(16);
   pending_.reserve(64);
+  stack.push_back(Frame{static_cast<TJsonCustomList*>(root_.get()), nullptr, 0, root_object});
 
-  // Attaches a finished or freshly opened value to where it belongs.
-  auto attach = [&](TJsonPtr node) {
-    if (stack.empty()) {
-      root_ = std::move(node);
-    } else if (stack.back().object) {
-      stack.back().member->SetValue(std::move(node));
-    } else {
-      pending_.push_back(std::move(node));
-    }
-  };
-
-  enum class Next { Value, Close };
-  Next next = Next::Value;
   for (;;) {
-    if (next == Next::Value) {
-      SkipSpace();
-      if (p_ >= end_)
-        return nullptr;
-      const Byte c = *p_;
-      TJsonPtr node;
-      switch (c) {
-      case 't':
-        if (!Literal("true", 4))
-          return nullptr;
-        node = New<TJsonBoolean>(true);
-        break;
-      case 'f':
-        if (!Literal("false", 5))
-          return nullptr;
-        node = New<TJsonBoolean>(false);
-        break;
-      case 'n':
-        if (!Literal("null", 4))
-          return nullptr;
-        node = New<TJsonNull>();
-        break;
-      case '"': {
-        node = New<TJsonString>();
-        if (!ReadString(static_cast<TJsonString*>(node.get())->MutableValue()))
-          return nullptr;
-        break;
-      }
-      case '[':
-      case '{': {
-        if (stack.size() >= static_cast<size_t>(TJson::kMaxDepth))
-          return nullptr;
-        ++p_;
-        const bool object = c == '{';
-        TJsonCustomList* raw;
-        if (arena_) {
-          raw = object ? static_cast<TJsonCustomList*>(arena_->Make<TJsonObject>(true, arena_))
-                       : arena_->Make<TJsonList>(arena_);
-        } else {
-          // The root: it owns the arena everything below it is built in.
-          arena_ = JsonArena::Create(FirstBlockSize(static_cast<size_t>(end_ - p_)));
-          raw = object ? static_cast<TJsonCustomList*>(arena_->MakeRoot<TJsonObject>(true, arena_))
-                       : arena_->MakeRoot<TJsonList>(arena_);
-        }
-        attach(TJsonPtr(raw));
-        stack.push_back(Frame{raw, nullptr, pending_.size(), object});
-        next = Next::Close; // an empty container may close at once
-        continue;
-      }
-      default: {
-        if (!(IsDigit(c) || c == '-' || c == '+'))
-          return nullptr;
-        long double number = 0;
-        const Byte* const start = p_;
-        if (!ReadNumber(number))
-          return nullptr;
-        if (TJsonLargeNumber::BeyondDouble(number))
-          node = New<TJsonLargeNumber>(number, std::string(reinterpret_cast<const char*>(start),
-                                                           reinterpret_cast<const char*>(p_)));
-        else
-          node = New<TJsonNumber>(number);
-        break;
-      }
-      }
-      attach(std::move(node));
-      if (stack.empty())
-        return std::move(root_);
-      // After a value inside a container: an optional comma.
-      SkipSpace();
-      if (p_ < end_ && *p_ == ',')
-        ++p_;
-      next = Next::Close;
-    }
-
     // Inside a container, after its opening bracket or after an element: either it closes
     // here or another element (a member for objects) follows.
-    SkipSpace();
-    if (p_ >= end_)
+    p = SkipSpace(p);
+    if (p >= end_)
       return nullptr;
-    Frame& top = stack.back();
-    if (*p_ == (top.object ? '}' : ']')) {
-      ++p_;
-      TJsonPtr* const first = pending_.data() + top.first;
-      const size_t count = pending_.size() - top.first;
-      if (top.object)
-        static_cast<TJsonObject*>(top.container)->AdoptMembers(first, count);
+    Frame* top = &stack.back();
+    if (*p == (top->object ? '}' : ']')) {
+      ++p;
+      TJsonPtr* const first = pending_.data() + top->first;
+      const size_t count = pending_.size() - top->first;
+      if (top->object)
+        static_cast<TJsonObject*>(top->container)->AdoptMembers(first, count);
       else
-        top.container->AdoptChildren(first, count);
-      pending_.resize(top.first);
+        top->container->AdoptChildren(first, count);
+      pending_.resize(top->first);
       stack.pop_back();
       if (stack.empty())
         return std::move(root_);
-      SkipSpace();
-      if (p_ < end_ && *p_ == ',')
-        ++p_;
-      continue; // next stays Close: the parent may close or continue
+    } else {
+      if (top->object) {
+        if (*p != '"')
+          return nullptr;
+        TJsonPtr member = make(std::in_place_type<TJsonMember>);
+        top->member = static_cast<TJsonMember*>(member.get());
+        p = ReadString(p, top->member->MutableName());
+        if (!p)
+          return nullptr;
+        p = SkipSpace(p);
+        if (p >= end_ || *p != ':')
+          return nullptr;
+        p = SkipSpace(p + 1);
+        pending_.push_back(std::move(member));
+      } else {
+        p = SkipSpace(p);
+      }
+      if (p >= end_)
+        return nullptr;
+
+      TJsonPtr node;
+      if (*p == '[' || *p == '{') {
+        if (stack.size() >= static_cast<size_t>(TJson::kMaxDepth))
+          return nullptr;
+        const bool object = *p == '{';
+        ++p;
+        TJsonCustomList* container;
+        if (object)
+          container = arena->Make<TJsonObject>(true, arena);
+        else
+          container = arena->Make<TJsonList>(arena);
+        node.reset(container);
+        // Attached at once, so that whatever is read below it belongs to the document.
+        if (top->object)
+          top->member->SetValue(std::move(node));
+        else
+          pending_.push_back(std::move(node));
+        stack.push_back(Frame{container, nullptr, pending_.size(), object});
+        continue; // an empty container may close at once
+      }
+      node = ReadScalar(p, make);
+      if (!node)
+        return nullptr;
+      if (top->object)
+        top->member->SetValue(std::move(node));
+      else
+        pending_.push_back(std::move(node));
     }
-    if (top.object) {
-      if (*p_ != '"')
-        return nullptr;
-      TJsonPtr member = New<TJsonMember>();
-      top.member = static_cast<TJsonMember*>(member.get());
-      if (!ReadString(top.member->MutableName()))
-        return nullptr;
-      SkipSpace();
-      if (p_ >= end_ || *p_ != ':')
-        return nullptr;
-      ++p_;
-      pending_.push_back(std::move(member));
-    }
-    next = Next::Value;
+    // After a value inside a container: an optional comma.
+    p = SkipSpace(p);
+    if (p < end_ && *p == ',')
+      ++p;
   }
 }
 
