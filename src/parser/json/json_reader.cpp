@@ -42,11 +42,12 @@ constexpr long double kPow10[kExactPowers + 1] = {1e0L,  1e1L,  1e2L,  1e3L,  1e
                                                   1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
                                                   1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 
-// A document takes several times the bytes of its text; the first block holds a small one
-// whole, later blocks grow for large ones.
+// A document takes about ten times the bytes of its text; the first block holds a small one
+// whole, and large ones continue in blocks of the arena's largest size.
 size_t FirstBlockSize(size_t text_size) {
-  constexpr size_t kBytesPerTextByte = 8;
-  return std::clamp<size_t>(text_size, 128, 8 * 1024) * kBytesPerTextByte;
+  constexpr size_t kBytesPerTextByte = 12;
+  constexpr size_t kLargest = 64 * 1024;
+  return std::clamp<size_t>(std::min(text_size, kLargest) * kBytesPerTextByte, 2 * 1024, kLargest);
 }
 
 // Plain bytes are told apart eight at a time: a mask has the high bit of a byte set where the
