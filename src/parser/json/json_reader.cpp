@@ -174,6 +174,7 @@ private:
   }
   const Byte* ReadString(const Byte* p, WideString& out) const;
   const Byte* ReadNumber(const Byte* p, long double& value) const;
+  const Byte* ReadNumberExactly(const Byte* p, long double& value) const;
   // The scalar at p (a literal, string or number) as a node made by `make`, p moved past it.
   // No node when the text there is none of them.
   template <typename Make> TJsonPtr ReadScalar(const Byte*& p, Make make) const;
@@ -250,7 +251,43 @@ const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
 
 // Reads [+|-]digits[.digits][(e|E)[+|-]digits] at p and returns the position past it. Null
 // when the pattern is incomplete or the value overflows the extended range.
+//
+// Most numbers in data have a few digits and no exponent: their digits make an exact 64-bit
+// mantissa, and one correctly rounded division by an exact power of ten gives the value. Any
+// other number is read again by ReadNumberExactly, which gives the same value for these.
 const Byte* Reader::ReadNumber(const Byte* p, long double& value) const {
+  const Byte* const start = p;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-')
+    ++p;
+  const Byte* const digits = p;
+  uint64_t mantissa = 0;
+  for (; p < end_ && IsDigit(*p); ++p)
+    mantissa = mantissa * 10 + (*p - '0'); // wraps beyond 19 digits, which are not used below
+  if (p == digits)
+    return nullptr;
+  ptrdiff_t count = p - digits;
+  ptrdiff_t scale = 0; // digits after the point
+  if (p < end_ && *p == '.') {
+    const Byte* const fraction = ++p;
+    for (; p < end_ && IsDigit(*p); ++p)
+      mantissa = mantissa * 10 + (*p - '0');
+    if (p == fraction)
+      return nullptr;
+    scale = p - fraction;
+    count += scale;
+  }
+  constexpr ptrdiff_t kExactDigits = 19; // 10^19 - 1 < 2^64
+  if (count > kExactDigits || (p < end_ && (*p == 'e' || *p == 'E')))
+    return ReadNumberExactly(start, value);
+  const auto m = static_cast<long double>(mantissa);
+  const long double v = scale == 0 ? m : m / kPow10[scale];
+  value = negative ? -v : v;
+  return p;
+}
+
+// The general reading of a number, for any number of digits and any exponent.
+const Byte* Reader::ReadNumberExactly(const Byte* p, long double& value) const {
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
