@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory_resource>
+#include <string>
 #include <vector>
 
 namespace kestrel::json {
@@ -39,6 +40,9 @@ public:
   bool Insert(WideStringView name, int32_t position);
   // Keeps a copy of the name for a later Link(); until then the tree does not hold it.
   void AddUnlinked(WideStringView name, int32_t position);
+  // As AddUnlinked for `count` names at once, name_of(i) at position first_position + i.
+  template <typename NameOf>
+  void AddUnlinked(size_t count, int32_t first_position, const NameOf& name_of);
   // Inserts the names kept by AddUnlinked in the order they came, as Insert would have.
   void Link();
   bool HasUnlinked() const { return !unlinked_.empty(); }
@@ -83,5 +87,24 @@ private:
   std::pmr::vector<Unlinked> unlinked_;  // names stored but not yet in the tree
   int32_t root_ = kBottom;
 };
+
+template <typename NameOf>
+void TJsonBalTree::AddUnlinked(size_t count, int32_t first_position, const NameOf& name_of) {
+  size_t characters = 0;
+  for (size_t i = 0; i < count; ++i)
+    characters += name_of(i).size();
+  size_t offset = names_.size();
+  names_.resize(offset + characters);
+  const size_t first_entry = unlinked_.size();
+  unlinked_.resize(first_entry + count);
+  for (size_t i = 0; i < count; ++i) {
+    const WideStringView name = name_of(i);
+    std::char_traits<OLECHAR>::copy(names_.data() + offset, name.data(), name.size());
+    unlinked_[first_entry + i] =
+        Unlinked{static_cast<uint32_t>(offset), static_cast<uint32_t>(name.size()),
+                 first_position + static_cast<int32_t>(i)};
+    offset += name.size();
+  }
+}
 
 } // namespace kestrel::json

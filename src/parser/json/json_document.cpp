@@ -307,9 +307,8 @@ void TJsonCustomList::RemoveItem(int32_t index, bool keep_order) {
 }
 
 void TJsonCustomList::AdoptChildren(TJsonPtr* first, size_t count) {
-  children_.reserve(children_.size() + count);
-  for (size_t i = 0; i < count; ++i)
-    children_.push_back(std::move(first[i]));
+  children_.insert(children_.end(), std::make_move_iterator(first),
+                   std::make_move_iterator(first + count));
 }
 
 int32_t TJsonCustomList::FindItem(const TJsonBase* child) const {
@@ -452,21 +451,15 @@ void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
 }
 
 void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
-  if (keep_index_) {
-    size_t characters = 0;
-    for (size_t i = 0; i < count; ++i)
-      characters += static_cast<const TJsonMember*>(first[i].get())->Name().size();
-    index_.Reserve(count, characters);
-  }
-  const auto base = static_cast<int32_t>(children_.size());
+  const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
-  if (!keep_index_)
+  if (!keep_index_ || count == 0)
     return;
-  for (size_t i = 0; i < count; ++i) {
-    const auto* member = static_cast<const TJsonMember*>(children_[base + i].get());
-    index_.AddUnlinked(member->Name(), base + static_cast<int32_t>(i));
-  }
-  unlinked_.store(index_.HasUnlinked(), std::memory_order_release);
+  const TJsonPtr* const adopted = children_.data() + base;
+  index_.AddUnlinked(count, static_cast<int32_t>(base), [adopted](size_t i) {
+    return WideStringView(static_cast<const TJsonMember*>(adopted[i].get())->Name());
+  });
+  unlinked_.store(true, std::memory_order_release);
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {
