@@ -29,10 +29,17 @@ int32_t TJsonBalTree::Split(int32_t node) {
   return right;
 }
 
-int32_t TJsonBalTree::InsertAt(int32_t node, WideStringView name, const TJsonBalNode& fresh,
+int32_t TJsonBalTree::InsertAt(int32_t node, WideStringView name, int32_t position,
                                bool& inserted) {
   if (node == kBottom) {
-    nodes_.push_back(fresh);
+    TJsonBalNode& fresh = nodes_.emplace_back();
+    fresh.left = kBottom;
+    fresh.right = kBottom;
+    fresh.level = 1;
+    fresh.position = position;
+    fresh.name_offset = static_cast<uint32_t>(names_.size());
+    fresh.name_length = static_cast<uint32_t>(name.size());
+    names_.insert(names_.end(), name.begin(), name.end());
     inserted = true;
     return static_cast<int32_t>(nodes_.size());
   }
@@ -40,47 +47,19 @@ int32_t TJsonBalTree::InsertAt(int32_t node, WideStringView name, const TJsonBal
   if (cmp == 0)
     return node; // already indexed: the first member of a name wins
   if (cmp < 0) {
-    const int32_t child = InsertAt(At(node).left, name, fresh, inserted);
+    const int32_t child = InsertAt(At(node).left, name, position, inserted);
     At(node).left = child;
   } else {
-    const int32_t child = InsertAt(At(node).right, name, fresh, inserted);
+    const int32_t child = InsertAt(At(node).right, name, position, inserted);
     At(node).right = child;
   }
   return Split(Skew(node));
 }
 
-bool TJsonBalTree::InsertStored(uint32_t offset, uint32_t length, int32_t position) {
-  TJsonBalNode fresh;
-  fresh.level = 1;
-  fresh.position = position;
-  fresh.name_offset = offset;
-  fresh.name_length = length;
-  bool inserted = false;
-  root_ = InsertAt(root_, WideStringView(names_.data() + offset, length), fresh, inserted);
-  return inserted;
-}
-
 bool TJsonBalTree::Insert(WideStringView name, int32_t position) {
-  const auto offset = static_cast<uint32_t>(names_.size());
-  names_.insert(names_.end(), name.begin(), name.end());
-  const bool inserted = InsertStored(offset, static_cast<uint32_t>(name.size()), position);
-  if (!inserted)
-    names_.resize(offset);
+  bool inserted = false;
+  root_ = InsertAt(root_, name, position, inserted);
   return inserted;
-}
-
-void TJsonBalTree::AddUnlinked(WideStringView name, int32_t position) {
-  const auto offset = static_cast<uint32_t>(names_.size());
-  names_.insert(names_.end(), name.begin(), name.end());
-  unlinked_.push_back(Unlinked{offset, static_cast<uint32_t>(name.size()), position});
-}
-
-void TJsonBalTree::Link() {
-  // A repeated name leaves its copy behind in names_, unused; the store only grows.
-  nodes_.reserve(nodes_.size() + unlinked_.size());
-  for (const Unlinked& entry : unlinked_)
-    InsertStored(entry.name_offset, entry.name_length, entry.position);
-  unlinked_.clear();
 }
 
 int32_t TJsonBalTree::Search(WideStringView name) const {
@@ -118,13 +97,12 @@ bool TJsonBalTree::FindPosition(int32_t position, WideStringView& name) const {
 void TJsonBalTree::Clear() {
   nodes_.clear();
   names_.clear();
-  unlinked_.clear();
   root_ = kBottom;
 }
 
 void TJsonBalTree::Reserve(size_t count, size_t characters) {
+  nodes_.reserve(nodes_.size() + count);
   names_.reserve(names_.size() + characters);
-  unlinked_.reserve(unlinked_.size() + count);
 }
 
 } // namespace kestrel::json

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory_resource>
-#include <string>
 #include <vector>
 
 namespace kestrel::json {
@@ -33,19 +32,10 @@ public:
 
   TJsonBalTree() = default;
   // A tree whose nodes and names take their memory from `memory`.
-  explicit TJsonBalTree(std::pmr::memory_resource* memory)
-      : nodes_(memory), names_(memory), unlinked_(memory) {}
+  explicit TJsonBalTree(std::pmr::memory_resource* memory) : nodes_(memory), names_(memory) {}
 
   // Adds (name, position). False, with the tree unchanged, when the name is already there.
   bool Insert(WideStringView name, int32_t position);
-  // Keeps a copy of the name for a later Link(); until then the tree does not hold it.
-  void AddUnlinked(WideStringView name, int32_t position);
-  // As AddUnlinked for `count` names at once, name_of(i) at position first_position + i.
-  template <typename NameOf>
-  void AddUnlinked(size_t count, int32_t first_position, const NameOf& name_of);
-  // Inserts the names kept by AddUnlinked in the order they came, as Insert would have.
-  void Link();
-  bool HasUnlinked() const { return !unlinked_.empty(); }
   // Position stored for the name, -1 when absent.
   int32_t Search(WideStringView name) const;
   // Looks for the node whose position equals `position`, visiting the nodes in pre-order
@@ -53,7 +43,7 @@ public:
   bool FindPosition(int32_t position, WideStringView& name) const;
   // Drops every node; the tree is then empty (root = bottom).
   void Clear();
-  // Makes room for `count` more names of `characters` code units in all, added by AddUnlinked.
+  // Makes room for `count` more names of `characters` code units in all.
   void Reserve(size_t count, size_t characters);
 
   int32_t Root() const { return root_; }
@@ -72,39 +62,11 @@ private:
   TJsonBalNode& At(int32_t index) { return nodes_[static_cast<size_t>(index) - 1]; }
   int32_t Skew(int32_t node);
   int32_t Split(int32_t node);
-  // Inserts the name stored in names_ at [offset, offset + length).
-  bool InsertStored(uint32_t offset, uint32_t length, int32_t position);
-  int32_t InsertAt(int32_t node, WideStringView name, const TJsonBalNode& fresh, bool& inserted);
-
-  struct Unlinked {
-    uint32_t name_offset;
-    uint32_t name_length;
-    int32_t position;
-  };
+  int32_t InsertAt(int32_t node, WideStringView name, int32_t position, bool& inserted);
 
   std::pmr::vector<TJsonBalNode> nodes_; // node n is nodes_[n - 1]; bottom is kBottomNode
   std::pmr::vector<OLECHAR> names_;      // every node's name, back to back
-  std::pmr::vector<Unlinked> unlinked_;  // names stored but not yet in the tree
   int32_t root_ = kBottom;
 };
-
-template <typename NameOf>
-void TJsonBalTree::AddUnlinked(size_t count, int32_t first_position, const NameOf& name_of) {
-  size_t characters = 0;
-  for (size_t i = 0; i < count; ++i)
-    characters += name_of(i).size();
-  size_t offset = names_.size();
-  names_.resize(offset + characters);
-  const size_t first_entry = unlinked_.size();
-  unlinked_.resize(first_entry + count);
-  for (size_t i = 0; i < count; ++i) {
-    const WideStringView name = name_of(i);
-    std::char_traits<OLECHAR>::copy(names_.data() + offset, name.data(), name.size());
-    unlinked_[first_entry + i] =
-        Unlinked{static_cast<uint32_t>(offset), static_cast<uint32_t>(name.size()),
-                 first_position + static_cast<int32_t>(i)};
-    offset += name.size();
-  }
-}
 
 } // namespace kestrel::json

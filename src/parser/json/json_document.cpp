@@ -412,17 +412,14 @@ int32_t TJsonObject::AppendItem(TJsonPtr child) {
   return position;
 }
 
-const TJsonBalTree& TJsonObject::LinkedIndex() const {
-  if (unlinked_.load(std::memory_order_acquire)) {
-    // Linking happens once per object, so one lock for all objects is enough.
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> guard(lock);
-    if (unlinked_.load(std::memory_order_relaxed)) {
-      index_.Link();
-      unlinked_.store(false, std::memory_order_release);
-    }
-  }
-  return index_;
+void TJsonObject::SetItem(int32_t index, TJsonPtr value) {
+  LinkedIndex();
+  TJsonCustomList::SetItem(index, std::move(value));
+}
+
+void TJsonObject::RemoveItem(int32_t index, bool keep_order) {
+  LinkedIndex();
+  TJsonCustomList::RemoveItem(index, keep_order);
 }
 
 // Only members are indexed. Members report kind jsBase, so values are ruled out cheaply.
@@ -430,24 +427,37 @@ static const TJsonMember* AsMember(const TJsonBase* child) {
   return child && child->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(child) : nullptr;
 }
 
-// The names of adopted members are copied now, so that the index holds them as they are at
-// adoption, and linked into the tree on the first look-up.
-void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
-  if (keep_index_) {
-    size_t characters = 0;
-    for (size_t i = 0; i < count; ++i)
-      if (const TJsonMember* member = AsMember(first[i].get()))
-        characters += member->Name().size();
-    index_.Reserve(count, characters);
+const TJsonBalTree& TJsonObject::LinkedIndex() const {
+  if (unindexed_.load(std::memory_order_acquire)) {
+    // Indexing happens once per object, so one lock for all objects is enough.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (unindexed_.load(std::memory_order_relaxed)) {
+      for (size_t i = unindexed_from_; i < children_.size(); ++i)
+        if (const TJsonMember* member = AsMember(children_[i].get()))
+          index_.Insert(member->Name(), static_cast<int32_t>(i));
+      unindexed_.store(false, std::memory_order_release);
+    }
   }
-  const auto base = static_cast<int32_t>(children_.size());
+  return index_;
+}
+
+void TJsonObject::NoteUnindexed(size_t first) {
+  if (!unindexed_.load(std::memory_order_relaxed)) {
+    unindexed_from_ = first;
+    unindexed_.store(true, std::memory_order_release);
+  }
+}
+
+void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
+  const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
-  if (!keep_index_)
+  if (!keep_index_ || count == 0)
     return;
-  for (size_t i = 0; i < count; ++i)
-    if (const TJsonMember* member = AsMember(children_[base + i].get()))
-      index_.AddUnlinked(member->Name(), base + static_cast<int32_t>(i));
-  unlinked_.store(index_.HasUnlinked(), std::memory_order_release);
+  for (size_t i = base; i < children_.size(); ++i)
+    if (AsMember(children_[i].get()))
+      static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+  NoteUnindexed(base);
 }
 
 void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
@@ -455,11 +465,9 @@ void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
   TJsonCustomList::AdoptChildren(first, count);
   if (!keep_index_ || count == 0)
     return;
-  const TJsonPtr* const adopted = children_.data() + base;
-  index_.AddUnlinked(count, static_cast<int32_t>(base), [adopted](size_t i) {
-    return WideStringView(static_cast<const TJsonMember*>(adopted[i].get())->Name());
-  });
-  unlinked_.store(true, std::memory_order_release);
+  for (size_t i = base; i < children_.size(); ++i)
+    static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+  NoteUnindexed(base);
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {

@@ -37,6 +37,7 @@ public:
 class TJsonBase;
 using TJsonPtr = std::unique_ptr<TJsonBase>;
 class JsonArena;
+class TJsonObject;
 
 class TJsonBase {
 public:
@@ -133,14 +134,18 @@ public:
   TJsonMember(WideString name, TJsonPtr value) : name_(std::move(name)), value_(std::move(value)) {}
 
   const WideString& Name() const { return name_; }
-  WideString& MutableName() { return name_; }
-  void SetName(WideString name) { name_ = std::move(name); }
+  // Renaming a member lets the object that holds it index the names first (see
+  // TJsonObject::LinkedIndex), so that its index keeps the names members had when adopted.
+  WideString& MutableName();
+  void SetName(WideString name);
   TJsonBase* Value() const { return value_.get(); }
   void SetValue(TJsonPtr value) { value_ = std::move(value); }
 
 private:
+  friend class TJsonObject;
   WideString name_;
   TJsonPtr value_;
+  const TJsonObject* unindexed_in_ = nullptr; // the object whose index may not hold the name yet
 };
 
 // Ordered, owning list of children; the base of arrays and objects.
@@ -212,6 +217,8 @@ public:
   // A member appended to an object that keeps its index has its name indexed (unless the
   // name is already there, so that look-ups find the first member of a name).
   int32_t AppendItem(TJsonPtr child) override;
+  void SetItem(int32_t index, TJsonPtr value) override;
+  void RemoveItem(int32_t index, bool keep_order) override;
 
   // Index of the first member with exactly that name (UTF-16 code units), -1 if none.
   int32_t IndexByName(WideStringView name) const;
@@ -233,15 +240,31 @@ protected:
   TJsonBase* TypedChild(int32_t index) const override;
 
 private:
-  // The index with every adopted name linked into its tree. Adopting only records the names;
-  // the tree is built on the first look-up, as most documents are walked in order and never
-  // searched by name. Safe for concurrent readers of one document.
+  friend class TJsonMember;
+
+  // The index with the names of every adopted member in it. Adopting members only notes where
+  // they start; their names go into the index on the first look-up, as most documents are
+  // walked in order and never searched by name. Anything that could change what the index
+  // would have held (replacing, removing or appending children, renaming a member) brings the
+  // index up to date first. Safe for concurrent readers of one document.
   const TJsonBalTree& LinkedIndex() const;
+  void NoteUnindexed(size_t first);
 
   mutable TJsonBalTree index_;
-  mutable std::atomic<bool> unlinked_{false}; // index_ holds names not linked yet
+  mutable std::atomic<bool> unindexed_{false}; // children from unindexed_from_ on not indexed
+  mutable size_t unindexed_from_ = 0;
   bool keep_index_;
 };
+
+inline WideString& TJsonMember::MutableName() {
+  if (unindexed_in_)
+    unindexed_in_->LinkedIndex();
+  return name_;
+}
+
+inline void TJsonMember::SetName(WideString name) {
+  MutableName() = std::move(name);
+}
 
 // Reader and writer.
 class TJson {
