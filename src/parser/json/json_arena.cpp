@@ -38,6 +38,13 @@ JsonArena::~JsonArena() {
   }
 }
 
+void* JsonArena::do_allocate(size_t size, size_t align) {
+  if (!sealed_)
+    return Allocate(size, align);
+  const std::lock_guard<std::mutex> guard(lock_);
+  return Allocate(size, align);
+}
+
 void* JsonArena::AllocateInNewBlock(size_t size, size_t align) {
   constexpr size_t kBlockHeader = alignof(std::max_align_t);
   static_assert(sizeof(Block) <= kBlockHeader);

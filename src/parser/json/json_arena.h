@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -36,6 +37,11 @@ public:
     }
     return AllocateInNewBlock(size, align);
   }
+
+  // Marks the end of building. Child lists that grow afterwards still take their memory from
+  // the arena, and as different parts of a document may then be changed from different
+  // threads, those requests take a lock; building needs none.
+  void Seal() { sealed_ = true; }
 
   // A node built in the arena; deleting it destroys it without freeing its memory.
   template <typename T, typename... Args> T* Make(Args&&... args) {
@@ -63,7 +69,7 @@ private:
 
   void* AllocateInNewBlock(size_t size, size_t align);
 
-  void* do_allocate(size_t size, size_t align) override { return Allocate(size, align); }
+  void* do_allocate(size_t size, size_t align) override;
   void do_deallocate(void*, size_t, size_t) override {} // released with the arena
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
@@ -73,6 +79,8 @@ private:
   char* end_;
   size_t next_block_size_;
   Block* blocks_ = nullptr; // blocks after the first, newest first
+  bool sealed_ = false;
+  std::mutex lock_; // for requests after Seal()
 };
 
 } // namespace kestrel::json

@@ -6,7 +6,6 @@
 #include "platform/ole.h"
 
 #include <cstdint>
-#include <memory_resource>
 #include <vector>
 
 namespace kestrel::json {
@@ -29,10 +28,6 @@ struct TJsonBalNode {
 class TJsonBalTree {
 public:
   static constexpr int32_t kBottom = 0;
-
-  TJsonBalTree() = default;
-  // A tree whose nodes and names take their memory from `memory`.
-  explicit TJsonBalTree(std::pmr::memory_resource* memory) : nodes_(memory), names_(memory) {}
 
   // Adds (name, position). False, with the tree unchanged, when the name is already there.
   bool Insert(WideStringView name, int32_t position);
@@ -64,8 +59,8 @@ private:
   int32_t Split(int32_t node);
   int32_t InsertAt(int32_t node, WideStringView name, int32_t position, bool& inserted);
 
-  std::pmr::vector<TJsonBalNode> nodes_; // node n is nodes_[n - 1]; bottom is kBottomNode
-  std::pmr::vector<OLECHAR> names_;      // every node's name, back to back
+  std::vector<TJsonBalNode> nodes_; // node n is nodes_[n - 1]; bottom is kBottomNode
+  std::vector<OLECHAR> names_;      // every node's name, back to back
   int32_t root_ = kBottom;
 };
 

@@ -402,13 +402,14 @@ TJsonBase* TJsonObject::GetItemAndName(int32_t index, std::string& name) const {
   return ValueAt(index);
 }
 
+TJsonObject::~TJsonObject() = default;
+
 int32_t TJsonObject::AppendItem(TJsonPtr child) {
   const auto* member = dynamic_cast<const TJsonMember*>(child.get());
+  LinkedIndex(); // names adopted earlier come first
   const int32_t position = TJsonCustomList::AppendItem(std::move(child));
-  if (position >= 0 && keep_index_ && member) {
-    LinkedIndex(); // names adopted earlier come first
-    index_.Insert(member->Name(), position);
-  }
+  if (position >= 0 && keep_index_ && member)
+    index_->Insert(member->Name(), position);
   return position;
 }
 
@@ -428,18 +429,21 @@ static const TJsonMember* AsMember(const TJsonBase* child) {
 }
 
 const TJsonBalTree& TJsonObject::LinkedIndex() const {
+  static const TJsonBalTree kNoIndex;
   if (unindexed_.load(std::memory_order_acquire)) {
     // Indexing happens once per object, so one lock for all objects is enough.
     static std::mutex lock;
     const std::lock_guard<std::mutex> guard(lock);
     if (unindexed_.load(std::memory_order_relaxed)) {
+      if (!index_)
+        index_ = std::make_unique<TJsonBalTree>();
       for (size_t i = unindexed_from_; i < children_.size(); ++i)
         if (const TJsonMember* member = AsMember(children_[i].get()))
-          index_.Insert(member->Name(), static_cast<int32_t>(i));
+          index_->Insert(member->Name(), static_cast<int32_t>(i));
       unindexed_.store(false, std::memory_order_release);
     }
   }
-  return index_;
+  return index_ ? *index_ : kNoIndex;
 }
 
 void TJsonObject::NoteUnindexed(size_t first) {

@@ -205,10 +205,11 @@ public:
 
 class TJsonObject : public TJsonCustomList {
 public:
-  explicit TJsonObject(bool keep_index = true) : keep_index_(keep_index) {}
-  // An object whose child list and name index take their memory from `memory`.
+  explicit TJsonObject(bool keep_index = true) : unindexed_(keep_index), keep_index_(keep_index) {}
+  // An object whose child list takes its memory from `memory`.
   TJsonObject(bool keep_index, std::pmr::memory_resource* memory)
-      : TJsonCustomList(memory), index_(memory), keep_index_(keep_index) {}
+      : TJsonCustomList(memory), unindexed_(keep_index), keep_index_(keep_index) {}
+  ~TJsonObject() override;
 
   TJsonBase* GetItemByKey(const VARIANT& key) const override;
   TJsonKind Kind() const override;
@@ -250,8 +251,10 @@ private:
   const TJsonBalTree& LinkedIndex() const;
   void NoteUnindexed(size_t first);
 
-  mutable TJsonBalTree index_;
-  mutable std::atomic<bool> unindexed_{false}; // children from unindexed_from_ on not indexed
+  // Made by the first look-up. Its memory is the heap's, so that readers of a document never
+  // allocate in its arena.
+  mutable std::unique_ptr<TJsonBalTree> index_;
+  mutable std::atomic<bool> unindexed_; // children from unindexed_from_ on are not indexed yet
   mutable size_t unindexed_from_ = 0;
   bool keep_index_;
 };

@@ -457,8 +457,10 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
         top->container->AdoptChildren(first, count);
       pending_.resize(top->first);
       stack.pop_back();
-      if (stack.empty())
+      if (stack.empty()) {
+        arena->Seal();
         return std::move(root_);
+      }
     } else {
       if (top->object) {
         if (*p != '"')
