@@ -50,6 +50,15 @@ public:
     return node;
   }
 
+  // A string node whose text, `length` code units at `text`, lives in this arena.
+  TJsonString* MakeString(const OLECHAR* text, size_t length) {
+    TJsonString* node = Make<TJsonString>();
+    node->arena_text_ = text;
+    node->arena_length_ = static_cast<uint32_t>(length);
+    node->in_arena_.store(true, std::memory_order_relaxed);
+    return node;
+  }
+
   // The container that owns the arena: deleting it destroys the document, then the arena.
   template <typename T, typename... Args> T* MakeRoot(Args&&... args) {
     T* root = Make<T>(std::forward<Args>(args)...);

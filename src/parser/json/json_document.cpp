@@ -153,6 +153,13 @@ bool IsNumericKey(const VARIANT& key, int32_t& index) {
   }
 }
 
+// Serialises what the document makes on demand from const methods (name indexes, string
+// values). Each such thing is made once, so one lock for all documents is enough.
+std::mutex& OnDemandLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 } // namespace
 
 // --- TJsonBase -----------------------------------------------------------------------------
@@ -219,10 +226,29 @@ const char* TJsonNumber::KindName() const {
 void TJsonString::GetVariant(VARIANT& out) const {
   VariantClear(&out);
   out.vt = VT_BSTR;
-  out.bstrVal = SysAllocStringLen(value_.data(), static_cast<uint32_t>(value_.size()));
+  const WideStringView text = Text();
+  out.bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
 }
 void TJsonString::SetVariant(const VARIANT& value) {
-  value_ = TextOfVariant(value);
+  SetValue(TextOfVariant(value));
+}
+const WideString& TJsonString::Value() const {
+  if (in_arena_.load(std::memory_order_acquire)) {
+    const std::lock_guard<std::mutex> guard(OnDemandLock());
+    if (in_arena_.load(std::memory_order_relaxed)) {
+      value_.assign(arena_text_, arena_length_);
+      in_arena_.store(false, std::memory_order_release);
+    }
+  }
+  return value_;
+}
+WideString& TJsonString::MutableValue() {
+  Value();
+  return value_;
+}
+void TJsonString::SetValue(WideString value) {
+  value_ = std::move(value);
+  in_arena_.store(false, std::memory_order_release);
 }
 TJsonKind TJsonString::Kind() const {
   return jsString;
@@ -342,7 +368,7 @@ std::string TJsonCustomList::ItemAsString(int32_t index) const {
   const auto* text = dynamic_cast<const TJsonString*>(child);
   if (!text)
     InvalidClass();
-  return platform::WideToAnsi(text->Value());
+  return platform::WideToAnsi(text->Text());
 }
 
 WideString TJsonCustomList::ItemAsWideString(int32_t index) const {
@@ -352,7 +378,7 @@ WideString TJsonCustomList::ItemAsWideString(int32_t index) const {
   const auto* text = dynamic_cast<const TJsonString*>(child);
   if (!text)
     InvalidClass();
-  return text->Value();
+  return WideString(text->Text());
 }
 
 double TJsonCustomList::ItemAsFloat(int32_t index) const {
@@ -431,9 +457,7 @@ static const TJsonMember* AsMember(const TJsonBase* child) {
 const TJsonBalTree& TJsonObject::LinkedIndex() const {
   static const TJsonBalTree kNoIndex;
   if (unindexed_.load(std::memory_order_acquire)) {
-    // Indexing happens once per object, so one lock for all objects is enough.
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> guard(lock);
+    const std::lock_guard<std::mutex> guard(OnDemandLock());
     if (unindexed_.load(std::memory_order_relaxed)) {
       if (!index_)
         index_ = std::make_unique<TJsonBalTree>();

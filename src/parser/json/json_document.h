@@ -96,12 +96,23 @@ public:
   TJsonKind Kind() const override;
   const char* KindName() const override;
 
-  const WideString& Value() const { return value_; }
-  WideString& MutableValue() { return value_; }
-  void SetValue(WideString value) { value_ = std::move(value); }
+  // A string the reader made keeps its text in the document's arena; the first call of Value
+  // or MutableValue makes the WideString (safe for concurrent readers of one document).
+  const WideString& Value() const;
+  WideString& MutableValue();
+  void SetValue(WideString value);
+  // The text, without making a WideString.
+  WideStringView Text() const {
+    return in_arena_.load(std::memory_order_acquire) ? WideStringView(arena_text_, arena_length_)
+                                                     : WideStringView(value_);
+  }
 
 private:
-  WideString value_;
+  friend class JsonArena;
+  mutable WideString value_;
+  const OLECHAR* arena_text_ = nullptr;
+  uint32_t arena_length_ = 0;
+  mutable std::atomic<bool> in_arena_{false}; // the text is arena_text_; value_ is not made yet
 };
 
 class TJsonBoolean : public TJsonBase {

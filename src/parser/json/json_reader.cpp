@@ -75,10 +75,11 @@ int FirstMarked(uint64_t mask) {
 // first byte is never a continuation byte, so decoding escapes straight to code units gives
 // the same text as unescaping to bytes first and decoding afterwards. The text between `first`
 // and `last` never ends in the middle of an escape (the closing quote is never escaped).
-bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
-  out.resize(static_cast<size_t>(last - first)); // never more units than bytes
-  OLECHAR* const begin = out.data();
-  OLECHAR* o = begin;
+//
+// Writes to `out`, which has room for one code unit per byte (never more units than bytes),
+// and returns the number of units; -1 for a bad \u escape.
+ptrdiff_t DecodeEscaped(const Byte* first, const Byte* last, OLECHAR* const out) {
+  OLECHAR* o = out;
   bool malformed = false;
   const Byte* i = first;
   while (i < last) {
@@ -114,11 +115,11 @@ bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
         for (; digits < 4 && i < last; ++digits, ++i) {
           const int h = AsciiHexValue(*i);
           if (h < 0)
-            return false;
+            return -1;
           value = value * 16 + static_cast<unsigned>(h);
         }
         if (digits == 0)
-          return false;
+          return -1;
         *o++ = static_cast<OLECHAR>(value);
         break;
       }
@@ -141,8 +142,13 @@ bool DecodeEscaped(const Byte* first, const Byte* last, WideString& out) {
       ++i;
     }
   }
-  out.resize(malformed ? 0 : static_cast<size_t>(o - begin));
-  return true;
+  return malformed ? 0 : o - out;
+}
+
+// The ASCII bytes [first, first + length) as code units.
+void Widen(const Byte* first, size_t length, OLECHAR* out) {
+  for (size_t i = 0; i < length; ++i)
+    out[i] = first[i];
 }
 
 class Reader {
@@ -172,12 +178,20 @@ private:
       return nullptr;
     return p + length;
   }
+  // The closing quote of the string that opens at p (a double quote); null when it does not
+  // close. `plain` says whether the text is ASCII without escapes.
+  const Byte* FindStringEnd(const Byte* p, bool& plain) const;
+  // Reads the string that opens at p into `out` and returns the position past it. Null when
+  // it does not close or holds a bad \u escape. Malformed UTF-8 leaves `out` empty but is not
+  // a failure.
   const Byte* ReadString(const Byte* p, WideString& out) const;
+  // As ReadString, for a string value whose text goes into the arena.
+  const Byte* ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const;
   const Byte* ReadNumber(const Byte* p, long double& value) const;
   const Byte* ReadNumberExactly(const Byte* p, long double& value) const;
-  // The scalar at p (a literal, string or number) as a node made by `make`, p moved past it.
-  // No node when the text there is none of them.
-  template <typename Make> TJsonPtr ReadScalar(const Byte*& p, Make make) const;
+  // The scalar at p (a literal, string or number) as a node in the arena, or on the heap
+  // without one; p moves past it. No node when the text there is none of them.
+  TJsonPtr ReadScalar(const Byte*& p, JsonArena* arena) const;
   // Reads the array or object that opens at p into root_, built in a new arena.
   TJsonPtr ReadDocument(const Byte* p);
 
@@ -191,12 +205,8 @@ private:
   std::vector<TJsonPtr> pending_;
 };
 
-// Reads the string that opens at p (a double quote) into `out` and returns the position past
-// its closing quote. Null when it does not close or holds a bad \u escape. Malformed UTF-8
-// leaves `out` empty but is not a failure.
-const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
-  const Byte* const first = p + 1;
-  const Byte* q = first;
+const Byte* Reader::FindStringEnd(const Byte* p, bool& plain) const {
+  const Byte* q = p + 1;
   // Plain ASCII up to the closing quote, the common case: no backslash, no byte of 0x80 or up.
   for (;;) {
     if (end_ - q >= 8) {
@@ -215,16 +225,10 @@ const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
     }
     break;
   }
-  if (*q == '"') {
-    const auto length = static_cast<size_t>(q - first);
-    out.resize(length);
-    OLECHAR* const o = out.data();
-    for (size_t i = 0; i < length; ++i)
-      o[i] = first[i];
-    return q + 1;
-  }
-  // Escapes or non-ASCII bytes: find the closing quote, which a backslash hides from the
-  // search, then decode.
+  plain = *q == '"';
+  if (plain)
+    return q;
+  // Escapes or non-ASCII bytes: find the closing quote, which a backslash hides.
   for (;;) {
     if (end_ - q >= 8) {
       const uint64_t word = Load8(q);
@@ -241,12 +245,51 @@ const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
         return nullptr;
     }
     if (*q == '"')
-      break;
+      return q;
     if (end_ - q < 2)
       return nullptr;
     q += 2;
   }
-  return DecodeEscaped(first, q, out) ? q + 1 : nullptr;
+}
+
+const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
+  bool plain = false;
+  const Byte* const last = FindStringEnd(p, plain);
+  if (!last)
+    return nullptr;
+  const Byte* const first = p + 1;
+  out.resize(static_cast<size_t>(last - first));
+  if (plain) {
+    Widen(first, out.size(), out.data());
+  } else {
+    const ptrdiff_t length = DecodeEscaped(first, last, out.data());
+    if (length < 0)
+      return nullptr;
+    out.resize(static_cast<size_t>(length));
+  }
+  return last + 1;
+}
+
+const Byte* Reader::ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const {
+  bool plain = false;
+  const Byte* const last = FindStringEnd(p, plain);
+  if (!last)
+    return nullptr;
+  const Byte* const first = p + 1;
+  const auto bytes = static_cast<size_t>(last - first);
+  auto* const text =
+      static_cast<OLECHAR*>(arena.Allocate(bytes * sizeof(OLECHAR), alignof(OLECHAR)));
+  size_t length = bytes;
+  if (plain) {
+    Widen(first, bytes, text);
+  } else {
+    const ptrdiff_t decoded = DecodeEscaped(first, last, text);
+    if (decoded < 0)
+      return nullptr;
+    length = static_cast<size_t>(decoded);
+  }
+  node.reset(arena.MakeString(text, length));
+  return last + 1;
 }
 
 // Reads [+|-]digits[.digits][(e|E)[+|-]digits] at p and returns the position past it. Null
@@ -375,20 +418,31 @@ const Byte* Reader::ReadNumberExactly(const Byte* p, long double& value) const {
   return p;
 }
 
-template <typename Make> TJsonPtr Reader::ReadScalar(const Byte*& p, Make make) const {
+template <typename T, typename... Args> TJsonPtr New(JsonArena* arena, Args&&... args) {
+  if (arena)
+    return TJsonPtr(arena->Make<T>(std::forward<Args>(args)...));
+  return std::make_unique<T>(std::forward<Args>(args)...);
+}
+
+TJsonPtr Reader::ReadScalar(const Byte*& p, JsonArena* arena) const {
   switch (*p) {
   case 't':
     p = Literal(p, "true", 4);
-    return p ? make(std::in_place_type<TJsonBoolean>, true) : nullptr;
+    return p ? New<TJsonBoolean>(arena, true) : nullptr;
   case 'f':
     p = Literal(p, "false", 5);
-    return p ? make(std::in_place_type<TJsonBoolean>, false) : nullptr;
+    return p ? New<TJsonBoolean>(arena, false) : nullptr;
   case 'n':
     p = Literal(p, "null", 4);
-    return p ? make(std::in_place_type<TJsonNull>) : nullptr;
+    return p ? New<TJsonNull>(arena) : nullptr;
   case '"': {
-    TJsonPtr node = make(std::in_place_type<TJsonString>);
-    p = ReadString(p, static_cast<TJsonString*>(node.get())->MutableValue());
+    TJsonPtr node;
+    if (arena) {
+      p = ReadString(p, *arena, node);
+    } else {
+      node = std::make_unique<TJsonString>();
+      p = ReadString(p, static_cast<TJsonString*>(node.get())->MutableValue());
+    }
     return p ? std::move(node) : nullptr;
   }
   default: {
@@ -400,10 +454,10 @@ template <typename Make> TJsonPtr Reader::ReadScalar(const Byte*& p, Make make) 
     if (!p)
       return nullptr;
     if (TJsonLargeNumber::BeyondDouble(number))
-      return make(
-          std::in_place_type<TJsonLargeNumber>, number,
+      return New<TJsonLargeNumber>(
+          arena, number,
           std::string(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p)));
-    return make(std::in_place_type<TJsonNumber>, number);
+    return New<TJsonNumber>(arena, number);
   }
   }
 }
@@ -418,9 +472,7 @@ TJsonPtr Reader::Run() {
   if (*p == '[' || *p == '{')
     return ReadDocument(p);
   // A lone scalar: one node of its own on the heap.
-  return ReadScalar(p, []<typename T>(std::in_place_type_t<T>, auto&&... args) -> TJsonPtr {
-    return std::make_unique<T>(std::forward<decltype(args)>(args)...);
-  });
+  return ReadScalar(p, nullptr);
 }
 
 TJsonPtr Reader::ReadDocument(const Byte* p) {
@@ -431,9 +483,6 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
     root_.reset(arena->MakeRoot<TJsonObject>(true, arena));
   else
     root_.reset(arena->MakeRoot<TJsonList>(arena));
-  const auto make = [arena]<typename T>(std::in_place_type_t<T>, auto&&... args) {
-    return TJsonPtr(arena->Make<T>(std::forward<decltype(args)>(args)...));
-  };
 
   std::vector<Frame> stack;
   stack.reserve(16);
@@ -465,7 +514,7 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
       if (top->object) {
         if (*p != '"')
           return nullptr;
-        TJsonPtr member = make(std::in_place_type<TJsonMember>);
+        TJsonPtr member(arena->Make<TJsonMember>());
         top->member = static_cast<TJsonMember*>(member.get());
         p = ReadString(p, top->member->MutableName());
         if (!p)
@@ -501,7 +550,7 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
         stack.push_back(Frame{container, nullptr, pending_.size(), object});
         continue; // an empty container may close at once
       }
-      node = ReadScalar(p, make);
+      node = ReadScalar(p, arena);
       if (!node)
         return nullptr;
       if (top->object)

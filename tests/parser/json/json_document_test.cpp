@@ -274,3 +274,45 @@ TEST(JsonModel, ConcurrentLookUpsIndexOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// A string read from text keeps it in the document until asked for a WideString; every way of
+// reading and changing it must see one and the same text.
+TEST(JsonModel, StringsReadFromTextBehaveAsAnyOther) {
+  const TJsonPtr doc =
+      TJson::Parse(R"(["a value longer than any short string", "\u00e9t\u00e9", ""])");
+  ASSERT_NE(doc, nullptr);
+  auto& first = dynamic_cast<TJsonString&>(*doc->GetItem(0));
+  const WideString expected = OLESTR("a value longer than any short string");
+  Variant v;
+  first.GetVariant(v.v);
+  ASSERT_EQ(v.v.vt, VT_BSTR);
+  EXPECT_EQ(WideString(v.v.bstrVal, SysStringLen(v.v.bstrVal)), expected);
+  EXPECT_EQ(first.Text(), expected);
+
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      if (first.Value() != expected || &first.Value() != &first.Value())
+        ++wrong;
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, 0);
+
+  auto& second = dynamic_cast<TJsonString&>(*doc->GetItem(1));
+  second.MutableValue() += OLESTR("!");
+  EXPECT_EQ(second.Text(), OLESTR("\u00e9t\u00e9!"));
+  auto& empty = dynamic_cast<TJsonString&>(*doc->GetItem(2));
+  v.v.vt = VT_I4;
+  v.v.lVal = 12;
+  empty.SetVariant(v.v);
+  EXPECT_EQ(empty.Text(), OLESTR("12"));
+  EXPECT_EQ(dynamic_cast<TJsonList&>(*doc).ItemAsWideString(0), expected);
+  EXPECT_EQ(TJson::Serialize(doc.get()),
+            "[\"a value longer than any short string\",\"\xC3\xA9t\xC3\xA9!\",\"12\"]");
+}
+
+} // namespace
