@@ -181,6 +181,19 @@ private:
   // The closing quote of the string that opens at p (a double quote); null when it does not
   // close. `plain` says whether the text is ASCII without escapes.
   const Byte* FindStringEnd(const Byte* p, bool& plain) const;
+  // The closing quote of a short plain string (most member names) whose text starts at
+  // `first`: one within the next eight bytes with no byte before it that needs decoding. Null
+  // for any other string.
+  const Byte* ShortPlainEnd(const Byte* first) const {
+    if (end_ - first < 8)
+      return nullptr;
+    const uint64_t word = Load8(first);
+    const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\') | (word & kHigh);
+    if (mask == 0)
+      return nullptr;
+    const Byte* const q = first + FirstMarked(mask);
+    return *q == '"' ? q : nullptr;
+  }
   // Reads the string that opens at p into `out` and returns the position past it. Null when
   // it does not close or holds a bad \u escape. Malformed UTF-8 leaves `out` empty but is not
   // a failure.
@@ -253,6 +266,11 @@ const Byte* Reader::FindStringEnd(const Byte* p, bool& plain) const {
 }
 
 const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
+  if (const Byte* const last = ShortPlainEnd(p + 1)) {
+    out.resize(static_cast<size_t>(last - (p + 1)));
+    Widen(p + 1, out.size(), out.data());
+    return last + 1;
+  }
   bool plain = false;
   const Byte* const last = FindStringEnd(p, plain);
   if (!last)
