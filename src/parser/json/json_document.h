@@ -109,10 +109,11 @@ public:
 
 private:
   friend class JsonArena;
+  // The small fields first: they fit in the padding at the end of the base.
+  mutable std::atomic<bool> in_arena_{false}; // the text is arena_text_; value_ is not made yet
+  uint32_t arena_length_ = 0;
   mutable WideString value_;
   const OLECHAR* arena_text_ = nullptr;
-  uint32_t arena_length_ = 0;
-  mutable std::atomic<bool> in_arena_{false}; // the text is arena_text_; value_ is not made yet
 };
 
 class TJsonBoolean : public TJsonBase {
@@ -265,8 +266,8 @@ private:
   // Made by the first look-up. Its memory is the heap's, so that readers of a document never
   // allocate in its arena.
   mutable std::unique_ptr<TJsonBalTree> index_;
-  mutable std::atomic<bool> unindexed_; // children from unindexed_from_ on are not indexed yet
   mutable size_t unindexed_from_ = 0;
+  mutable std::atomic<bool> unindexed_; // children from unindexed_from_ on are not indexed yet
   bool keep_index_;
 };
 
