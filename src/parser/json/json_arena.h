@@ -1,6 +1,6 @@
-// The memory of one document the reader builds. Nodes, child lists and name indexes are cut
-// from a few large blocks and released together with the document, so reading a value costs
-// no heap call of its own and freeing a document no walk through the heap.
+// The memory of one document the reader builds. Nodes, child lists and the text of string
+// values are cut from a few large blocks and released together with the document, so reading
+// a value costs no heap call of its own.
 //
 // The arena lives at the start of its own first block: a small document costs one heap
 // allocation in all. Nodes made here are marked as such; deleting one runs its destructor and

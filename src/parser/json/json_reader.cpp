@@ -2,11 +2,12 @@
 //
 // The reader is iterative: open arrays and objects sit on an explicit stack, so nesting costs
 // no native stack and is bounded by TJson::kMaxDepth. Every container is attached to its
-// parent as soon as it opens, so the root owns everything built so far and a failure anywhere
-// only has to drop the root. Failures are plain return values, never exceptions.
+// parent as soon as it opens; the other children of open containers wait in the reader until
+// their container closes. A failure anywhere only has to drop those and the root. Failures
+// are plain return values, never exceptions.
 //
 // A document whose root is an array or an object is built in one arena (json_arena.h) that the
-// root owns; a lone scalar is a single heap node.
+// root owns, string values included; a lone scalar is a single heap node.
 #include "common/ascii_text.h"
 #include "parser/json/json_arena.h"
 #include "parser/json/json_document.h"
