@@ -306,6 +306,7 @@ TEST(JsonModel, StringsReadFromTextBehaveAsAnyOther) {
   second.MutableValue() += OLESTR("!");
   EXPECT_EQ(second.Text(), OLESTR("\u00e9t\u00e9!"));
   auto& empty = dynamic_cast<TJsonString&>(*doc->GetItem(2));
+  VariantClear(&v.v);
   v.v.vt = VT_I4;
   v.v.lVal = 12;
   empty.SetVariant(v.v);
