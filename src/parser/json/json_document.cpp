@@ -1,10 +1,12 @@
 #include "parser/json/json_document.h"
+#include "parser/json/json_arena.h"
 #include "parser/json/json_number_text.h"
 
 #include "platform/text.h"
 
 #include <charconv>
 #include <cmath>
+#include <mutex>
 #include <string>
 
 namespace kestrel::json {
@@ -151,6 +153,13 @@ bool IsNumericKey(const VARIANT& key, int32_t& index) {
   }
 }
 
+// Serialises what the document makes on demand from const methods (name indexes, string
+// values). Each such thing is made once, so one lock for all documents is enough.
+std::mutex& OnDemandLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 } // namespace
 
 // --- TJsonBase -----------------------------------------------------------------------------
@@ -178,6 +187,25 @@ const char* TJsonBase::KindName() const {
 }
 TJsonBase::~TJsonBase() = default;
 
+void TJsonBase::operator delete(TJsonBase* node, std::destroying_delete_t) {
+  switch (node->storage_) {
+  case Storage::kHeap:
+    node->~TJsonBase();
+    ::operator delete(static_cast<void*>(node));
+    return;
+  case Storage::kArena:
+    node->~TJsonBase();
+    return;
+  case Storage::kArenaRoot: {
+    // The arena holds the root itself: it goes once the whole document has been destroyed.
+    JsonArena* const arena = static_cast<TJsonCustomList*>(node)->owned_arena_;
+    node->~TJsonBase();
+    JsonArena::Destroy(arena);
+    return;
+  }
+  }
+}
+
 // --- scalars -------------------------------------------------------------------------------
 
 void TJsonNumber::GetVariant(VARIANT& out) const {
@@ -198,10 +226,29 @@ const char* TJsonNumber::KindName() const {
 void TJsonString::GetVariant(VARIANT& out) const {
   VariantClear(&out);
   out.vt = VT_BSTR;
-  out.bstrVal = SysAllocStringLen(value_.data(), static_cast<uint32_t>(value_.size()));
+  const WideStringView text = Text();
+  out.bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
 }
 void TJsonString::SetVariant(const VARIANT& value) {
-  value_ = TextOfVariant(value);
+  SetValue(TextOfVariant(value));
+}
+const WideString& TJsonString::Value() const {
+  if (in_arena_.load(std::memory_order_acquire)) {
+    const std::lock_guard<std::mutex> guard(OnDemandLock());
+    if (in_arena_.load(std::memory_order_relaxed)) {
+      value_.assign(arena_text_, arena_length_);
+      in_arena_.store(false, std::memory_order_release);
+    }
+  }
+  return value_;
+}
+WideString& TJsonString::MutableValue() {
+  Value();
+  return value_;
+}
+void TJsonString::SetValue(WideString value) {
+  value_ = std::move(value);
+  in_arena_.store(false, std::memory_order_release);
 }
 TJsonKind TJsonString::Kind() const {
   return jsString;
@@ -286,9 +333,8 @@ void TJsonCustomList::RemoveItem(int32_t index, bool keep_order) {
 }
 
 void TJsonCustomList::AdoptChildren(TJsonPtr* first, size_t count) {
-  children_.reserve(children_.size() + count);
-  for (size_t i = 0; i < count; ++i)
-    children_.push_back(std::move(first[i]));
+  children_.insert(children_.end(), std::make_move_iterator(first),
+                   std::make_move_iterator(first + count));
 }
 
 int32_t TJsonCustomList::FindItem(const TJsonBase* child) const {
@@ -322,7 +368,7 @@ std::string TJsonCustomList::ItemAsString(int32_t index) const {
   const auto* text = dynamic_cast<const TJsonString*>(child);
   if (!text)
     InvalidClass();
-  return platform::WideToAnsi(text->Value());
+  return platform::WideToAnsi(text->Text());
 }
 
 WideString TJsonCustomList::ItemAsWideString(int32_t index) const {
@@ -332,7 +378,7 @@ WideString TJsonCustomList::ItemAsWideString(int32_t index) const {
   const auto* text = dynamic_cast<const TJsonString*>(child);
   if (!text)
     InvalidClass();
-  return text->Value();
+  return WideString(text->Text());
 }
 
 double TJsonCustomList::ItemAsFloat(int32_t index) const {
@@ -382,12 +428,25 @@ TJsonBase* TJsonObject::GetItemAndName(int32_t index, std::string& name) const {
   return ValueAt(index);
 }
 
+TJsonObject::~TJsonObject() = default;
+
 int32_t TJsonObject::AppendItem(TJsonPtr child) {
   const auto* member = dynamic_cast<const TJsonMember*>(child.get());
+  LinkedIndex(); // names adopted earlier come first
   const int32_t position = TJsonCustomList::AppendItem(std::move(child));
   if (position >= 0 && keep_index_ && member)
-    index_.Insert(member->Name(), position);
+    index_->Insert(member->Name(), position);
   return position;
+}
+
+void TJsonObject::SetItem(int32_t index, TJsonPtr value) {
+  LinkedIndex();
+  TJsonCustomList::SetItem(index, std::move(value));
+}
+
+void TJsonObject::RemoveItem(int32_t index, bool keep_order) {
+  LinkedIndex();
+  TJsonCustomList::RemoveItem(index, keep_order);
 }
 
 // Only members are indexed. Members report kind jsBase, so values are ruled out cheaply.
@@ -395,43 +454,53 @@ static const TJsonMember* AsMember(const TJsonBase* child) {
   return child && child->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(child) : nullptr;
 }
 
-void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
-  if (keep_index_) {
-    size_t characters = 0;
-    for (size_t i = 0; i < count; ++i)
-      if (const TJsonMember* member = AsMember(first[i].get()))
-        characters += member->Name().size();
-    index_.Reserve(count, characters);
+const TJsonBalTree& TJsonObject::LinkedIndex() const {
+  static const TJsonBalTree kNoIndex;
+  if (unindexed_.load(std::memory_order_acquire)) {
+    const std::lock_guard<std::mutex> guard(OnDemandLock());
+    if (unindexed_.load(std::memory_order_relaxed)) {
+      if (!index_)
+        index_ = std::make_unique<TJsonBalTree>();
+      for (size_t i = unindexed_from_; i < children_.size(); ++i)
+        if (const TJsonMember* member = AsMember(children_[i].get()))
+          index_->Insert(member->Name(), static_cast<int32_t>(i));
+      unindexed_.store(false, std::memory_order_release);
+    }
   }
-  const auto base = static_cast<int32_t>(children_.size());
+  return index_ ? *index_ : kNoIndex;
+}
+
+void TJsonObject::NoteUnindexed(size_t first) {
+  if (!unindexed_.load(std::memory_order_relaxed)) {
+    unindexed_from_ = first;
+    unindexed_.store(true, std::memory_order_release);
+  }
+}
+
+void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
+  const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
-  if (!keep_index_)
+  if (!keep_index_ || count == 0)
     return;
-  for (size_t i = 0; i < count; ++i)
-    if (const TJsonMember* member = AsMember(children_[base + i].get()))
-      index_.Insert(member->Name(), base + static_cast<int32_t>(i));
+  for (size_t i = base; i < children_.size(); ++i)
+    if (AsMember(children_[i].get()))
+      static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+  NoteUnindexed(base);
 }
 
 void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
-  if (keep_index_) {
-    size_t characters = 0;
-    for (size_t i = 0; i < count; ++i)
-      characters += static_cast<const TJsonMember*>(first[i].get())->Name().size();
-    index_.Reserve(count, characters);
-  }
-  const auto base = static_cast<int32_t>(children_.size());
+  const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
-  if (!keep_index_)
+  if (!keep_index_ || count == 0)
     return;
-  for (size_t i = 0; i < count; ++i) {
-    const auto* member = static_cast<const TJsonMember*>(children_[base + i].get());
-    index_.Insert(member->Name(), base + static_cast<int32_t>(i));
-  }
+  for (size_t i = base; i < children_.size(); ++i)
+    static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+  NoteUnindexed(base);
 }
 
 int32_t TJsonObject::IndexByName(WideStringView name) const {
   if (keep_index_)
-    return index_.Search(name);
+    return LinkedIndex().Search(name);
   for (size_t i = 0; i < children_.size(); ++i) {
     const auto* member = dynamic_cast<const TJsonMember*>(children_[i].get());
     if (member && member->Name() == name)
@@ -448,7 +517,7 @@ TJsonBase* TJsonObject::ValueByName(WideStringView name) const {
 WideString TJsonObject::NameAt(int32_t index) const {
   if (keep_index_) {
     WideStringView name;
-    return index_.FindPosition(index, name) ? WideString(name) : WideString();
+    return LinkedIndex().FindPosition(index, name) ? WideString(name) : WideString();
   }
   const auto* member = dynamic_cast<const TJsonMember*>(GetItem(index));
   return member ? member->Name() : WideString();

@@ -5,8 +5,11 @@
 #include "parser/json/json_bal_tree.h"
 #include "platform/ole.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +36,8 @@ public:
 
 class TJsonBase;
 using TJsonPtr = std::unique_ptr<TJsonBase>;
+class JsonArena;
+class TJsonObject;
 
 class TJsonBase {
 public:
@@ -52,6 +57,16 @@ public:
   virtual const char* KindName() const;
 
   virtual ~TJsonBase();
+
+  // Deleting a node runs its destructor; the memory goes back to the heap, or stays with the
+  // arena of the document the reader built it in (see json_arena.h). Deleting the container
+  // that owns such an arena releases the arena as well.
+  static void operator delete(TJsonBase* node, std::destroying_delete_t);
+
+private:
+  friend class JsonArena;
+  enum class Storage : uint8_t { kHeap, kArena, kArenaRoot };
+  Storage storage_ = Storage::kHeap;
 };
 
 class TJsonNumber : public TJsonBase {
@@ -81,12 +96,24 @@ public:
   TJsonKind Kind() const override;
   const char* KindName() const override;
 
-  const WideString& Value() const { return value_; }
-  WideString& MutableValue() { return value_; }
-  void SetValue(WideString value) { value_ = std::move(value); }
+  // A string the reader made keeps its text in the document's arena; the first call of Value
+  // or MutableValue makes the WideString (safe for concurrent readers of one document).
+  const WideString& Value() const;
+  WideString& MutableValue();
+  void SetValue(WideString value);
+  // The text, without making a WideString.
+  WideStringView Text() const {
+    return in_arena_.load(std::memory_order_acquire) ? WideStringView(arena_text_, arena_length_)
+                                                     : WideStringView(value_);
+  }
 
 private:
-  WideString value_;
+  friend class JsonArena;
+  // The small fields first: they fit in the padding at the end of the base.
+  mutable std::atomic<bool> in_arena_{false}; // the text is arena_text_; value_ is not made yet
+  uint32_t arena_length_ = 0;
+  mutable WideString value_;
+  const OLECHAR* arena_text_ = nullptr;
 };
 
 class TJsonBoolean : public TJsonBase {
@@ -119,19 +146,27 @@ public:
   TJsonMember(WideString name, TJsonPtr value) : name_(std::move(name)), value_(std::move(value)) {}
 
   const WideString& Name() const { return name_; }
-  WideString& MutableName() { return name_; }
-  void SetName(WideString name) { name_ = std::move(name); }
+  // Renaming a member lets the object that holds it index the names first (see
+  // TJsonObject::LinkedIndex), so that its index keeps the names members had when adopted.
+  WideString& MutableName();
+  void SetName(WideString name);
   TJsonBase* Value() const { return value_.get(); }
   void SetValue(TJsonPtr value) { value_ = std::move(value); }
 
 private:
+  friend class TJsonObject;
   WideString name_;
   TJsonPtr value_;
+  const TJsonObject* unindexed_in_ = nullptr; // the object whose index may not hold the name yet
 };
 
 // Ordered, owning list of children; the base of arrays and objects.
 class TJsonCustomList : public TJsonBase {
 public:
+  TJsonCustomList() = default;
+  // A list whose child list takes its memory from `memory`.
+  explicit TJsonCustomList(std::pmr::memory_resource* memory) : children_(memory) {}
+
   TJsonBase* GetItem(int32_t index) const override;
   void SetItem(int32_t index, TJsonPtr value) override;
   int32_t ItemCount() const override;
@@ -163,18 +198,30 @@ protected:
     return index >= 0 && static_cast<size_t>(index) < children_.size();
   }
 
-  std::vector<TJsonPtr> children_;
+  std::pmr::vector<TJsonPtr> children_;
+
+private:
+  friend class JsonArena;
+  friend class TJsonBase;
+  JsonArena* owned_arena_ = nullptr; // the arena this list and everything below it live in
 };
 
 class TJsonList : public TJsonCustomList {
 public:
+  TJsonList() = default;
+  explicit TJsonList(std::pmr::memory_resource* memory) : TJsonCustomList(memory) {}
+
   TJsonKind Kind() const override;
   const char* KindName() const override;
 };
 
 class TJsonObject : public TJsonCustomList {
 public:
-  explicit TJsonObject(bool keep_index = true) : keep_index_(keep_index) {}
+  explicit TJsonObject(bool keep_index = true) : unindexed_(keep_index), keep_index_(keep_index) {}
+  // An object whose child list takes its memory from `memory`.
+  TJsonObject(bool keep_index, std::pmr::memory_resource* memory)
+      : TJsonCustomList(memory), unindexed_(keep_index), keep_index_(keep_index) {}
+  ~TJsonObject() override;
 
   TJsonBase* GetItemByKey(const VARIANT& key) const override;
   TJsonKind Kind() const override;
@@ -183,6 +230,8 @@ public:
   // A member appended to an object that keeps its index has its name indexed (unless the
   // name is already there, so that look-ups find the first member of a name).
   int32_t AppendItem(TJsonPtr child) override;
+  void SetItem(int32_t index, TJsonPtr value) override;
+  void RemoveItem(int32_t index, bool keep_order) override;
 
   // Index of the first member with exactly that name (UTF-16 code units), -1 if none.
   int32_t IndexByName(WideStringView name) const;
@@ -198,15 +247,39 @@ public:
   void AdoptMembers(TJsonPtr* first, size_t count);
 
   bool KeepIndex() const { return keep_index_; }
-  const TJsonBalTree& Index() const { return index_; }
+  const TJsonBalTree& Index() const { return LinkedIndex(); }
 
 protected:
   TJsonBase* TypedChild(int32_t index) const override;
 
 private:
-  TJsonBalTree index_;
+  friend class TJsonMember;
+
+  // The index with the names of every adopted member in it. Adopting members only notes where
+  // they start; their names go into the index on the first look-up, as most documents are
+  // walked in order and never searched by name. Anything that could change what the index
+  // would have held (replacing, removing or appending children, renaming a member) brings the
+  // index up to date first. Safe for concurrent readers of one document.
+  const TJsonBalTree& LinkedIndex() const;
+  void NoteUnindexed(size_t first);
+
+  // Made by the first look-up. Its memory is the heap's, so that readers of a document never
+  // allocate in its arena.
+  mutable std::unique_ptr<TJsonBalTree> index_;
+  mutable size_t unindexed_from_ = 0;
+  mutable std::atomic<bool> unindexed_; // children from unindexed_from_ on are not indexed yet
   bool keep_index_;
 };
+
+inline WideString& TJsonMember::MutableName() {
+  if (unindexed_in_)
+    unindexed_in_->LinkedIndex();
+  return name_;
+}
+
+inline void TJsonMember::SetName(WideString name) {
+  MutableName() = std::move(name);
+}
 
 // Reader and writer.
 class TJson {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -212,6 +215,105 @@ TEST(JsonWriter, CompactTextAndEscapes) {
   TJsonMember bare(OLESTR("m"), nullptr);
   EXPECT_EQ(TJson::Serialize(&bare), "\"m\":");
   EXPECT_EQ(TJson::Serialize(nullptr), "");
+}
+
+} // namespace
+
+namespace {
+
+// Names go into an object's index on its first look-up; until then renaming, replacing or
+// removing members must not change what the index finds.
+TEST(JsonModel, IndexHoldsTheNamesMembersHadWhenRead) {
+  const TJsonPtr renamed = TJson::Parse(R"({"a":1,"b":2,"a":3})");
+  auto& object = dynamic_cast<TJsonObject&>(*renamed);
+  dynamic_cast<TJsonMember&>(*object.GetItem(0)).MutableName() = WideString(OLESTR("z"));
+  dynamic_cast<TJsonMember&>(*object.GetItem(1)).SetName(OLESTR("y"));
+  EXPECT_EQ(object.IndexByName(OLESTR("a")), 0);
+  EXPECT_EQ(object.IndexByName(OLESTR("b")), 1);
+  EXPECT_EQ(object.IndexByName(OLESTR("z")), -1);
+  EXPECT_EQ(object.NameAt(2), OLESTR(""));
+
+  const TJsonPtr removed = TJson::Parse(R"({"a":1,"b":2,"c":3})");
+  auto& shrunk = dynamic_cast<TJsonObject&>(*removed);
+  shrunk.RemoveItem(0, true);
+  EXPECT_EQ(shrunk.IndexByName(OLESTR("c")), 2); // positions as read
+  EXPECT_EQ(shrunk.Index().Count(), 3u);
+
+  const TJsonPtr replaced = TJson::Parse(R"({"a":1})");
+  auto& swapped = dynamic_cast<TJsonObject&>(*replaced);
+  swapped.SetItem(0, std::make_unique<TJsonMember>(OLESTR("n"), std::make_unique<TJsonNull>()));
+  swapped.AppendItem(std::make_unique<TJsonMember>(OLESTR("a"), std::make_unique<TJsonNull>()));
+  EXPECT_EQ(swapped.IndexByName(OLESTR("a")), 0);
+  EXPECT_EQ(swapped.IndexByName(OLESTR("n")), -1);
+}
+
+TEST(JsonModel, ConcurrentLookUpsIndexOnce) {
+  std::string text = "{";
+  for (int i = 0; i < 200; ++i)
+    text.append("\"m").append(std::to_string(i % 150)).append("\":").append(std::to_string(i)) +=
+        ',';
+  const TJsonPtr doc = TJson::Parse(text + "}");
+  ASSERT_NE(doc, nullptr);
+  const auto& object = dynamic_cast<const TJsonObject&>(*doc);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&object, &wrong] {
+      for (int i = 0; i < 150; ++i) {
+        const std::string digits = std::to_string(i);
+        WideString name(1, u'm');
+        name.append(digits.begin(), digits.end());
+        if (object.IndexByName(name) != i)
+          ++wrong;
+      }
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(object.Index().Count(), 150u);
+}
+
+} // namespace
+
+namespace {
+
+// A string read from text keeps it in the document until asked for a WideString; every way of
+// reading and changing it must see one and the same text.
+TEST(JsonModel, StringsReadFromTextBehaveAsAnyOther) {
+  const TJsonPtr doc =
+      TJson::Parse(R"(["a value longer than any short string", "\u00e9t\u00e9", ""])");
+  ASSERT_NE(doc, nullptr);
+  auto& first = dynamic_cast<TJsonString&>(*doc->GetItem(0));
+  const WideString expected = OLESTR("a value longer than any short string");
+  Variant v;
+  first.GetVariant(v.v);
+  ASSERT_EQ(v.v.vt, VT_BSTR);
+  EXPECT_EQ(WideString(v.v.bstrVal, SysStringLen(v.v.bstrVal)), expected);
+  EXPECT_EQ(first.Text(), expected);
+
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      if (first.Value() != expected || &first.Value() != &first.Value())
+        ++wrong;
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, 0);
+
+  auto& second = dynamic_cast<TJsonString&>(*doc->GetItem(1));
+  second.MutableValue() += OLESTR("!");
+  EXPECT_EQ(second.Text(), OLESTR("\u00e9t\u00e9!"));
+  auto& empty = dynamic_cast<TJsonString&>(*doc->GetItem(2));
+  VariantClear(&v.v);
+  v.v.vt = VT_I4;
+  v.v.lVal = 12;
+  empty.SetVariant(v.v);
+  EXPECT_EQ(empty.Text(), OLESTR("12"));
+  EXPECT_EQ(dynamic_cast<TJsonList&>(*doc).ItemAsWideString(0), expected);
+  EXPECT_EQ(TJson::Serialize(doc.get()),
+            "[\"a value longer than any short string\",\"\xC3\xA9t\xC3\xA9!\",\"12\"]");
 }
 
 } // namespace

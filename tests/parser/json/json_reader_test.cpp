@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <random>
 #include <string>
 
 namespace {
@@ -172,6 +174,30 @@ TEST(JsonReader, NestingDepthIsBounded) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(TJson::Parse(std::string(1 << 20, '[')), nullptr);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+} // namespace
+
+namespace {
+
+// Short decimals are read on a fast path; an exponent sends the same digits down the general
+// path, and both must give the same extended value, digit for digit.
+TEST(JsonReader, ShortDecimalsReadAsTheGeneralPathReadsThem) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 19);
+    std::string text = std::to_string(random() % 10);
+    for (int d = 1; d < digits; ++d)
+      text += static_cast<char>('0' + random() % 10);
+    const auto point = static_cast<size_t>(random() % (text.size() + 1));
+    if (point > 0 && point < text.size())
+      text.insert(point, 1, '.');
+    if (random() % 2)
+      text.insert(0, 1, '-');
+    const long double fast = NumberOf(TJson::Parse(text));
+    const long double general = NumberOf(TJson::Parse(text + "e0"));
+    ASSERT_TRUE(fast == general && std::signbit(fast) == std::signbit(general)) << text;
+  }
 }
 
 } // namespace
