@@ -1,0 +1,341 @@
+// A host that gets things wrong: malformed records, addresses it no longer owns, descriptors
+// whose kind does not match their payload, lists that are not lists, interfaces that fail every
+// call. Each call must end with its documented code, never a crash, and the client whose call
+// failed must go on parsing where it was.
+#include "plugin_library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kestrel::TorvParamsList;
+using kestrel::Variant;
+using kestrel::testing::PipelineHost;
+
+// Addresses nothing is mapped at, on every supported system: the first page and the top page.
+const uintptr_t kUnmapped[] = {0x10, ~uintptr_t{0} - 0xFFF};
+
+// A list interface whose every method fails: HRESULTs are E_UNEXPECTED, counts 0, out
+// arguments left alone.
+namespace failing {
+using L = IorvParamsListA;
+using I = IorvParamsListItemA;
+HRESULT KESTREL_CALL QueryInterface(L*, const KestrelGuid*, void**) {
+  return E_NOINTERFACE;
+}
+uint32_t KESTREL_CALL Count(L*) {
+  return 0;
+}
+int32_t KESTREL_CALL Int(L*) {
+  return 0;
+}
+void KESTREL_CALL SetInt(L*, int32_t) {}
+void KESTREL_CALL Nothing(L*) {}
+KestrelBool KESTREL_CALL FindRowEnd(L*, int32_t, int32_t*, KestrelBool*) {
+  return 0;
+}
+void KESTREL_CALL AppendRow(L*, void*) {}
+HRESULT KESTREL_CALL GetItem(L*, int32_t, I**) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL AppendList(L*, void*, KestrelBool*) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL AppendRange(L*, void*, int32_t, int32_t, KestrelBool*) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL Find(L*, const char*, int32_t, int32_t, I**) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL IndexOf(L*, const char*, int32_t, int32_t, int32_t*) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL GetValue(L*, const char*, int32_t, int32_t, VARIANT*) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL GetValueDef(L*, const char*, const VARIANT*, int32_t, int32_t, VARIANT*) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL Add(L*, const char*, const VARIANT*, I**) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL Insert(L*, int32_t, const char*, const VARIANT*, I**) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL SetValue(L*, const char*, const VARIANT*, KestrelBool, I**) {
+  return E_UNEXPECTED;
+}
+HRESULT KESTREL_CALL AddItem(L*, I*, I**) {
+  return E_UNEXPECTED;
+}
+
+const IorvParamsListAVtbl kTable = {.QueryInterface = QueryInterface,
+                                    .AddRef = Count,
+                                    .Release = Count,
+                                    .GetCount = Int,
+                                    .GetSignature = Int,
+                                    .GetTag = Int,
+                                    .SetTag = SetInt,
+                                    .Clear = Nothing,
+                                    .Delete = SetInt,
+                                    .FindRowEnd = FindRowEnd,
+                                    .AddNewRow = Nothing,
+                                    .AppendRow = AppendRow,
+                                    .GetItem = GetItem,
+                                    .AppendList = AppendList,
+                                    .AppendRange = AppendRange,
+                                    .Find = Find,
+                                    .IndexOf = IndexOf,
+                                    .GetValue = GetValue,
+                                    .GetValueDef = GetValueDef,
+                                    .Add = Add,
+                                    .Insert = Insert,
+                                    .SetValue = SetValue,
+                                    .AddItem = AddItem};
+} // namespace failing
+
+class HostileHost : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { library_ = new kestrel::testing::PluginLibrary; }
+  static void TearDownTestSuite() { delete library_; }
+
+  void SetUp() override {
+    host_ = std::make_unique<PipelineHost>(Entry());
+    ASSERT_EQ(host_->Load("\\Software\\Kestrel\\Hostile"), 0);
+    ASSERT_EQ(host_->SetState("1;COM1;Serial port 1", true), 0);
+  }
+
+  static const kestrel::testing::PluginEntryPoints& Entry() { return library_->Entry(); }
+
+  // A well-formed ProcessData record for client 4 of data source 1, carrying no bytes.
+  TPluginCallRec PacketRecord(TorvParamsList& params) const {
+    TPluginCallRec rec;
+    std::memset(&rec, 0, sizeof(rec));
+    rec.RecSize = sizeof(rec);
+    rec.Instance = host_->Instance();
+    rec.Params = &params;
+    rec.DataSourceId = 1;
+    rec.ClientId = 4;
+    std::memcpy(rec.ClientName, "c", 2);
+    rec.DataFlags = KESTREL_DATA_PACKET;
+    return rec;
+  }
+
+  // Half a block is waiting in client 4's buffer; `calls` must leave it there.
+  void ExpectClientUnharmedBy(const std::function<void()>& calls) {
+    EXPECT_EQ(host_->Send(1, 4, "c", "{\"a\":").Rows(), 0);
+    calls();
+    EXPECT_EQ(host_->Send(1, 4, "c", "1}").All("a"), std::vector<Variant>{Variant(1)});
+  }
+
+  static kestrel::testing::PluginLibrary* library_;
+  std::unique_ptr<PipelineHost> host_;
+};
+
+kestrel::testing::PluginLibrary* HostileHost::library_ = nullptr;
+
+TEST_F(HostileHost, MalformedPacketRecordsGetTheirCodes) {
+  // Bytes that would complete the waiting block, were they ever taken.
+  char closing[] = "2}";
+  // Looks like a list at a glance, but carries no signature: the first word is read as an
+  // interface pointer that points nowhere.
+  char not_a_list[32];
+  std::memset(not_a_list, 0x7F, sizeof(not_a_list));
+  failing::L failing_list{&failing::kTable};
+  failing::L* failing_variable = &failing_list;
+
+  struct Case {
+    const char* what;
+    std::function<void(TPluginCallRec&)> spoil;
+    int32_t code;
+  };
+  std::vector<Case> cases = {
+      {"RecSize 0", [](auto& r) { r.RecSize = 0; }, KESTREL_RESULT_BAD_CALL},
+      {"RecSize one short", [](auto& r) { r.RecSize -= 1; }, KESTREL_RESULT_BAD_CALL},
+      {"RecSize one long", [](auto& r) { r.RecSize += 1; }, KESTREL_RESULT_BAD_CALL},
+      {"no Params", [](auto& r) { r.Params = nullptr; }, KESTREL_RESULT_BAD_CALL},
+      {"Params without a signature", [&](auto& r) { r.Params = not_a_list; },
+       KESTREL_RESULT_FAILED},
+      {"kind-1 packet bytes",
+       [&](auto& r) {
+         r.DataDesc = {0, 2, KESTREL_KIND_LIST, reinterpret_cast<uintptr_t>(closing)};
+       },
+       KESTREL_RESULT_OK},
+      {"integer as packet",
+       [](auto& r) {
+         r.DataDesc = {0, 4, KESTREL_KIND_INTEGER, 1234};
+       },
+       KESTREL_RESULT_FAILED},
+      {"release-all as packet",
+       [](auto& r) {
+         r.DataDesc = {0, 4, KESTREL_KIND_PACKET, KESTREL_RELEASE_ALL_PAYLOAD};
+       },
+       KESTREL_RESULT_FAILED},
+      {"bytes past the block's end",
+       [&](auto& r) {
+         r.DataDesc = {0, 0xFFFFFFFFu, KESTREL_KIND_MEMORY, reinterpret_cast<uintptr_t>(closing)};
+       },
+       KESTREL_RESULT_FAILED},
+      {"failing params interface", [&](auto& r) { r.Params = &failing_variable; },
+       KESTREL_RESULT_OK},
+  };
+  for (const uintptr_t address : kUnmapped) {
+    cases.push_back({"Params unmapped",
+                     [=](auto& r) { r.Params = reinterpret_cast<void*>(address); },
+                     KESTREL_RESULT_FAILED});
+    cases.push_back({"packet unmapped",
+                     [=](auto& r) {
+                       r.DataDesc = {0, 100, KESTREL_KIND_MEMORY, address};
+                     },
+                     KESTREL_RESULT_FAILED});
+    cases.push_back({"unchecked list unmapped",
+                     [=](auto& r) {
+                       r.DataDesc = {0, 0, KESTREL_KIND_LIST_UNCHECKED, address};
+                     },
+                     KESTREL_RESULT_OK});
+    cases.push_back({"interface variable unmapped",
+                     [=](auto& r) {
+                       r.DataDesc = {0, 0, KESTREL_KIND_INTERFACE, address};
+                     },
+                     KESTREL_RESULT_FAILED});
+  }
+
+  ExpectClientUnharmedBy([&] {
+    for (const Case& c : cases) {
+      TorvParamsList params;
+      TPluginCallRec rec = PacketRecord(params);
+      c.spoil(rec);
+      EXPECT_EQ(Entry().Process(&rec), c.code) << c.what;
+    }
+  });
+}
+
+TEST_F(HostileHost, FailedDeliveriesLoseOnlyTheirOwnRows) {
+  failing::L failing_list{&failing::kTable};
+  failing::L* failing_variable = &failing_list;
+  // Where the rows go, and how many lists the call says it delivered: the failing interface
+  // was handed its rows (it refused them), the unmapped ones never had a list to take them.
+  std::vector<std::pair<TPluginCallData, int32_t>> targets = {
+      {{0, 0, KESTREL_KIND_INTERFACE, reinterpret_cast<uintptr_t>(&failing_variable)}, 1}};
+  for (const uintptr_t address : kUnmapped) {
+    targets.push_back({{0, 0, KESTREL_KIND_INTERFACE, address}, 0});
+    targets.push_back({{0, 0, KESTREL_KIND_LIST_UNCHECKED, address}, 0});
+  }
+  for (const auto& [target, delivered] : targets) {
+    // The block completed by a call whose rows cannot be delivered is lost; the next block,
+    // half of which came in that call, is not.
+    host_->Send(1, 4, "c", "{\"a\":");
+    TorvParamsList params;
+    TPluginCallRec rec = PacketRecord(params);
+    std::string bytes = "1}{\"a\":";
+    void* block = kestrel::platform::HostAllocate(bytes.size());
+    std::memcpy(block, bytes.data(), bytes.size());
+    rec.DataDesc = {0, static_cast<uint32_t>(bytes.size()), KESTREL_KIND_MEMORY,
+                    reinterpret_cast<uintptr_t>(block)};
+    rec.ResultDesc = target;
+    const int32_t code = Entry().Process(&rec);
+    EXPECT_TRUE(code == KESTREL_RESULT_OK || code == KESTREL_RESULT_FAILED) << code;
+    EXPECT_EQ(rec.ResultDesc.Counter, delivered);
+    kestrel::platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
+                                                     : block);
+    EXPECT_EQ(host_->Send(1, 4, "c", "2}").All("a"), std::vector<Variant>{Variant(2)})
+        << +target.Kind << " " << target.Payload;
+  }
+}
+
+TEST_F(HostileHost, CommandsWithBrokenParameterListsFailCleanly) {
+  char not_a_list[32];
+  std::memset(not_a_list, 0x7F, sizeof(not_a_list));
+  failing::L failing_list{&failing::kTable};
+  failing::L* failing_variable = &failing_list;
+  failing::L* no_interface = nullptr;
+  const std::vector<std::pair<void*, int32_t>> cases = {
+      {not_a_list, KESTREL_RESULT_FAILED},
+      {&failing_variable, KESTREL_RESULT_FAILED},
+      {&no_interface, KESTREL_RESULT_BAD_CALL},
+      {reinterpret_cast<void*>(kUnmapped[0]), KESTREL_RESULT_FAILED},
+      {reinterpret_cast<void*>(kUnmapped[1]), KESTREL_RESULT_FAILED},
+  };
+  ExpectClientUnharmedBy([&] {
+    for (const auto& [params, code] : cases) {
+      TPluginCallRec rec;
+      std::memset(&rec, 0, sizeof(rec));
+      rec.RecSize = sizeof(rec);
+      rec.Instance = host_->Instance();
+      rec.Params = params;
+      EXPECT_EQ(Entry().Execute(&rec), code);
+      EXPECT_EQ(+rec.Params, params); // the record is the host's again
+      EXPECT_EQ(+rec.CallFlags, 0);
+    }
+    // The instance still takes commands.
+    EXPECT_EQ(host_->Items().size(), 7u);
+  });
+}
+
+TEST_F(HostileHost, LogBuffersOfEverySize) {
+  host_->WriteWithoutData();
+  TorvParamsList params;
+  TPluginCallRec rec = PacketRecord(params);
+  auto collect = [&](void* buffer, uint32_t capacity) {
+    rec.DataDesc = {0, capacity, KESTREL_KIND_MEMORY, reinterpret_cast<uintptr_t>(buffer)};
+    rec.ResultDesc = {0, 0, 0, 0xABCD};
+    return Entry().Log(&rec);
+  };
+  char probe;
+  ASSERT_EQ(collect(&probe, 1), 0);
+  const uint32_t needed = static_cast<uint32_t>(rec.ResultDesc.Payload);
+  ASSERT_GT(needed, 1u);
+
+  std::vector<char> buffer(needed + 1, '#');
+  // Too small, no buffer, or one the host does not own: nothing copied, the log kept.
+  for (const uint32_t capacity : {1u, needed - 1})
+    EXPECT_EQ(collect(buffer.data(), capacity), 0) << capacity;
+  EXPECT_EQ(collect(nullptr, needed), 0);
+  for (const uintptr_t address : kUnmapped)
+    EXPECT_EQ(collect(reinterpret_cast<void*>(address), needed), 0);
+  EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(needed + 1, '#'));
+  EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
+  EXPECT_EQ(+rec.ResultDesc.Payload, needed);
+
+  // Exactly the size needed: all of it, not a byte more.
+  EXPECT_EQ(collect(buffer.data(), needed), static_cast<int32_t>(needed));
+  EXPECT_EQ(buffer[needed], '#');
+  EXPECT_NE(std::string(buffer.data(), needed).find("No data"), std::string::npos);
+  EXPECT_EQ(collect(buffer.data(), needed), 0); // delivered once
+  EXPECT_EQ(+rec.ResultDesc.Payload, 0u);
+
+  // Capacity 0 discards the log.
+  host_->WriteWithoutData();
+  EXPECT_EQ(collect(buffer.data(), 0), 0);
+  EXPECT_EQ(+rec.ResultDesc.Payload, needed);
+  EXPECT_EQ(collect(buffer.data(), needed), 0);
+  EXPECT_EQ(+rec.ResultDesc.Payload, 0u);
+}
+
+TEST_F(HostileHost, DialogBufferTheHostDoesNotOwn) {
+  std::string error;
+  kestrel::platform::LibraryHandle handle =
+      kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
+  ASSERT_NE(handle, nullptr) << error;
+  const auto get_dialog = reinterpret_cast<PFN_GetOptionsDialog>(
+      kestrel::platform::LibrarySymbol(handle, "GetOptionsDialog"));
+  ASSERT_NE(get_dialog, nullptr);
+  TorvParamsList params;
+  for (const uintptr_t address : kUnmapped) {
+    // The buffer is read for a form name and written with the package: neither may happen.
+    TPluginCallRec rec = PacketRecord(params);
+    rec.DataDesc = {0, 1u << 20, KESTREL_KIND_MEMORY, address};
+    get_dialog(&rec);
+    EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
+    EXPECT_EQ(+rec.ResultDesc.Payload, 3u); // as for a buffer too small
+    EXPECT_GT(+rec.ResultDesc.Size, 24u);
+  }
+  kestrel::platform::CloseLibrary(handle);
+}
+
+} // namespace
