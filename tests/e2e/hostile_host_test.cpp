@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -20,84 +21,26 @@ using kestrel::testing::PipelineHost;
 // Addresses nothing is mapped at, on every supported system: the first page and the top page.
 const uintptr_t kUnmapped[] = {0x10, ~uintptr_t{0} - 0xFFF};
 
-// A list interface whose every method fails: HRESULTs are E_UNEXPECTED, counts 0, out
-// arguments left alone.
-namespace failing {
-using L = IorvParamsListA;
-using I = IorvParamsListItemA;
-HRESULT KESTREL_CALL QueryInterface(L*, const KestrelGuid*, void**) {
-  return E_NOINTERFACE;
-}
-uint32_t KESTREL_CALL Count(L*) {
-  return 0;
-}
-int32_t KESTREL_CALL Int(L*) {
-  return 0;
-}
-void KESTREL_CALL SetInt(L*, int32_t) {}
-void KESTREL_CALL Nothing(L*) {}
-KestrelBool KESTREL_CALL FindRowEnd(L*, int32_t, int32_t*, KestrelBool*) {
-  return 0;
-}
-void KESTREL_CALL AppendRow(L*, void*) {}
-HRESULT KESTREL_CALL GetItem(L*, int32_t, I**) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL AppendList(L*, void*, KestrelBool*) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL AppendRange(L*, void*, int32_t, int32_t, KestrelBool*) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL Find(L*, const char*, int32_t, int32_t, I**) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL IndexOf(L*, const char*, int32_t, int32_t, int32_t*) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL GetValue(L*, const char*, int32_t, int32_t, VARIANT*) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL GetValueDef(L*, const char*, const VARIANT*, int32_t, int32_t, VARIANT*) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL Add(L*, const char*, const VARIANT*, I**) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL Insert(L*, int32_t, const char*, const VARIANT*, I**) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL SetValue(L*, const char*, const VARIANT*, KestrelBool, I**) {
-  return E_UNEXPECTED;
-}
-HRESULT KESTREL_CALL AddItem(L*, I*, I**) {
-  return E_UNEXPECTED;
-}
-
-const IorvParamsListAVtbl kTable = {.QueryInterface = QueryInterface,
-                                    .AddRef = Count,
-                                    .Release = Count,
-                                    .GetCount = Int,
-                                    .GetSignature = Int,
-                                    .GetTag = Int,
-                                    .SetTag = SetInt,
-                                    .Clear = Nothing,
-                                    .Delete = SetInt,
-                                    .FindRowEnd = FindRowEnd,
-                                    .AddNewRow = Nothing,
-                                    .AppendRow = AppendRow,
-                                    .GetItem = GetItem,
-                                    .AppendList = AppendList,
-                                    .AppendRange = AppendRange,
-                                    .Find = Find,
-                                    .IndexOf = IndexOf,
-                                    .GetValue = GetValue,
-                                    .GetValueDef = GetValueDef,
-                                    .Add = Add,
-                                    .Insert = Insert,
-                                    .SetValue = SetValue,
-                                    .AddItem = AddItem};
-} // namespace failing
+// A list interface whose every method fails: HRESULTs and counts are E_UNEXPECTED, the rest
+// 0 or nothing; out arguments are left alone.
+template <class F> struct Fails;
+template <class R, class... A> struct Fails<R(KESTREL_CALL*)(A...)> {
+  static R KESTREL_CALL Call(A...) {
+    if constexpr (!std::is_void_v<R>)
+      return std::is_same_v<R, HRESULT> ? R(E_UNEXPECTED) : R(0);
+  }
+};
+#define KESTREL_FAILS(slot) .slot = &Fails<decltype(IorvParamsListAVtbl::slot)>::Call
+const IorvParamsListAVtbl kFailingTable = {
+    KESTREL_FAILS(QueryInterface), KESTREL_FAILS(AddRef),       KESTREL_FAILS(Release),
+    KESTREL_FAILS(GetCount),       KESTREL_FAILS(GetSignature), KESTREL_FAILS(GetTag),
+    KESTREL_FAILS(SetTag),         KESTREL_FAILS(Clear),        KESTREL_FAILS(Delete),
+    KESTREL_FAILS(FindRowEnd),     KESTREL_FAILS(AddNewRow),    KESTREL_FAILS(AppendRow),
+    KESTREL_FAILS(GetItem),        KESTREL_FAILS(AppendList),   KESTREL_FAILS(AppendRange),
+    KESTREL_FAILS(Find),           KESTREL_FAILS(IndexOf),      KESTREL_FAILS(GetValue),
+    KESTREL_FAILS(GetValueDef),    KESTREL_FAILS(Add),          KESTREL_FAILS(Insert),
+    KESTREL_FAILS(SetValue),       KESTREL_FAILS(AddItem)};
+#undef KESTREL_FAILS
 
 class HostileHost : public ::testing::Test {
 protected:
@@ -105,6 +48,7 @@ protected:
   static void TearDownTestSuite() { delete library_; }
 
   void SetUp() override {
+    std::memcpy(not_a_list_, &kUnmapped[0], sizeof(uintptr_t));
     host_ = std::make_unique<PipelineHost>(Entry());
     ASSERT_EQ(host_->Load("\\Software\\Kestrel\\Hostile"), 0);
     ASSERT_EQ(host_->SetState("1;COM1;Serial port 1", true), 0);
@@ -135,93 +79,68 @@ protected:
 
   static kestrel::testing::PluginLibrary* library_;
   std::unique_ptr<PipelineHost> host_;
+  IorvParamsListA failing_list_{&kFailingTable};
+  IorvParamsListA* failing_ = &failing_list_; // a host's interface variable
+  // No signature: its first word is read as an interface pointer, one that points nowhere.
+  char not_a_list_[32] = {};
 };
 
 kestrel::testing::PluginLibrary* HostileHost::library_ = nullptr;
 
 TEST_F(HostileHost, MalformedPacketRecordsGetTheirCodes) {
-  // Bytes that would complete the waiting block, were they ever taken.
-  char closing[] = "2}";
-  // Looks like a list at a glance, but carries no signature: the first word is read as an
-  // interface pointer that points nowhere.
-  char not_a_list[32];
-  std::memset(not_a_list, 0x7F, sizeof(not_a_list));
-  failing::L failing_list{&failing::kTable};
-  failing::L* failing_variable = &failing_list;
-
+  TorvParamsList list;
+  char closing[] = "2}"; // would complete the waiting block, were it ever taken
+  const auto at = [](const void* p) { return reinterpret_cast<uintptr_t>(p); };
   struct Case {
     const char* what;
-    std::function<void(TPluginCallRec&)> spoil;
+    void* params;
+    TPluginCallData data;
     int32_t code;
+    uint32_t size = sizeof(TPluginCallRec);
   };
   std::vector<Case> cases = {
-      {"RecSize 0", [](auto& r) { r.RecSize = 0; }, KESTREL_RESULT_BAD_CALL},
-      {"RecSize one short", [](auto& r) { r.RecSize -= 1; }, KESTREL_RESULT_BAD_CALL},
-      {"RecSize one long", [](auto& r) { r.RecSize += 1; }, KESTREL_RESULT_BAD_CALL},
-      {"no Params", [](auto& r) { r.Params = nullptr; }, KESTREL_RESULT_BAD_CALL},
-      {"Params without a signature", [&](auto& r) { r.Params = not_a_list; },
+      {"RecSize 0", &list, {}, KESTREL_RESULT_BAD_CALL, 0},
+      {"RecSize short", &list, {}, KESTREL_RESULT_BAD_CALL, sizeof(TPluginCallRec) - 1},
+      {"RecSize long", &list, {}, KESTREL_RESULT_BAD_CALL, sizeof(TPluginCallRec) + 1},
+      {"no Params", nullptr, {}, KESTREL_RESULT_BAD_CALL},
+      {"Params no list", not_a_list_, {}, KESTREL_RESULT_FAILED},
+      {"failing Params", &failing_, {}, KESTREL_RESULT_OK}, // a packet needs no parameter
+      {"bytes as kind 1", &list, {0, 2, KESTREL_KIND_LIST, at(closing)}, KESTREL_RESULT_OK},
+      {"integer as bytes", &list, {0, 4, KESTREL_KIND_INTEGER, 1234}, KESTREL_RESULT_FAILED},
+      {"release-all as bytes",
+       &list,
+       {0, 4, KESTREL_KIND_PACKET, KESTREL_RELEASE_ALL_PAYLOAD},
        KESTREL_RESULT_FAILED},
-      {"kind-1 packet bytes",
-       [&](auto& r) {
-         r.DataDesc = {0, 2, KESTREL_KIND_LIST, reinterpret_cast<uintptr_t>(closing)};
-       },
-       KESTREL_RESULT_OK},
-      {"integer as packet",
-       [](auto& r) {
-         r.DataDesc = {0, 4, KESTREL_KIND_INTEGER, 1234};
-       },
+      {"past the end",
+       &list,
+       {0, 0xFFFFFFFFu, KESTREL_KIND_MEMORY, at(closing)},
        KESTREL_RESULT_FAILED},
-      {"release-all as packet",
-       [](auto& r) {
-         r.DataDesc = {0, 4, KESTREL_KIND_PACKET, KESTREL_RELEASE_ALL_PAYLOAD};
-       },
-       KESTREL_RESULT_FAILED},
-      {"bytes past the block's end",
-       [&](auto& r) {
-         r.DataDesc = {0, 0xFFFFFFFFu, KESTREL_KIND_MEMORY, reinterpret_cast<uintptr_t>(closing)};
-       },
-       KESTREL_RESULT_FAILED},
-      {"failing params interface", [&](auto& r) { r.Params = &failing_variable; },
-       KESTREL_RESULT_OK},
   };
   for (const uintptr_t address : kUnmapped) {
-    cases.push_back({"Params unmapped",
-                     [=](auto& r) { r.Params = reinterpret_cast<void*>(address); },
-                     KESTREL_RESULT_FAILED});
-    cases.push_back({"packet unmapped",
-                     [=](auto& r) {
-                       r.DataDesc = {0, 100, KESTREL_KIND_MEMORY, address};
-                     },
-                     KESTREL_RESULT_FAILED});
-    cases.push_back({"unchecked list unmapped",
-                     [=](auto& r) {
-                       r.DataDesc = {0, 0, KESTREL_KIND_LIST_UNCHECKED, address};
-                     },
-                     KESTREL_RESULT_OK});
-    cases.push_back({"interface variable unmapped",
-                     [=](auto& r) {
-                       r.DataDesc = {0, 0, KESTREL_KIND_INTERFACE, address};
-                     },
-                     KESTREL_RESULT_FAILED});
+    cases.push_back({"Params", reinterpret_cast<void*>(address), {}, KESTREL_RESULT_FAILED});
+    cases.push_back(
+        {"bytes", &list, {0, 100, KESTREL_KIND_MEMORY, address}, KESTREL_RESULT_FAILED});
+    cases.push_back(
+        {"kind 8", &list, {0, 0, KESTREL_KIND_LIST_UNCHECKED, address}, KESTREL_RESULT_OK});
+    cases.push_back(
+        {"kind 9", &list, {0, 0, KESTREL_KIND_INTERFACE, address}, KESTREL_RESULT_FAILED});
   }
-
   ExpectClientUnharmedBy([&] {
     for (const Case& c : cases) {
-      TorvParamsList params;
-      TPluginCallRec rec = PacketRecord(params);
-      c.spoil(rec);
-      EXPECT_EQ(Entry().Process(&rec), c.code) << c.what;
+      TPluginCallRec rec = PacketRecord(list);
+      rec.RecSize = c.size;
+      rec.Params = c.params;
+      rec.DataDesc = c.data;
+      EXPECT_EQ(Entry().Process(&rec), c.code) << c.what << " " << c.data.Payload;
     }
   });
 }
 
 TEST_F(HostileHost, FailedDeliveriesLoseOnlyTheirOwnRows) {
-  failing::L failing_list{&failing::kTable};
-  failing::L* failing_variable = &failing_list;
   // Where the rows go, and how many lists the call says it delivered: the failing interface
   // was handed its rows (it refused them), the unmapped ones never had a list to take them.
   std::vector<std::pair<TPluginCallData, int32_t>> targets = {
-      {{0, 0, KESTREL_KIND_INTERFACE, reinterpret_cast<uintptr_t>(&failing_variable)}, 1}};
+      {{0, 0, KESTREL_KIND_INTERFACE, reinterpret_cast<uintptr_t>(&failing_)}, 1}};
   for (const uintptr_t address : kUnmapped) {
     targets.push_back({{0, 0, KESTREL_KIND_INTERFACE, address}, 0});
     targets.push_back({{0, 0, KESTREL_KIND_LIST_UNCHECKED, address}, 0});
@@ -249,17 +168,11 @@ TEST_F(HostileHost, FailedDeliveriesLoseOnlyTheirOwnRows) {
 }
 
 TEST_F(HostileHost, CommandsWithBrokenParameterListsFailCleanly) {
-  char not_a_list[32];
-  std::memset(not_a_list, 0x7F, sizeof(not_a_list));
-  failing::L failing_list{&failing::kTable};
-  failing::L* failing_variable = &failing_list;
-  failing::L* no_interface = nullptr;
+  IorvParamsListA* no_interface = nullptr;
   const std::vector<std::pair<void*, int32_t>> cases = {
-      {not_a_list, KESTREL_RESULT_FAILED},
-      {&failing_variable, KESTREL_RESULT_FAILED},
+      {not_a_list_, KESTREL_RESULT_FAILED},
+      {&failing_, KESTREL_RESULT_FAILED},
       {&no_interface, KESTREL_RESULT_BAD_CALL},
-      {reinterpret_cast<void*>(kUnmapped[0]), KESTREL_RESULT_FAILED},
-      {reinterpret_cast<void*>(kUnmapped[1]), KESTREL_RESULT_FAILED},
   };
   ExpectClientUnharmedBy([&] {
     for (const auto& [params, code] : cases) {
