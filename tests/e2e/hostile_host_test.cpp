@@ -159,7 +159,7 @@ TEST_F(HostileHost, FailedDeliveriesLoseOnlyTheirOwnRows) {
     rec.ResultDesc = target;
     const int32_t code = Entry().Process(&rec);
     EXPECT_TRUE(code == KESTREL_RESULT_OK || code == KESTREL_RESULT_FAILED) << code;
-    EXPECT_EQ(rec.ResultDesc.Counter, delivered);
+    EXPECT_EQ(+rec.ResultDesc.Counter, delivered);
     kestrel::platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
                                                      : block);
     EXPECT_EQ(host_->Send(1, 4, "c", "2}").All("a"), std::vector<Variant>{Variant(2)})
