@@ -1,6 +1,7 @@
 #include "config/options_dialog_package.h"
 
 #include "common/current_exception.h"
+#include "common/readable_block.h"
 #include "platform/resources.h"
 
 #include <cstring>
@@ -31,7 +32,7 @@ void PutUint32(uint8_t* out, uint32_t value) {
 // The requested form name: the DataDesc buffer's bytes up to the first zero or its capacity.
 std::string RequestedName(const TPluginCallRec* rec) {
   const auto* buffer = reinterpret_cast<const char*>(rec->DataDesc.Payload);
-  if (!buffer || rec->DataDesc.Size == 0)
+  if (!buffer || rec->DataDesc.Size == 0 || !IsReadableBlock(buffer, rec->DataDesc.Size))
     return {};
   const void* zero = std::memchr(buffer, 0, rec->DataDesc.Size);
   const std::size_t length =
@@ -120,7 +121,8 @@ void DeliverOptionsDialog(TorvPlugin& module, TPluginCallRec* rec, const TResour
     rec->ResultDesc.Payload = kDialogNothingToDeliver;
     return;
   }
-  if (!total || rec->DataDesc.Size < *total || rec->DataDesc.Payload == 0) {
+  if (!total || rec->DataDesc.Size < *total ||
+      !IsReadableBlock(reinterpret_cast<const void*>(rec->DataDesc.Payload), *total)) {
     // The host retries with a buffer of the size reported.
     rec->ResultDesc.Payload = kDialogBufferTooSmall;
     rec->ResultDesc.Size = total.value_or(UINT32_MAX);

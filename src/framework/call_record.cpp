@@ -33,11 +33,7 @@ IorvParamsListA* WrapPlainList(void* list) {
 }
 
 void OpenDescriptor(TPluginCallData& descriptor, IorvParamsListA*& slot) {
-  const bool plain =
-      (descriptor.Kind == KESTREL_KIND_LIST &&
-       TorvParamsList::HasValidSignature(reinterpret_cast<void*>(descriptor.Payload))) ||
-      (descriptor.Kind == KESTREL_KIND_LIST_UNCHECKED && descriptor.Payload);
-  if (!plain)
+  if (!HoldsPlainList(descriptor))
     return;
   slot = WrapPlainList(reinterpret_cast<void*>(descriptor.Payload));
   descriptor.Kind = KESTREL_KIND_INTERFACE;
@@ -60,6 +56,15 @@ void CloseDescriptor(TPluginCallData& descriptor, const TPluginCallData& origina
 }
 
 } // namespace
+
+bool HoldsPlainList(const TPluginCallData& descriptor) noexcept {
+  const auto* object = reinterpret_cast<const void*>(descriptor.Payload);
+  if (descriptor.Kind == KESTREL_KIND_LIST)
+    return TorvParamsList::HasValidSignature(object);
+  // A host that skips the check still cannot hand over an address that points nowhere.
+  return descriptor.Kind == KESTREL_KIND_LIST_UNCHECKED &&
+         platform::IsReadableMemory(object, TorvParamsList::kSignatureOffset + sizeof(uint32_t));
+}
 
 bool IsValidCallRecord(const TPluginCallRec* rec) noexcept {
   return rec && rec->RecSize == kCallRecordSize && rec->Params;

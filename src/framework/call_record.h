@@ -50,6 +50,10 @@ private:
 // carries parameters.
 bool IsValidCallRecord(const TPluginCallRec* rec) noexcept;
 
+// Whether a descriptor holds a plain list object: kind 1 with a valid signature, or kind 8 (its
+// signature is not checked) whose header can at least be read.
+bool HoldsPlainList(const TPluginCallData& descriptor) noexcept;
+
 // The parameter interface of an opened record (the variable Params points to), or nullptr.
 IorvParamsListA* ParamsInterface(const TPluginCallRec* rec);
 // A parameter read over the whole list; Empty when there is none or no parameter list.

@@ -1,5 +1,7 @@
 #include "framework/log_data_list.h"
 
+#include "common/readable_block.h"
+
 #include <cstring>
 
 namespace kestrel::framework {
@@ -73,7 +75,7 @@ uint32_t TLogDataList::Collect(char* buffer, uint32_t capacity, uint32_t& length
     entries.clear();
     return 0;
   }
-  if (capacity < text.size() || !buffer)
+  if (capacity < text.size() || !IsReadableBlock(buffer, text.size()))
     return 0;
   std::memcpy(buffer, text.data(), text.size());
   entries.clear();

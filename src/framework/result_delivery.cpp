@@ -87,11 +87,8 @@ void NoteTextDelivered(const TPluginCallRec* rec) {
 InterfaceRef<IorvParamsListA> ResultInterface(const TPluginCallData& result) {
   switch (result.Kind) {
   case KESTREL_KIND_LIST:
-    if (!TorvParamsList::HasValidSignature(reinterpret_cast<const void*>(result.Payload)))
-      return {};
-    [[fallthrough]];
   case KESTREL_KIND_LIST_UNCHECKED:
-    if (!result.Payload)
+    if (!HoldsPlainList(result))
       return {};
     return InterfaceRef<IorvParamsListA>::Share(
         TorvParamsListWrap::Create(reinterpret_cast<TorvParamsList*>(result.Payload), false)

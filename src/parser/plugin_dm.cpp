@@ -1,5 +1,6 @@
 #include "parser/plugin_dm.h"
 #include "common/ascii_text.h"
+#include "common/readable_block.h"
 
 #include "framework/instance_registry.h"
 #include "framework/result_delivery.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace kestrel::parser {
@@ -165,6 +167,10 @@ void TaPlugin::orvPluginProcessData(TPluginCallRec* rec, int32_t& result) {
                           data.Kind == KESTREL_KIND_LIST_UNCHECKED ||
                           data.Kind == KESTREL_KIND_INTERFACE;
   if (!holds_list && data.Payload != 0 && data.Size > 0) {
+    // A host that names bytes it does not have (a stale block, an integer of another kind)
+    // fails this call; the client's buffer is left as it was.
+    if (!IsReadableBlock(reinterpret_cast<const void*>(data.Payload), data.Size))
+      throw std::runtime_error("The packet's bytes cannot be read");
     packet.Data = reinterpret_cast<const uint8_t*>(data.Payload);
     packet.Size = static_cast<int32_t>(data.Size);
   }
