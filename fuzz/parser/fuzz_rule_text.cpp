@@ -1,7 +1,6 @@
 // Filter rule and item rule texts: the input is read as both. Every rule read holds values in
-// its documented range, rules written back in their text form read back equal, the two
-// readers of type names agree, and each expression filter matches the text itself under the
-// limits used on received data without a fault.
+// its documented range, rules written back in their text form read back equal, and each expression
+// filter matches the text itself under the limits used on received data without a fault.
 #include "parser/parser_rules.h"
 
 #include "common/ascii_text.h"
@@ -22,7 +21,6 @@
 namespace {
 
 using namespace kestrel;
-using parser::DataTypeFromText;
 using parser::ParseFilterRules;
 using parser::ParseItemRules;
 using parser::TFilterItem;
@@ -71,9 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(items_again[i].Kind == items[i].Kind && items_again[i].Include == items[i].Include &&
           items_again[i].DataType == items[i].DataType);
   }
-
-  for (const std::string_view line : SplitLines(text))
-    Check(DataTypeFromText(line) == ParserItemTypeFromText(line));
 
   const TFilterItemList filters = ParseFilterRules(text);
   Check(filters.size() <= lines);
