@@ -30,9 +30,12 @@ void Check(bool condition) {
 // One file per process, removed when the process ends.
 const std::string& ScratchFile() {
   static const struct Scratch {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("kestrel-fuzz-" + platform::GuidToText(platform::CreateGuid()) + ".ini"))
-                           .string();
+    // A memory file system where there is one: the file is replaced several times per input.
+    std::string path =
+        ((std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                    : std::filesystem::temp_directory_path()) /
+         ("kestrel-fuzz-" + platform::GuidToText(platform::CreateGuid()) + ".ini"))
+            .string();
     ~Scratch() {
       std::error_code ignored;
       std::filesystem::remove(path, ignored);
