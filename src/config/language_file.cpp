@@ -9,6 +9,7 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace kestrel::config {
 
@@ -153,11 +154,15 @@ std::size_t ReadLanguageText(std::string_view text, const std::string& source,
         target_text = CodeLine(line, target);
       continue;
     }
-    // An empty line ends the block.
-    if (source_text && target_text && !source_text->empty() && !target_text->empty()) {
+    // An empty line ends the block. A translation that decodes to nothing (a code page
+    // this system cannot convert) counts as empty: the English text stays in use.
+    platform::WideString translation;
+    if (source_text && target_text && !source_text->empty() && !target_text->empty())
+      translation = options.Utf8 ? platform::Utf8ToWide(*target_text)
+                                 : platform::AnsiToWide(*target_text, options.CodePage);
+    if (!translation.empty()) {
       const std::string key(*source_text);
-      dictionary.Add(key, options.Utf8 ? platform::Utf8ToWide(*target_text)
-                                       : platform::AnsiToWide(*target_text, options.CodePage));
+      dictionary.Add(key, std::move(translation));
       if (sources)
         sources->push_back(key);
       ++stored;
