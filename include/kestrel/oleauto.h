@@ -17,8 +17,9 @@
 #define KESTREL_OLEAUTO_H
 
 #if defined(_WIN32) && (!defined(KESTREL_NO_WINDOWS_H) || defined(_WINDOWS_))
-#include <oleauto.h>
 #include <windows.h>
+/* <windows.h> leaves the OLE functions out under WIN32_LEAN_AND_MEAN. */
+#include <oleauto.h>
 #else
 
 #include <stddef.h>
