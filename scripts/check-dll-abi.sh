@@ -2,7 +2,8 @@
 # Checks the binary interface of the shipped 32-bit kestrel.dll without running it:
 #   - a PE32 DLL for i386,
 #   - its export table holds exactly the eight entry points, by undecorated name,
-#   - it imports no MinGW run-time DLL (the run-time is linked in statically).
+#   - it imports no MinGW run-time DLL (the run-time is linked in statically),
+#   - it imports the OLE value functions from OLEAUT32.dll.
 # Usage: scripts/check-dll-abi.sh path/to/kestrel.dll   (exit 0 when all holds)
 set -euo pipefail
 dll=${1:?usage: check-dll-abi.sh kestrel.dll}
@@ -38,6 +39,8 @@ grep -q '[@]' <<<"$exports" && fail "decorated export names"
 imports=$(awk '/DLL Name:/ {print $3}' <<<"$private")
 runtime=$(grep -iE '^(libgcc|libstdc|libwinpthread|libssp|libgomp|libatomic)' <<<"$imports" || true)
 [[ -z $runtime ]] || fail "imports MinGW run-time DLLs: $(echo $runtime)"
+# The OLE values are oleaut32's own (the library declares them itself, as stdcall imports).
+grep -qix 'oleaut32.dll' <<<"$imports" || fail "does not import OLEAUT32.dll"
 
 if ((failed)); then
   exit 1

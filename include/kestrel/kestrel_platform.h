@@ -30,7 +30,7 @@
 #include <kestrel/oleauto.h>
 
 #if defined(_WIN32)
-#include <windows.h>
+/* Windows hosts use user32 itself, declared by <windows.h> (see kestrel/oleauto.h). */
 #else
 
 #include <stdint.h>

@@ -1,15 +1,24 @@
-/* OLE automation values for hosts and plug-ins on POSIX systems.
+/* OLE automation values: VARIANT, BSTR, SAFEARRAY and the oleaut32 functions that handle them.
 
-   On Windows these types and functions come from <oleauto.h> and oleaut32. On other systems
-   libkestrel_platform provides the same binary layout and the same functions under their
-   Windows names, so values cross the plug-in boundary identically everywhere. Strings (BSTR)
-   are UTF-16, length-prefixed and NUL-terminated; safe arrays are one- or more-dimensional
-   with the bounds of Windows. */
+   Values cross the plug-in boundary in the binary layout of Windows everywhere. On POSIX systems
+   libkestrel_platform provides that layout and the functions under their Windows names. Strings
+   (BSTR) are UTF-16, length-prefixed and NUL-terminated; safe arrays are one- or
+   more-dimensional with the bounds of Windows.
+
+   On Windows the functions are oleaut32's. A host that includes this header gets the system's
+   own declarations through <windows.h> and <oleauto.h>, as it always has. The library's own
+   code is built with KESTREL_NO_WINDOWS_H defined: it then sees the declarations below, which
+   match the system's in layout, type names and calling convention (oleaut32 imports, stdcall),
+   so it never needs <windows.h>. A file of the library that does need <windows.h> (the Win32
+   backend, Windows tests and hosts) includes it before any Kestrel header; this header then
+   keeps to the system's declarations. Including <windows.h> after this header's own
+   declarations fails to compile (the types are declared twice). */
 #ifndef KESTREL_OLEAUTO_H
 #define KESTREL_OLEAUTO_H
 
-#if defined(_WIN32)
+#if defined(_WIN32) && (!defined(KESTREL_NO_WINDOWS_H) || defined(_WINDOWS_))
 #include <windows.h>
+/* <windows.h> leaves the OLE functions out under WIN32_LEAN_AND_MEAN. */
 #include <oleauto.h>
 #else
 
@@ -18,13 +27,34 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+#if defined(_WIN32)
+/* oleaut32's imports, and the Windows integer names with the system's own types (LONG is
+   long), so that C++ functions taking them have the same names in every file. */
+#define KESTREL_PLATFORM_API __declspec(dllimport)
+#define KESTREL_OLE_CALL __stdcall
+typedef wchar_t OLECHAR;
+typedef long LONG;
+typedef unsigned long ULONG;
+typedef int INT;
+typedef unsigned int UINT;
+typedef short SHORT;
+typedef unsigned short USHORT;
+typedef unsigned char BYTE;
+typedef char CHAR;
+typedef long long LONGLONG;
+typedef unsigned long long ULONGLONG;
+typedef long HRESULT;
+typedef long SCODE;
+#else
+#define KESTREL_PLATFORM_API __attribute__((visibility("default")))
+#define KESTREL_OLE_CALL
+#ifdef __cplusplus
 typedef char16_t OLECHAR;
 #else
 typedef uint16_t OLECHAR;
 #endif
-
-#define KESTREL_PLATFORM_API __attribute__((visibility("default")))
-
 /* Windows integer names with their Windows widths (LONG is 32-bit on every Windows target), so
    code written against them compiles unchanged for both systems. */
 typedef int32_t LONG;
@@ -39,13 +69,16 @@ typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef int32_t HRESULT;
 typedef int32_t SCODE;
+#endif
 typedef OLECHAR* BSTR;
 typedef uint16_t VARTYPE;
 typedef int16_t VARIANT_BOOL;
 typedef double DATE;
 
 /* A wide-string literal in the OLE character type: OLESTR("text"). */
-#ifdef __cplusplus
+#if defined(_WIN32)
+#define OLESTR(text) L##text
+#elif defined(__cplusplus)
 #define OLESTR(text) u##text
 #else
 #define OLESTR(text) L##text
@@ -102,18 +135,18 @@ enum VARENUM {
 
 typedef union tagCY {
   struct {
-    uint32_t Lo;
-    int32_t Hi;
+    ULONG Lo;
+    LONG Hi;
   } s;
-  int64_t int64;
+  LONGLONG int64;
 } CY;
 
 typedef struct tagDEC {
-  uint16_t wReserved;
-  uint8_t scale;
-  uint8_t sign;
-  uint32_t Hi32;
-  uint64_t Lo64;
+  USHORT wReserved;
+  BYTE scale;
+  BYTE sign;
+  ULONG Hi32;
+  ULONGLONG Lo64;
 } DECIMAL;
 
 typedef struct tagSAFEARRAYBOUND {
@@ -140,6 +173,10 @@ typedef struct tagSAFEARRAY {
 #define FADF_DISPATCH 0x0400
 #define FADF_VARIANT 0x0800
 
+#if defined(_WIN32)
+/* A COM object; oleaut32 releases those held in variants. */
+typedef struct IUnknown IUnknown;
+#else
 /* A COM object as seen through its first field: a table whose slots 0..2 are QueryInterface,
    AddRef and Release. Enough to release objects held in variants. */
 typedef struct IUnknown IUnknown;
@@ -151,6 +188,7 @@ typedef struct IUnknownVtbl {
 struct IUnknown {
   const IUnknownVtbl* lpVtbl;
 };
+#endif
 
 typedef struct tagVARIANT VARIANT;
 #if defined(__clang__)
@@ -163,9 +201,9 @@ struct tagVARIANT {
   union {
     __extension__ struct {
       VARTYPE vt;
-      uint16_t wReserved1;
-      uint16_t wReserved2;
-      uint16_t wReserved3;
+      USHORT wReserved1;
+      USHORT wReserved2;
+      USHORT wReserved3;
       union {
         LONGLONG llVal;
         LONG lVal;
@@ -203,37 +241,44 @@ struct tagVARIANT {
 #endif
 typedef VARIANT VARIANTARG;
 
-KESTREL_PLATFORM_API BSTR SysAllocString(const OLECHAR* text);
-KESTREL_PLATFORM_API BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
-KESTREL_PLATFORM_API BSTR SysAllocStringByteLen(const char* bytes, UINT length);
-KESTREL_PLATFORM_API INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length);
-KESTREL_PLATFORM_API void SysFreeString(BSTR text);
-KESTREL_PLATFORM_API UINT SysStringLen(BSTR text);
-KESTREL_PLATFORM_API UINT SysStringByteLen(BSTR text);
+KESTREL_PLATFORM_API BSTR KESTREL_OLE_CALL SysAllocString(const OLECHAR* text);
+KESTREL_PLATFORM_API BSTR KESTREL_OLE_CALL SysAllocStringLen(const OLECHAR* text, UINT length);
+KESTREL_PLATFORM_API BSTR KESTREL_OLE_CALL SysAllocStringByteLen(const char* bytes, UINT length);
+KESTREL_PLATFORM_API INT KESTREL_OLE_CALL SysReAllocStringLen(BSTR* target, const OLECHAR* text,
+                                                              UINT length);
+KESTREL_PLATFORM_API void KESTREL_OLE_CALL SysFreeString(BSTR text);
+KESTREL_PLATFORM_API UINT KESTREL_OLE_CALL SysStringLen(BSTR text);
+KESTREL_PLATFORM_API UINT KESTREL_OLE_CALL SysStringByteLen(BSTR text);
 
-KESTREL_PLATFORM_API void VariantInit(VARIANT* value);
-KESTREL_PLATFORM_API HRESULT VariantClear(VARIANT* value);
-KESTREL_PLATFORM_API HRESULT VariantCopy(VARIANT* target, const VARIANT* source);
+KESTREL_PLATFORM_API void KESTREL_OLE_CALL VariantInit(VARIANT* value);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL VariantClear(VARIANT* value);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL VariantCopy(VARIANT* target, const VARIANT* source);
 
-KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
-KESTREL_PLATFORM_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG count);
-KESTREL_PLATFORM_API HRESULT SafeArrayDestroy(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** target);
-KESTREL_PLATFORM_API UINT SafeArrayGetDim(SAFEARRAY* array);
-KESTREL_PLATFORM_API UINT SafeArrayGetElemsize(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* bound);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* bound);
-KESTREL_PLATFORM_API HRESULT SafeArrayAccessData(SAFEARRAY* array, void** data);
-KESTREL_PLATFORM_API HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayLock(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayUnlock(SAFEARRAY* array);
-KESTREL_PLATFORM_API HRESULT SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void* value);
-KESTREL_PLATFORM_API HRESULT SafeArrayPutElement(SAFEARRAY* array, LONG* indices, void* value);
+KESTREL_PLATFORM_API SAFEARRAY* KESTREL_OLE_CALL SafeArrayCreate(VARTYPE vt, UINT dims,
+                                                                 SAFEARRAYBOUND* bounds);
+KESTREL_PLATFORM_API SAFEARRAY* KESTREL_OLE_CALL SafeArrayCreateVector(VARTYPE vt, LONG lower_bound,
+                                                                       ULONG count);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayDestroy(SAFEARRAY* array);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** target);
+KESTREL_PLATFORM_API UINT KESTREL_OLE_CALL SafeArrayGetDim(SAFEARRAY* array);
+KESTREL_PLATFORM_API UINT KESTREL_OLE_CALL SafeArrayGetElemsize(SAFEARRAY* array);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* vt);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayGetLBound(SAFEARRAY* array, UINT dim,
+                                                                 LONG* bound);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayGetUBound(SAFEARRAY* array, UINT dim,
+                                                                 LONG* bound);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayAccessData(SAFEARRAY* array, void** data);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayUnaccessData(SAFEARRAY* array);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayLock(SAFEARRAY* array);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayUnlock(SAFEARRAY* array);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayGetElement(SAFEARRAY* array, LONG* indices,
+                                                                  void* value);
+KESTREL_PLATFORM_API HRESULT KESTREL_OLE_CALL SafeArrayPutElement(SAFEARRAY* array, LONG* indices,
+                                                                  void* value);
 
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* !_WIN32 */
+#endif /* own declarations */
 #endif /* KESTREL_OLEAUTO_H */

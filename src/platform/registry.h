@@ -12,8 +12,7 @@
 // Key paths are separated by backslashes, a leading backslash is allowed, and key and value
 // names compare without regard to ASCII case, as on Windows. Texts are UTF-8.
 //
-// Include this header before <windows.h> in one translation unit: the constants below share
-// the names of the system's macros.
+// The constants below carry a k prefix, so this header and <windows.h> go together in any order.
 #pragma once
 
 #include "platform/system.h"

@@ -373,5 +373,12 @@ TEST(ModuleCommands, TranslatorFollowsTheModuleLanguage) {
                     "Header\r\nText\r\n"));
 }
 
+TEST(CustomCommands, TextFormRoundTrips) {
+  TorvPluginCustomCmdList list;
+  list.AddFromText("a|b|c|1|1\r\n\r\nx|y|z|2|0\nno|fields\n");
+  ASSERT_EQ(list.Items.size(), 2u);
+  EXPECT_FALSE(list.Items[1].Flag1); // only "1" is true
+  EXPECT_EQ(list.Text(), "a|b|c|1|1\r\nx|y|z|0|0\r\n");
+}
 } // namespace
 } // namespace kestrel

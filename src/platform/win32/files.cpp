@@ -1,7 +1,7 @@
+#include <windows.h>
+
 #include "platform/files.h"
 #include "platform/text.h"
-
-#include <windows.h>
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 // Host memory on Windows: the process heap, which a host frees with HeapFree(GetProcessHeap()).
-#include "platform/host_memory.h"
-
 #include <windows.h>
+
+#include "platform/host_memory.h"
 
 #include <new>
 

@@ -1,9 +1,9 @@
 // Run-time library loading on Windows: LoadLibrary, GetProcAddress and FreeLibrary. Paths are
 // UTF-8 on our side.
+#include <windows.h>
+
 #include "platform/library.h"
 #include "platform/text.h"
-
-#include <windows.h>
 
 namespace kestrel::platform {
 

@@ -1,11 +1,11 @@
 // Regional settings on Windows: NLS locale data by LCID (GetLocaleInfo), with the system's
 // date/time formats rewritten into the template tokens of the date/time reader.
+#include <windows.h>
+
 #include "platform/locale.h"
 
 #include "platform/locale_pattern.h"
 #include "platform/text.h"
-
-#include <windows.h>
 
 namespace kestrel::platform {
 

@@ -1,9 +1,9 @@
 // Message-only windows, message queues and window timers on Windows: user32 itself. Every window
 // is a child of HWND_MESSAGE with one window class of this module, whose procedure hands the
 // message to the WindowProc given at creation.
-#include "platform/messages.h"
-
 #include <windows.h>
+
+#include "platform/messages.h"
 
 #include <vector>
 

@@ -2,9 +2,9 @@
 // its owning thread and becomes free (abandoned) when its owner ends, as the header promises.
 // Closing a handle does not release a mutex on Windows, so each handle counts the acquisitions
 // of its threads and gives them back when it is closed by one of them.
-#include "platform/named_lock.h"
-
 #include <windows.h>
+
+#include "platform/named_lock.h"
 
 #include <cstdio>
 #include <map>

@@ -2,10 +2,10 @@
 // our side and UTF-16 on the system's. Writing to HKEY_LOCAL_MACHINE without administrator
 // rights gives ERROR_ACCESS_DENIED from the system itself, which callers answer by using
 // HKEY_CURRENT_USER.
+#include <windows.h>
+
 #include "platform/registry.h"
 #include "platform/text.h"
-
-#include <windows.h>
 
 #include <algorithm>
 

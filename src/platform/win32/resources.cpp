@@ -1,8 +1,8 @@
 // Resources on Windows: RT_RCDATA resources by name (kestrel_embed_resources() compiles them
 // with windres, names in upper case) and the file version from the VERSIONINFO resource.
-#include "platform/resources.h"
-
 #include <windows.h>
+
+#include "platform/resources.h"
 
 #include <string>
 #include <vector>

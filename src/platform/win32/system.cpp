@@ -1,7 +1,7 @@
 // Small operating-system services on Windows.
-#include "platform/system.h"
-
 #include <windows.h>
+
+#include "platform/system.h"
 
 #include <objbase.h>
 #include <shellapi.h>

@@ -1,7 +1,7 @@
 // Code pages and casing on Windows: the system's own conversions and 8-bit casing.
-#include "platform/text.h"
-
 #include <windows.h>
+
+#include "platform/text.h"
 
 #include <map>
 #include <mutex>
