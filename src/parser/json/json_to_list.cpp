@@ -279,7 +279,7 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     if (rule && rule->Include != 1)
       continue;
     if (member->Value()->ItemCount() == 0)
-      break; // an empty nested object ends the descent at this level
+      continue; // nothing to flatten; the objects after it are still read
     const std::string name = AnsiName(*member);
     std::string nested_prefix = prefix;
     if (!nested_prefix.empty() && options.Separator != 0)

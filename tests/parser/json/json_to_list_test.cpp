@@ -84,9 +84,9 @@ TEST(JsonToList, DepthLimitAndEmptyNestedObjects) {
   EXPECT_EQ(Names(R"({"a":1,"b":{"c":2,"d":{"e":3}}})", options), (Strings{"a", "c"}));
   options.MaxDepth = -1;
   EXPECT_EQ(Names(R"({"a":1,"b":{"c":2,"d":{"e":3}}})", options), (Strings{"a", "c", "e"}));
-  // An empty nested object ends the descent at its level.
-  EXPECT_EQ(Names(R"({"x":{}, "y":{"z":1}})"), Strings{});
-  EXPECT_EQ(Names(R"({"y":{"z":1}, "x":{}, "w":{"v":2}})"), (Strings{"z"}));
+  // An empty nested object adds nothing and does not hide the objects after it.
+  EXPECT_EQ(Names(R"({"x":{}, "y":{"z":1}})"), Strings{"z"});
+  EXPECT_EQ(Names(R"({"y":{"z":1}, "x":{}, "w":{"v":2}})"), (Strings{"z", "v"}));
 }
 
 TEST(JsonToList, TopLevelArrayGivesOneRowPerObject) {
