@@ -106,10 +106,10 @@ void TorvParamsList::PutItem(int index, std::unique_ptr<TorvParamsListItem> item
 
 TorvParamsListItem*
 TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterator where,
-                        std::string_view name, const Variant& value) {
+                        std::string_view name, Variant value) {
   if (IsBlank(name))
     return nullptr;
-  auto item = ItemClass(std::string(name), value);
+  auto item = ItemClass(std::string(name), std::move(value));
   item->State = kItemStateAssigned;
   TorvParamsListItem* added = item.get();
   items_.insert(where, std::move(item));
@@ -117,7 +117,13 @@ TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterat
 }
 
 TorvParamsListItem* TorvParamsList::Add(std::string_view name, const Variant& value) {
+  if (IsBlank(name))
+    return nullptr; // before the value is copied
   return Emplace(items_.end(), name, value);
+}
+
+TorvParamsListItem* TorvParamsList::Add(std::string_view name, Variant&& value) {
+  return Emplace(items_.end(), name, std::move(value));
 }
 
 TorvParamsListItem* TorvParamsList::Insert(int index, std::string_view name, const Variant& value) {
@@ -271,6 +277,30 @@ void TorvParamsList::AppendRow(const TorvParamsList* source) {
   AppendList(source);
   if (!closed)
     AddNewRow();
+}
+
+void TorvParamsList::TakeList(TorvParamsList& source) {
+  if (&source == this || source.items_.empty())
+    return;
+  source.AssertSignature();
+  if (source.ItemClass != ItemClass) {
+    AppendList(&source);
+    source.Clear();
+    return;
+  }
+  if (items_.empty()) {
+    items_.swap(source.items_);
+    return;
+  }
+  items_.reserve(items_.size() + source.items_.size());
+  for (auto& item : source.items_)
+    items_.push_back(std::move(item));
+  source.items_.clear();
+}
+
+void TorvParamsList::TakeRow(TorvParamsList& source) {
+  TakeList(source);
+  AddNewRow();
 }
 
 // ---- TParsedDataList -----------------------------------------------------------------------

@@ -236,8 +236,8 @@ void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvPa
                            .SourceLongName = module.DataSourceFullName,
                            .ClientId = static_cast<int32_t>(client.ClientId),
                            .SourceId = module.DataSourceId});
-  list.AppendRow(&row);
   module.RecordSeenItems(row);
+  list.TakeRow(row); // the row's items move on: the flattening starts its next row empty
 }
 
 } // namespace kestrel::parser

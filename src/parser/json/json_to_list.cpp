@@ -262,9 +262,9 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
     if (rule && rule->Include != 1)
       continue;
-    const Variant converted =
+    Variant converted =
         IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
-    list.Add(BuildValueName(prefix, AnsiName(*member), options), converted);
+    list.Add(BuildValueName(prefix, AnsiName(*member), options), std::move(converted));
     ++emitted;
   }
 
