@@ -1,6 +1,7 @@
 #include "common/orv_param_lst.h"
 
 #include "common/assertion.h"
+#include "common/live_lists.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -48,7 +49,12 @@ std::unique_ptr<TorvParamsListItem> CreateParamsListItem(std::string name, Varia
 
 // ---- TorvParamsList ------------------------------------------------------------------------
 
-TorvParamsList::TorvParamsList() : signature_(kListSignature) {}
+TorvParamsList::TorvParamsList() : signature_(kListSignature) {
+  if (live_lists::Listing()) {
+    live_lists::Enter(this);
+    listed_ = true;
+  }
+}
 
 const std::string& TorvParamsList::InstanceId() const {
   std::call_once(instance_id_once_,
@@ -59,6 +65,8 @@ const std::string& TorvParamsList::InstanceId() const {
 TorvParamsList::~TorvParamsList() {
   // A stale pointer to this list must fail the signature check from here on.
   signature_ = 0;
+  if (listed_)
+    live_lists::Leave(this);
   items_.clear();
 }
 
@@ -84,7 +92,11 @@ KESTREL_NO_SANITIZE_ADDRESS uint32_t ReadWord(const void* address) noexcept {
 } // namespace
 
 bool TorvParamsList::HasValidSignature(const void* object) noexcept {
-  if (!object || !platform::IsReadableMemory(object, kSignatureOffset + sizeof(uint32_t)))
+  if (!object)
+    return false;
+  // A live list of this library needs no probe: its bytes are readable.
+  if (!live_lists::Contains(object) &&
+      !platform::IsReadableMemory(object, kSignatureOffset + sizeof(uint32_t)))
     return false;
   return ReadWord(static_cast<const char*>(object) + kSignatureOffset) == kListSignature;
 }

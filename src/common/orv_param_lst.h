@@ -148,6 +148,7 @@ private:
                               std::string_view name, Variant value);
   void ClampRange(int& start, int& stop) const;
 
+  bool listed_ = false; // entered in the live-list table (common/live_lists.h)
   mutable std::once_flag instance_id_once_;
   mutable std::string instance_id_;
   std::vector<std::unique_ptr<TorvParamsListItem>> items_;
