@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace kestrel {
@@ -304,9 +305,10 @@ void TorvParamsList::TakeList(TorvParamsList& source) {
     items_.swap(source.items_);
     return;
   }
-  items_.reserve(items_.size() + source.items_.size());
-  for (auto& item : source.items_)
-    items_.push_back(std::move(item));
+  // Inserted as a range, so the vector grows geometrically while a host list collects many
+  // rows; reserving the exact size each time would reallocate it on every call.
+  items_.insert(items_.end(), std::make_move_iterator(source.items_.begin()),
+                std::make_move_iterator(source.items_.end()));
   source.items_.clear();
 }
 
