@@ -1,7 +1,8 @@
-// A fixed-capacity byte queue whose bytes always lie contiguously from the start of one
-// allocation, so a reader can scan them in place. Appending copies after the buffered bytes;
-// discarding moves the rest to the front. Guarded by the multi-reader/single-writer lock of
-// TThreadObject (the guarded object is the byte area).
+// A fixed-capacity byte queue whose bytes always lie contiguously in one allocation, so a reader
+// can scan them in place. Discarding only moves the front forward; the bytes are moved back to
+// the start of the allocation only when an append would not fit behind them, so cutting many
+// blocks out of one packet moves the rest at most once per append. Guarded by the
+// multi-reader/single-writer lock of TThreadObject (the guarded object is the byte area).
 #pragma once
 
 #include "common/thread_object.h"
@@ -27,7 +28,7 @@ public:
   int32_t Capacity() const { return capacity_; }
   int32_t MinDiscard() const { return min_discard_; }
   bool DiscardOnOverrun() const { return discard_on_overrun_; }
-  int32_t ReadPos() const { return 0; } // the data always starts at the front
+  int32_t ReadPos() const { return read_pos_; } // offset of the front in the allocation
 
   int32_t Count();
   int32_t FreeSpace();
@@ -51,11 +52,13 @@ public:
 
 private:
   void DiscardLocked(int32_t n);
+  int32_t CountLocked() const { return write_pos_ - read_pos_; }
 
   const int32_t capacity_;
   const int32_t min_discard_;
   const bool discard_on_overrun_;
-  std::vector<uint8_t> area_; // twice the capacity; only the first `capacity_` bytes are used
+  std::vector<uint8_t> area_; // exactly `capacity_` bytes
+  int32_t read_pos_ = 0;      // the front: bytes before it are free
   int32_t write_pos_ = 0;
   uint64_t front_generation_ = 0;
 };

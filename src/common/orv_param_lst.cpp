@@ -1,10 +1,12 @@
 #include "common/orv_param_lst.h"
 
 #include "common/assertion.h"
+#include "common/live_lists.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace kestrel {
@@ -48,7 +50,12 @@ std::unique_ptr<TorvParamsListItem> CreateParamsListItem(std::string name, Varia
 
 // ---- TorvParamsList ------------------------------------------------------------------------
 
-TorvParamsList::TorvParamsList() : signature_(kListSignature) {}
+TorvParamsList::TorvParamsList() : signature_(kListSignature) {
+  if (live_lists::Listing()) {
+    live_lists::Enter(this);
+    listed_ = true;
+  }
+}
 
 const std::string& TorvParamsList::InstanceId() const {
   std::call_once(instance_id_once_,
@@ -59,6 +66,8 @@ const std::string& TorvParamsList::InstanceId() const {
 TorvParamsList::~TorvParamsList() {
   // A stale pointer to this list must fail the signature check from here on.
   signature_ = 0;
+  if (listed_)
+    live_lists::Leave(this);
   items_.clear();
 }
 
@@ -84,7 +93,11 @@ KESTREL_NO_SANITIZE_ADDRESS uint32_t ReadWord(const void* address) noexcept {
 } // namespace
 
 bool TorvParamsList::HasValidSignature(const void* object) noexcept {
-  if (!object || !platform::IsReadableMemory(object, kSignatureOffset + sizeof(uint32_t)))
+  if (!object)
+    return false;
+  // A live list of this library needs no probe: its bytes are readable.
+  if (!live_lists::Contains(object) &&
+      !platform::IsReadableMemory(object, kSignatureOffset + sizeof(uint32_t)))
     return false;
   return ReadWord(static_cast<const char*>(object) + kSignatureOffset) == kListSignature;
 }
@@ -106,10 +119,10 @@ void TorvParamsList::PutItem(int index, std::unique_ptr<TorvParamsListItem> item
 
 TorvParamsListItem*
 TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterator where,
-                        std::string_view name, const Variant& value) {
+                        std::string_view name, Variant value) {
   if (IsBlank(name))
     return nullptr;
-  auto item = ItemClass(std::string(name), value);
+  auto item = ItemClass(std::string(name), std::move(value));
   item->State = kItemStateAssigned;
   TorvParamsListItem* added = item.get();
   items_.insert(where, std::move(item));
@@ -117,7 +130,13 @@ TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterat
 }
 
 TorvParamsListItem* TorvParamsList::Add(std::string_view name, const Variant& value) {
+  if (IsBlank(name))
+    return nullptr; // before the value is copied
   return Emplace(items_.end(), name, value);
+}
+
+TorvParamsListItem* TorvParamsList::Add(std::string_view name, Variant&& value) {
+  return Emplace(items_.end(), name, std::move(value));
 }
 
 TorvParamsListItem* TorvParamsList::Insert(int index, std::string_view name, const Variant& value) {
@@ -271,6 +290,31 @@ void TorvParamsList::AppendRow(const TorvParamsList* source) {
   AppendList(source);
   if (!closed)
     AddNewRow();
+}
+
+void TorvParamsList::TakeList(TorvParamsList& source) {
+  if (&source == this || source.items_.empty())
+    return;
+  source.AssertSignature();
+  if (source.ItemClass != ItemClass) {
+    AppendList(&source);
+    source.Clear();
+    return;
+  }
+  if (items_.empty()) {
+    items_.swap(source.items_);
+    return;
+  }
+  // Inserted as a range, so the vector grows geometrically while a host list collects many
+  // rows; reserving the exact size each time would reallocate it on every call.
+  items_.insert(items_.end(), std::make_move_iterator(source.items_.begin()),
+                std::make_move_iterator(source.items_.end()));
+  source.items_.clear();
+}
+
+void TorvParamsList::TakeRow(TorvParamsList& source) {
+  TakeList(source);
+  AddNewRow();
 }
 
 // ---- TParsedDataList -----------------------------------------------------------------------

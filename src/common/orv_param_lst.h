@@ -96,6 +96,8 @@ public:
 
   // Appends a named value; nullptr (nothing added) when the name is blank (codes 0..32 only).
   TorvParamsListItem* Add(std::string_view name, const Variant& value);
+  // As Add, taking the value over instead of copying it.
+  TorvParamsListItem* Add(std::string_view name, Variant&& value);
   // As Add, at `index` (0..Count).
   TorvParamsListItem* Insert(int index, std::string_view name, const Variant& value);
   // Frees the item at `index`; an index at or past the end is ignored, a negative one asserts.
@@ -132,15 +134,21 @@ public:
   void AddNewRow();
   // AppendList, then closes the row unless the source already ended with a marker.
   void AppendRow(const TorvParamsList* source);
+  // As AppendList / AppendRow, but the items of `source` (another list) are moved over rather
+  // than copied, so their names, keys and values are not built again; `source` is left empty.
+  // Lists that make their items with different classes copy instead.
+  void TakeList(TorvParamsList& source);
+  void TakeRow(TorvParamsList& source);
 
 protected:
   void AssertSignature() const;
 
 private:
   TorvParamsListItem* Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterator where,
-                              std::string_view name, const Variant& value);
+                              std::string_view name, Variant value);
   void ClampRange(int& start, int& stop) const;
 
+  bool listed_ = false; // entered in the live-list table (common/live_lists.h)
   mutable std::once_flag instance_id_once_;
   mutable std::string instance_id_;
   std::vector<std::unique_ptr<TorvParamsListItem>> items_;

@@ -84,6 +84,20 @@ BSTR AllocWide(platform::WideStringView wide) {
   return text;
 }
 
+// 8-bit text as a BSTR. ASCII is the same in every ANSI code page, so the common case is widened
+// straight into the string instead of through a temporary wide copy.
+BSTR AllocAnsi(std::string_view ansi) {
+  for (const char c : ansi)
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return AllocWide(platform::AnsiToWide(ansi));
+  BSTR text = SysAllocStringLen(nullptr, static_cast<uint32_t>(ansi.size()));
+  if (!text)
+    throw std::bad_alloc();
+  for (std::size_t i = 0; i < ansi.size(); ++i)
+    text[i] = static_cast<OLECHAR>(ansi[i]);
+  return text;
+}
+
 } // namespace
 
 Variant::Variant() noexcept : value_(EmptyRaw()) {}
@@ -175,7 +189,7 @@ Variant::Variant(const char* ansi) : Variant(std::string_view(ansi ? ansi : ""))
 Variant::Variant(const std::string& ansi) : Variant(std::string_view(ansi)) {}
 
 Variant::Variant(std::string_view ansi) : value_(EmptyRaw()) {
-  value_.bstrVal = AllocWide(platform::AnsiToWide(ansi));
+  value_.bstrVal = AllocAnsi(ansi);
   value_.vt = VT_BSTR;
 }
 

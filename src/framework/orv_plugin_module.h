@@ -146,6 +146,9 @@ public:
   // and its raw text to the kind-4 block in DataDesc, joined by "<{[::]}>"; counts the
   // delivery in ResultDesc.Counter. Without a result list nothing is delivered.
   void DeliverResults(TPluginCallRec* rec, const TParsedDataList& list, bool append);
+  // As above for a list that is not needed afterwards: its items may be moved into the host's
+  // list instead of copied, leaving it empty.
+  void DeliverResults(TPluginCallRec* rec, TParsedDataList&& list, bool append);
 
   // ---- Module parameters ------------------------------------------------------------------
   Variant GetModuleParameter(std::string_view name);
@@ -272,6 +275,9 @@ protected:
   int32_t RunCommand(const std::string& command, TPluginCallRec* rec);
 
 private:
+  // Delivery of `list`; its items are moved when `movable` (the same list) is given.
+  void DeliverList(TPluginCallRec* rec, const TParsedDataList& list, bool append,
+                   TParsedDataList* movable);
   void Load(TPluginCallRec* rec);
   int32_t Unload(TPluginCallRec* rec);
   int32_t SetState(TPluginCallRec* rec);

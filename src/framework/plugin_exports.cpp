@@ -1,6 +1,7 @@
 // The eight exported entry points. Each checks what the host handed over, finds the instance
 // in the registry, and catches every failure: no exception ever reaches the host.
 #include "common/current_exception.h"
+#include "common/live_lists.h"
 #include "common/variant_convert.h"
 #include "framework/call_record.h"
 #include "framework/crash_report.h"
@@ -206,6 +207,7 @@ int32_t ProcessPacket(TPluginCallRec* rec) {
   ++instance->BusyCount;
   int32_t result;
   try {
+    const live_lists::WorkScope work; // the lists made for the packet are its own
     result = instance->RunProcessData(rec);
   } catch (...) {
     try {

@@ -48,6 +48,7 @@ constexpr std::string_view kJoiner = kRawTextJoiner;
 // call instead of once per block saves several system calls per row.
 struct DeliveryWatch {
   const TPluginCallRec* rec;
+  const TPluginCallRecIntf* copy; // the record's working copy, opened for the call
   bool wrote_text = false;
   DeliveryWatch* outer;
   uint8_t target_kind = 0;
@@ -65,7 +66,8 @@ DeliveryWatch* WatchOf(const TPluginCallRec* rec) {
 
 class WatchScope {
 public:
-  explicit WatchScope(const TPluginCallRec* rec) : watch_{rec, false, t_watch, 0, 0, {}} {
+  WatchScope(const TPluginCallRec* rec, const TPluginCallRecIntf& copy)
+      : watch_{rec, &copy, false, t_watch, 0, 0, {}} {
     t_watch = &watch_;
   }
   ~WatchScope() { t_watch = watch_.outer; }
@@ -98,6 +100,30 @@ InterfaceRef<IorvParamsListA> ResultInterface(const TPluginCallData& result) {
   default:
     return {};
   }
+}
+
+// The host's result list as the list object itself, when the host handed over a plain list
+// (kind 1 or 8) that this call's record wrapped: rows then go straight into it instead of item
+// by item through interfaces. Known from the record's own copy, so no pointer is probed.
+TorvParamsList* PlainResultList(const TPluginCallRec* rec, const DeliveryWatch* watch) {
+  if (!watch || !watch->copy || !watch->copy->result)
+    return nullptr;
+  const TPluginCallData& original = watch->copy->record.ResultDesc;
+  const bool wrapped = rec->ResultDesc.Kind == KESTREL_KIND_INTERFACE &&
+                       rec->ResultDesc.Payload == reinterpret_cast<uintptr_t>(&watch->copy->result);
+  if (!wrapped ||
+      (original.Kind != KESTREL_KIND_LIST && original.Kind != KESTREL_KIND_LIST_UNCHECKED))
+    return nullptr;
+  return reinterpret_cast<TorvParamsList*>(original.Payload);
+}
+
+// Whether every name crosses the boundary whole: a name is handed over as a C string there,
+// so one holding a zero byte is cut at it.
+bool NamesPassWhole(const TorvParamsList& list) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.Items(i)->Name.find('\0') != std::string::npos)
+      return false;
+  return true;
 }
 
 // Writes `text` into the kind-4 block of `data`: after the bytes it holds (joined by the
@@ -144,7 +170,7 @@ int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
   // The export has checked the record (exports::ProcessPacket); it is not checked twice.
   TPluginCallRecIntf copy;
   CallRecordScope scope(rec, copy);
-  WatchScope watch(rec);
+  WatchScope watch(rec, copy);
   const uintptr_t entry_payload = rec->DataDesc.Payload;
   const uint8_t flags = rec->DataFlags;
   int32_t result = KESTREL_RESULT_OK;
@@ -193,8 +219,31 @@ int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
 // ---- Delivery --------------------------------------------------------------------------------
 
 void TorvPlugin::DeliverResults(TPluginCallRec* rec, const TParsedDataList& list, bool append) {
-  InterfaceRef<IorvParamsListA> target;
+  DeliverList(rec, list, append, nullptr);
+}
+
+void TorvPlugin::DeliverResults(TPluginCallRec* rec, TParsedDataList&& list, bool append) {
+  DeliverList(rec, list, append, &list);
+}
+
+void TorvPlugin::DeliverList(TPluginCallRec* rec, const TParsedDataList& list, bool append,
+                             TParsedDataList* movable) {
   DeliveryWatch* watch = WatchOf(rec);
+  if (TorvParamsList* plain = PlainResultList(rec, watch); plain && NamesPassWhole(list)) {
+    if (!list.RawText.empty()) {
+      StoreRawText(rec->DataDesc, list.RawText, append);
+      NoteTextDelivered(rec);
+    }
+    ++rec->ResultDesc.Counter;
+    if (!append)
+      plain->Clear();
+    if (movable)
+      plain->TakeList(*movable);
+    else
+      plain->AppendList(&list);
+    return;
+  }
+  InterfaceRef<IorvParamsListA> target;
   if (watch && watch->target && watch->target_kind == rec->ResultDesc.Kind &&
       watch->target_payload == rec->ResultDesc.Payload) {
     target = watch->target;
@@ -227,14 +276,22 @@ int AddStandardFields(TorvParamsList* list, const TStandardFields& fields) {
   if (!list)
     return 0;
   int added = 0;
-  auto add = [&](std::string_view name, const Variant& value) {
-    if (list->Add(name, value))
+  auto add = [&](std::string_view name, Variant&& value) {
+    if (list->Add(name, std::move(value)))
       ++added;
   };
-  if (!fields.FullText.empty())
-    add("FULL_DATA_PACKET", Variant(fields.FullText));
-  if (!fields.BlockText.empty())
-    add("DATA_PACKET", Variant(fields.BlockText));
+  if (!fields.FullText.empty() && fields.FullText.data() == fields.BlockText.data() &&
+      fields.FullText.size() == fields.BlockText.size()) {
+    // One text under both names: converted once, copied once.
+    Variant text(fields.BlockText);
+    add("FULL_DATA_PACKET", Variant(text));
+    add("DATA_PACKET", std::move(text));
+  } else {
+    if (!fields.FullText.empty())
+      add("FULL_DATA_PACKET", Variant(fields.FullText));
+    if (!fields.BlockText.empty())
+      add("DATA_PACKET", Variant(fields.BlockText));
+  }
   add("DATE_TIME_STAMP", Variant::DateTime(LocalNowAsDate()));
   add("DATA_SOURCE_ID", Variant(fields.SourceId));
   add("DATA_SOURCE_FULL_NAME", Variant(fields.SourceLongName));

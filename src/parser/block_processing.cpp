@@ -73,14 +73,21 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
 
 void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_view body,
                   TParsedDataList& list, const TParserSetup& setup) {
-  const std::string text = TranslatePacket(setup, body);
   std::string framed;
-  framed.reserve(text.size() + 2);
-  if (!client.OpenText.empty())
-    framed += TranslatePacket(setup, client.OpenText);
-  framed += text;
-  if (!client.CloseText.empty())
-    framed += TranslatePacket(setup, client.CloseText);
+  if (convert::orvTransTable::ChangesNothing(setup.PacketTable.get())) {
+    framed.reserve(client.OpenText.size() + body.size() + client.CloseText.size());
+    framed += client.OpenText;
+    framed += body;
+    framed += client.CloseText;
+  } else {
+    const std::string text = TranslatePacket(setup, body);
+    framed.reserve(text.size() + 2);
+    if (!client.OpenText.empty())
+      framed += TranslatePacket(setup, client.OpenText);
+    framed += text;
+    if (!client.CloseText.empty())
+      framed += TranslatePacket(setup, client.CloseText);
+  }
 
   bool accept = true;
   std::optional<convert::PcreRegex::TPcreRegex> regex;
@@ -96,7 +103,10 @@ void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_vie
   if (!accept)
     return;
   list.AppendRaw(framed);
-  ParseBlock(module, client, framed, list, setup);
+  client.BlockText = std::move(framed);
+  ParseBlock(module, client, client.BlockText, list, setup);
+  // An idle client keeps no copy of its last block.
+  std::string().swap(client.BlockText);
 }
 
 void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string& framed,
@@ -121,7 +131,8 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   };
   options.Client = &client;
   options.ResultList = &list;
-  client.BlockText = framed;
+  if (&framed != &client.BlockText)
+    client.BlockText = framed;
   try {
     json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
@@ -236,8 +247,8 @@ void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvPa
                            .SourceLongName = module.DataSourceFullName,
                            .ClientId = static_cast<int32_t>(client.ClientId),
                            .SourceId = module.DataSourceId});
-  list.AppendRow(&row);
   module.RecordSeenItems(row);
+  list.TakeRow(row); // the row's items move on: the flattening starts its next row empty
 }
 
 } // namespace kestrel::parser

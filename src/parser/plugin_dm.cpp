@@ -174,8 +174,9 @@ void TaPlugin::orvPluginProcessData(TPluginCallRec* rec, int32_t& result) {
     packet.Data = reinterpret_cast<const uint8_t*>(data.Payload);
     packet.Size = static_cast<int32_t>(data.Size);
   }
-  module->ProcessPacket(packet, *setup,
-                        [this, rec](TParsedDataList& list) { DeliverResults(rec, list, true); });
+  module->ProcessPacket(packet, *setup, [this, rec](TParsedDataList& list) {
+    DeliverResults(rec, std::move(list), true);
+  });
 }
 
 void TaPlugin::orvPluginBeforeGetParserItems() {

@@ -9,16 +9,6 @@
 
 namespace kestrel::parser {
 
-namespace {
-
-// True when the table changes nothing, so the bytes can go straight to the buffer.
-bool IsIdentity(const TorvTranslationTable* table) {
-  return !table || (table->Count() == 0 && !table->RemoveControl && !table->Remove8Bit &&
-                    table->CaseMode == convert::orvTransTable::cmNone);
-}
-
-} // namespace
-
 TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
                              std::string full_name)
     : Owner(owner), DataSourceId(data_source_id), DataSourceName(std::move(name)),
@@ -113,7 +103,7 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
       std::string translated;
       std::string_view bytes(reinterpret_cast<const char*>(packet.Data),
                              size > 0 ? static_cast<std::size_t>(size) : 0);
-      if (!IsIdentity(raw_table)) {
+      if (!convert::orvTransTable::ChangesNothing(raw_table)) {
         translated = convert::orvTransTable::Translate(*raw_table, bytes);
         bytes = translated;
       } else if (bytes.size() > static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0))) {
@@ -150,6 +140,7 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
   TFIFOStream& buffer = *client->Buffer;
   static constexpr uint8_t kOpenBrace = '{';
   static constexpr uint8_t kOpenBracket = '[';
+  TParsedDataList list; // one for every block of the packet, emptied after each
   while (buffer.Count() > 0) {
     if (client->AwaitingStart) {
       const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
@@ -178,14 +169,14 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
     if (end < 0)
       return;
     client->CloseText.assign(1, client->CloseChar);
-    const std::string body(reinterpret_cast<const char*>(buffer.LockData()),
-                           static_cast<std::size_t>(end));
+    // The block is read where it lies: the packet holds the buffer's lock, and nothing is
+    // written to the buffer before the block is discarded below.
+    const std::string_view body(reinterpret_cast<const char*>(buffer.LockData()),
+                                static_cast<std::size_t>(end));
     buffer.UnlockWrite();
-    buffer.Discard(end + 1);
-    // The block is cut out: whatever happens to it, the client awaits the next start, so a
+    // Whatever happens to the block, it is cut out and the client awaits the next start, so a
     // failed delivery loses this block only.
     try {
-      TParsedDataList list;
       ProcessBlock(*this, *client, body, list, setup);
       if (list.Count() > 0 && deliver)
         deliver(list);
@@ -195,6 +186,8 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
       } catch (...) {
       }
     }
+    list.Clear();
+    buffer.Discard(end + 1);
     client->ResetBlock();
   }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <numeric>
 #include <string>
 
@@ -28,6 +29,24 @@ TEST(FIFOStream, AppendsDiscardsAndSearchesInPlace) {
   fifo.UnlockWrite();
   fifo.Discard(100); // reduced to Count
   EXPECT_EQ(fifo.Count(), 0);
+}
+
+TEST(FIFOStream, AppendAfterDiscardsMovesTheRestToTheFrontOnce) {
+  TFIFOStream fifo(16, 4);
+  fifo.Write("0123456789{ab", 13);
+  fifo.Discard(10);
+  const uint64_t generation = fifo.FrontGeneration();
+  fifo.Write("cdefghijk}", 10); // fits the capacity, not behind the discarded bytes
+  EXPECT_EQ(fifo.Count(), 13);
+  EXPECT_EQ(fifo.FreeSpace(), 3);
+  // Offsets from the front hold across the move, so a resumed scan stays valid.
+  EXPECT_EQ(fifo.FrontGeneration(), generation);
+  EXPECT_EQ(fifo.IndexOf("}", 1), 12);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(fifo.LockData()), 13), "{abcdefghijk}");
+  fifo.UnlockWrite();
+  fifo.Write("xyzw", 4); // one byte too many: the oldest MinDiscard bytes go
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(fifo.LockData()), 13), "defghijk}xyzw");
+  fifo.UnlockWrite();
 }
 
 TEST(FIFOStream, OverrunDropsTheOldestBytes) {

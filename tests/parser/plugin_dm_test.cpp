@@ -159,6 +159,24 @@ TEST_F(PluginHost, UnassignedClientIsTakenOverByTheNextNamedOne) {
   EXPECT_EQ(done.rows->GetValue("DATA_SOURCE_NAME"), Variant("192.168.1.9"));
 }
 
+TEST_F(PluginHost, RowsOfSeveralBlocksGoStraightIntoAPlainHostList) {
+  // Items are handed over whole into a plain list; a name with a zero byte is cut at it, as
+  // it is when it crosses the boundary as a C string.
+  auto host = Host();
+  PacketResult result =
+      host->Send(1, 1, "c", R"({"a":"one"}{"b\u0000x":2}[{"c":3},{"d":4}]{"e":5})");
+  ASSERT_EQ(result.Rows(), 5);
+  EXPECT_EQ(result.deliveries, 4u);
+  EXPECT_EQ(result.All("a"), std::vector<Variant>{Variant("one")});
+  EXPECT_EQ(result.All("b"), std::vector<Variant>{Variant(2)});
+  EXPECT_EQ(result.All("d"), std::vector<Variant>{Variant(4)});
+  EXPECT_EQ(result.All("e"), std::vector<Variant>{Variant(5)});
+  for (int i = 0; i < result.rows->Count(); ++i) {
+    const TorvParamsListItem& item = *result.rows->Items(i);
+    EXPECT_EQ(item.Key, ParamKey(item.Name)) << item.Name;
+  }
+}
+
 TEST_F(PluginHost, APacketLargerThanTheBufferGivesEveryBlock) {
   // Blocks delivered early in the call move the host's packet block (the raw texts are
   // appended to it); the rest of the packet must still be read intact.

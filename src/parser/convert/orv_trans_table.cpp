@@ -161,7 +161,12 @@ std::string Translate(const TorvTranslationTable& table, std::string_view text) 
 }
 
 std::string Translate(const TorvTranslationTable* table, std::string_view text) {
-  return table ? Translate(*table, text) : std::string(text);
+  return ChangesNothing(table) ? std::string(text) : Translate(*table, text);
+}
+
+bool ChangesNothing(const TorvTranslationTable* table) {
+  return !table || (table->Count() == 0 && !table->RemoveControl && !table->Remove8Bit &&
+                    table->CaseMode == cmNone);
 }
 
 } // namespace kestrel::convert::orvTransTable

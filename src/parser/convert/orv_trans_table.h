@@ -64,5 +64,7 @@ std::string DecodeHashEscapes(std::string_view text);
 // The text translated by the table; a null table leaves it unchanged.
 std::string Translate(const TorvTranslationTable& table, std::string_view text);
 std::string Translate(const TorvTranslationTable* table, std::string_view text);
+// True when translating through `table` (which may be null) gives back the text unchanged.
+bool ChangesNothing(const TorvTranslationTable* table);
 
 } // namespace kestrel::convert::orvTransTable

@@ -68,6 +68,14 @@ Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserO
   return array;
 }
 
+// False for text TryIsoDateTime surely rejects: it needs its separators at these places, and the
+// characters before them are ASCII digits, which keep their places in every code page.
+bool MayBeIsoDateTime(platform::WideStringView w) {
+  const std::size_t n = w.size();
+  return (n >= 10 && w[4] == '-' && w[7] == '-') || (n >= 8 && w[2] == ':' && w[5] == ':') ||
+         (n >= 9 && (w[0] == ' ' || w[0] == 'T') && w[3] == ':' && w[6] == ':');
+}
+
 // Whole decimal number of exactly the given characters; `fallback` when it is not one.
 int FieldValue(std::string_view field, int fallback) {
   if (!field.empty() && field.front() == '+')
@@ -165,9 +173,10 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
     return value;
   }
   case VT_BSTR: {
-    const std::string text =
-        Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
-    if (const auto when = TryIsoDateTime(text))
+    const platform::WideStringView wide(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal));
+    if (!MayBeIsoDateTime(wide))
+      return value; // most texts: no 8-bit copy just to be told apart from a date
+    if (const auto when = TryIsoDateTime(Narrow(wide)))
       return Variant::DateTime(*when);
     return value;
   }
@@ -262,9 +271,9 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
     if (rule && rule->Include != 1)
       continue;
-    const Variant converted =
+    Variant converted =
         IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
-    list.Add(BuildValueName(prefix, AnsiName(*member), options), converted);
+    list.Add(BuildValueName(prefix, AnsiName(*member), options), std::move(converted));
     ++emitted;
   }
 
