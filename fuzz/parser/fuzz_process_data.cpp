@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -336,13 +337,16 @@ struct Harness {
   platform::LibraryHandle library = nullptr;
   std::unique_ptr<PipelineHost> host;
   std::string ini;
+  std::string loaded;           // the settings text the instance holds
+  bool clients_touched = false; // a packet went to a served source since clients were dropped
+  std::vector<char> log_buffer = std::vector<char>(std::size_t{1} << 20);
 
   Harness() {
     std::string error;
     library = testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry, &error);
     Check(library != nullptr);
     const std::string tag = platform::GuidToText(platform::CreateGuid());
-    // A memory file system where there is one: the file is written for every input.
+    // A memory file system where there is one: the file is written whenever the settings change.
     const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm")
                                              ? std::filesystem::path("/dev/shm")
                                              : std::filesystem::temp_directory_path();
@@ -351,6 +355,9 @@ struct Harness {
     host = std::make_unique<PipelineHost>(entry);
     Check(host->Created());
     Check(host->Load("\\Software\\KestrelFuzz\\" + tag) == 0);
+    // The parser type switched off and on once, with the rules built for each; inputs drop
+    // their clients without it (DropClients).
+    Check(host->SetState(kSources, false) == 0);
     Check(host->SetState(kSources, true) == 0);
   }
   ~Harness() {
@@ -367,6 +374,44 @@ struct Harness {
     return host->Command("LOAD-SETTINGS-NOW",
                          {{"INI-FILE", Variant(ini)}, {"NO-SAVE", Variant(1)}});
   }
+  // Loading a settings text gives the same settings every time, so the text the instance
+  // already holds (fuzzing mostly mutates the packets behind it) is not loaded again.
+  void Use(const std::string& text) {
+    if (text == loaded)
+      return;
+    Write(text);
+    Check(Documented(Reload()));
+    loaded = text;
+  }
+  // Every client goes with its data source: a source list without the served sources, then
+  // the list again. The module types stay enabled (no type flags), so the rules are not rebuilt
+  // as they are when the parser type is switched off and on.
+  void DropClients() {
+    if (!clients_touched)
+      return;
+    Check(SetSources("") == 0);
+    Check(SetSources(kSources) == 0);
+    clients_touched = false;
+  }
+  int32_t SetSources(const char* sources) {
+    return host->Command("SET-STATE",
+                         {{"DATA-SOURCES-IN-CFG", Variant(sources)}, {"RESULT", Variant(1)}});
+  }
+  // The log read as a host reads it, so it does not grow from input to input; the buffer is
+  // kept, as a host keeps its own.
+  void ReadLog() {
+    TPluginCallRec rec;
+    std::memset(&rec, 0, sizeof(rec));
+    rec.RecSize = sizeof(rec);
+    rec.Instance = host->Instance();
+    TorvParamsList params;
+    rec.Params = &params;
+    rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
+    rec.DataDesc.Size = static_cast<uint32_t>(log_buffer.size());
+    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(log_buffer.data());
+    const int32_t copied = entry.Log(&rec);
+    Check(copied >= 0 && static_cast<std::size_t>(copied) <= log_buffer.size());
+  }
 };
 
 } // namespace
@@ -376,11 +421,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PipelineHost& host = *harness.host;
   Input in(data, size);
   const Settings settings = ReadSettings(in);
-  harness.Write(settings.Ini);
-  Check(Documented(harness.Reload()));
-  // A new state drops every client, so no bytes of an earlier input stay buffered.
-  Check(host.SetState(kSources, false) == 0);
-  Check(host.SetState(kSources, true) == 0);
+  harness.Use(settings.Ini);
 
   static const int32_t kClients[] = {0, 1, 2, 7, -1};
   static const char* const kClientNames[] = {"", "10.0.0.7:5000", "a",
@@ -406,11 +447,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t pick = in.Byte();
       const std::string name = pick % 5 < 4 ? std::string(kClientNames[pick % 5]) : in.Text(50);
       const std::string_view packet = in.Bytes(pick >> 3 ? (pick >> 3) * 4 : in.Byte() * 8u);
+      harness.clients_touched = harness.clients_touched || source != 3;
       CheckRows(host.Send(source, client, name, packet), settings, source, client);
       break;
     }
     }
   }
-  host.Log(); // the log is read as a host reads it, so it does not grow from input to input
+  // Clients are dropped before the input returns, so no bytes of it stay buffered for the next
+  // one and what it allocated for them is freed within its own run.
+  harness.DropClients();
+  harness.ReadLog();
   return 0;
 }
