@@ -92,14 +92,21 @@ static int on_map_key(void* ctx, const unsigned char* key, size_t size) {
   return 1;
 }
 
+/* Inside a value that is kept whole (an array), a nested container only deepens the skip; at
+   the array's own level it counts as one element. */
+static int enters_skipped_container(State* s) {
+  if (s->skip == 0)
+    return 0;
+  if (s->skip == 1)
+    ++s->elements;
+  ++s->skip;
+  return 1;
+}
+
 static int on_start_map(void* ctx) {
   State* s = (State*)ctx;
-  if (s->skip > 0) {
-    if (s->skip == 1)
-      ++s->elements;
-    ++s->skip;
+  if (enters_skipped_container(s))
     return 1;
-  }
   if (!s->row_open) {
     s->row_open = 1;
     s->level = 1;
@@ -138,12 +145,8 @@ static int on_end_map(void* ctx) {
 
 static int on_start_array(void* ctx) {
   State* s = (State*)ctx;
-  if (s->skip > 0) {
-    if (s->skip == 1)
-      ++s->elements;
-    ++s->skip;
+  if (enters_skipped_container(s))
     return 1;
-  }
   if (s->row_open) { /* a member's array: one value */
     s->skip = 1;
     s->skip_emits = 1;
