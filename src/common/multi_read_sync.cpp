@@ -15,6 +15,12 @@ struct OwnReadCount {
 constexpr int kOwnReadSlots = 8;
 thread_local OwnReadCount t_own_reads[kOwnReadSlots];
 
+// The address of this thread's table, looked up once per call: inlined, a shared library's
+// thread-local look-up is repeated for every slot visited.
+[[gnu::noinline]] OwnReadCount* OwnTable() noexcept {
+  return t_own_reads;
+}
+
 // This thread's slot for `sync`, and a free slot when there is none, in one pass.
 struct OwnSlots {
   OwnReadCount* held = nullptr;
@@ -22,7 +28,7 @@ struct OwnSlots {
 };
 OwnSlots FindOwnSlots(const TMultiReadSync* sync) {
   OwnSlots found;
-  OwnReadCount* table = t_own_reads;
+  OwnReadCount* table = OwnTable();
   for (int i = 0; i < kOwnReadSlots; ++i) {
     OwnReadCount& slot = table[i];
     if (slot.count == 0) {
