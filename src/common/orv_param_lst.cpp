@@ -111,7 +111,11 @@ bool TorvParamsList::HasValidSignature(const void* object) noexcept {
   if (!live_lists::Contains(object) &&
       !platform::IsReadableMemory(object, kSignatureOffset + sizeof(uint32_t)))
     return false;
-  return ReadWord(static_cast<const char*>(object) + kSignatureOffset) == kListSignature;
+  return HasSignatureWord(object);
+}
+
+bool TorvParamsList::HasSignatureWord(const void* readable_object) noexcept {
+  return ReadWord(static_cast<const char*>(readable_object) + kSignatureOffset) == kListSignature;
 }
 
 void TorvParamsList::AssertSignature() const {
