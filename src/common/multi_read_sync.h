@@ -32,11 +32,14 @@ public:
   void unlock_shared() { EndRead(); }
 
 private:
+  // The read locks the calling thread holds on this object. They are counted in a small table
+  // of the thread's own, so taking and leaving a read lock neither hashes nor allocates; a
+  // thread reading more objects at once than the table holds counts the rest in `reads_`.
   int OwnReads(std::thread::id self) const;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::unordered_map<std::thread::id, int> reads_; // read locks held, per thread
+  std::unordered_map<std::thread::id, int> reads_; // read locks beyond the thread's table
   int active_readers_ = 0;                         // read locks held, minus those set aside
   int waiting_writers_ = 0;
   std::thread::id writer_;

@@ -77,6 +77,9 @@ public:
   // Whether `object` is a live list of this library: readable, and carrying the signature at
   // kSignatureOffset. Never faults, whatever the address.
   static bool HasValidSignature(const void* object) noexcept;
+  // As HasValidSignature, for an object whose first kSignatureOffset + 4 bytes the caller has
+  // already found readable: only the signature word is compared.
+  static bool HasSignatureWord(const void* readable_object) noexcept;
   // Where the signature word lies inside a list object: right after the table pointer.
   static constexpr std::size_t kSignatureOffset = sizeof(void*);
   const void* SignatureAddress() const { return &signature_; }

@@ -553,4 +553,49 @@ void CopyParamsRange(IorvParamsListA* source, IorvParamsListA* target, int from,
   }
 }
 
+namespace {
+
+// The key text of a name as an item wrapper gives it out: UTF-8 of the name lower-cased in the
+// ASCII range, nullptr when empty. ASCII is the same in every ANSI code page and in UTF-8, so a
+// name without other bytes is only lower-cased, into `buffer`.
+const char* KeyTextOf(const std::string& name, std::string& buffer) {
+  if (name.empty())
+    return nullptr;
+  // One pass without an early exit, so the compiler can do it many bytes at a time.
+  const std::size_t size = name.size();
+  buffer.resize(size);
+  const char* from = name.data();
+  char* to = buffer.data();
+  unsigned char seen = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    seen |= static_cast<unsigned char>(from[i]);
+    to[i] = AsciiLower(from[i]);
+  }
+  if (seen & 0x80)
+    buffer = platform::AnsiToUtf8(buffer);
+  return buffer.empty() ? nullptr : buffer.c_str();
+}
+
+} // namespace
+
+void CopyListItems(const TorvParamsList& source, IorvParamsListA* target) {
+  KESTREL_ASSERT(target, "No list to copy");
+  std::string key;
+  const int count = source.Count();
+  for (int i = 0; i < count; ++i) {
+    const TorvParamsListItem* item = source.Items(i);
+    if (!item)
+      continue;
+    InterfaceRef<IorvParamsListItemA> added;
+    Check(target->lpVtbl->Add(target, item->Name.empty() ? nullptr : item->Name.c_str(),
+                              &item->Value.Raw(), added.Out()),
+          "Adding an item");
+    if (!added)
+      continue;
+    added->lpVtbl->SetKeyText(added.Get(), KeyTextOf(item->Name, key));
+    added->lpVtbl->SetDataType(added.Get(), item->DataType);
+    added->lpVtbl->SetState(added.Get(), item->State);
+  }
+}
+
 } // namespace kestrel

@@ -104,6 +104,14 @@ private:
 // interface call.
 void CopyParamsRange(IorvParamsListA* source, IorvParamsListA* target, int from, int to);
 
+// Copies every item of `source` into `target` (called through the IorvParamsListA layout) with
+// the calls CopyParamsRange makes over a wrapper of `source`, in the same order: Add with the
+// item's name and value, then SetKeyText, SetDataType and SetState on the item that came back.
+// The target is handed the stored name and value themselves (Add copies what it keeps), so no
+// item wrapper and no copy of the value is made; the key text (the name lower-cased in the
+// ASCII range, as UTF-8) is built in one reused buffer. Throws when Add fails.
+void CopyListItems(const TorvParamsList& source, IorvParamsListA* target);
+
 // Reads a VARIANT handed in through an interface: type 0x100 with a non-null pointer is
 // NUL-terminated 8-bit text (UTF-16 when `wide`), type 0x102 NUL-terminated UTF-16 text; any
 // other value is copied. Throws for a null pointer or a type that cannot be copied.

@@ -1,5 +1,6 @@
 #include "framework/call_record.h"
 
+#include "common/live_lists.h"
 #include "common/orv_param_lst.h"
 #include "common/orv_param_lst_wrap.h"
 #include "platform/system.h"
@@ -12,17 +13,22 @@ namespace kestrel {
 
 namespace {
 
-// A list interface the host put in a variable: the variable, the interface and its table must
-// be readable before anything calls through them.
-IorvParamsListA* InterfaceInVariable(const void* variable) {
-  if (!platform::IsReadableMemory(variable, sizeof(void*)))
-    throw std::runtime_error("The parameter list of the call record cannot be read");
+// As InterfaceInVariable, for a variable whose bytes the caller has found readable.
+IorvParamsListA* InterfaceInReadableVariable(const void* variable) {
   IorvParamsListA* face = nullptr;
   std::memcpy(&face, variable, sizeof(face));
   if (face && (!platform::IsReadableMemory(face, sizeof(void*)) ||
                !platform::IsReadableMemory(face->lpVtbl, sizeof(IorvParamsListAVtbl))))
     throw std::runtime_error("The parameter interface of the call record cannot be read");
   return face;
+}
+
+// A list interface the host put in a variable: the variable, the interface and its table must
+// be readable before anything calls through them.
+IorvParamsListA* InterfaceInVariable(const void* variable) {
+  if (!platform::IsReadableMemory(variable, sizeof(void*)))
+    throw std::runtime_error("The parameter list of the call record cannot be read");
+  return InterfaceInReadableVariable(variable);
 }
 
 IorvParamsListA* WrapPlainList(void* list) {
@@ -73,9 +79,15 @@ bool IsValidCallRecord(const TPluginCallRec* rec) noexcept {
 void OpenCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) {
   copy = TPluginCallRecIntf();
   std::memcpy(&copy.record, rec, sizeof(TPluginCallRec));
-  if (rec->Params) {
-    if (!TorvParamsList::HasValidSignature(rec->Params)) {
-      copy.params = InterfaceInVariable(rec->Params);
+  if (void* params = rec->Params) {
+    // Params is a plain list or a variable holding an interface. The bytes up to a list's
+    // signature word cover the variable as well, so one probe serves both; only when they
+    // cannot all be read is the variable probed on its own (it may end a readable region).
+    constexpr std::size_t kSpan = TorvParamsList::kSignatureOffset + sizeof(uint32_t);
+    static_assert(kSpan >= sizeof(void*));
+    const bool readable = live_lists::Contains(params) || platform::IsReadableMemory(params, kSpan);
+    if (!readable || !TorvParamsList::HasSignatureWord(params)) {
+      copy.params = readable ? InterfaceInReadableVariable(params) : InterfaceInVariable(params);
       rec->CallFlags |= KESTREL_CALL_PARAMS_INTERFACE;
     } else {
       copy.params = WrapPlainList(rec->Params);

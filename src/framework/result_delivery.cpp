@@ -264,10 +264,7 @@ void TorvPlugin::DeliverList(TPluginCallRec* rec, const TParsedDataList& list, b
   ++rec->ResultDesc.Counter;
   if (!append)
     target->lpVtbl->Clear(target.Get());
-  // The wrapper only reads the list; it takes no ownership.
-  InterfaceRef<IorvParamsListA> source = InterfaceRef<IorvParamsListA>::Share(
-      TorvParamsListWrap::Create(const_cast<TParsedDataList*>(&list), false)->InterfaceA());
-  CopyParamsRange(source.Get(), target.Get(), 0, kStopLast);
+  CopyListItems(list, target.Get());
 }
 
 // ---- Standard fields and items ---------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,37 @@ TEST(MultiReadSync, UnbalancedReleaseIsAnAssertion) {
   TMultiReadSync sync;
   EXPECT_THROW(sync.EndRead(), EAssertionFailed);
   EXPECT_THROW(sync.EndWrite(), EAssertionFailed);
+}
+
+TEST(MultiReadSync, ThreadReadingManyObjectsKeepsEachCount) {
+  // More objects read at once than a thread tracks cheaply: every count must still be right,
+  // or the upgrade below would wait for this thread's own reads, or a release would be lost.
+  std::vector<std::unique_ptr<TMultiReadSync>> syncs;
+  for (int i = 0; i < 20; ++i)
+    syncs.push_back(std::make_unique<TMultiReadSync>());
+  for (int round = 0; round < 2; ++round) {
+    for (auto& sync : syncs)
+      sync->BeginRead();
+    for (auto& sync : syncs)
+      sync->BeginRead();
+    for (auto& sync : syncs) {
+      sync->BeginWrite();
+      sync->EndWrite();
+      sync->EndRead();
+    }
+    // Released in another order than taken, so slots and the overflow free up unevenly.
+    for (auto it = syncs.rbegin(); it != syncs.rend(); ++it)
+      (*it)->EndRead();
+    for (auto& sync : syncs)
+      EXPECT_THROW(sync->EndRead(), EAssertionFailed);
+  }
+  std::thread other([&] {
+    for (auto& sync : syncs) {
+      sync->BeginWrite();
+      sync->EndWrite();
+    }
+  });
+  other.join();
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -234,6 +237,90 @@ TEST(ParamsListWrap, RangeCopyCarriesKeyTypeAndState) {
   EXPECT_TRUE(target.Items(2)->IsRowMarker());
   CopyParamsRange(from.Get(), to.Get(), 1, 1);
   EXPECT_EQ(target.Count(), 4);
+}
+
+// A host list that writes down every call made on it and on the items it hands back. Add hands
+// back no item for a name starting with "skip" and fails for "fail".
+struct RecordingHost {
+  struct Item {
+    const IorvParamsListItemAVtbl* vtbl;
+    RecordingHost* host;
+  };
+  const IorvParamsListAVtbl* vtbl;
+  std::vector<std::string> calls;
+  Item item{&kItemTable, this};
+
+  static RecordingHost& Of(const void* face) { return *static_cast<const Item*>(face)->host; }
+  static HRESULT KESTREL_CALL Add(IorvParamsListA* self, const char* name, const VARIANT* value,
+                                  IorvParamsListItemA** out) {
+    auto& host = *reinterpret_cast<RecordingHost*>(self);
+    const std::string text = name ? name : "(null)";
+    host.calls.push_back("Add " + text + " = " + std::to_string(value->vt) + ":" +
+                         VariantToAnsi(Variant(*value)));
+    *out = nullptr;
+    if (text == "fail")
+      return E_UNEXPECTED;
+    if (text.rfind("skip", 0) != 0)
+      *out = reinterpret_cast<IorvParamsListItemA*>(&host.item);
+    return S_OK;
+  }
+  static uint32_t KESTREL_CALL Release(IorvParamsListItemA* self) {
+    Of(self).calls.push_back("Release");
+    return 0;
+  }
+  static void KESTREL_CALL SetKeyText(IorvParamsListItemA* self, const char* key) {
+    Of(self).calls.push_back(std::string("Key ") + (key ? key : "(null)"));
+  }
+  static void KESTREL_CALL SetDataType(IorvParamsListItemA* self, int32_t type) {
+    Of(self).calls.push_back("Type " + std::to_string(type));
+  }
+  static void KESTREL_CALL SetState(IorvParamsListItemA* self, uint8_t state) {
+    Of(self).calls.push_back("State " + std::to_string(state));
+  }
+  static constexpr IorvParamsListAVtbl kListTable = [] {
+    IorvParamsListAVtbl table{};
+    table.Add = &Add;
+    return table;
+  }();
+  static constexpr IorvParamsListItemAVtbl kItemTable = [] {
+    IorvParamsListItemAVtbl table{};
+    table.Release = &Release;
+    table.SetKeyText = &SetKeyText;
+    table.SetDataType = &SetDataType;
+    table.SetState = &SetState;
+    return table;
+  }();
+
+  RecordingHost() : vtbl(&kListTable) {}
+  IorvParamsListA* Face() { return reinterpret_cast<IorvParamsListA*>(this); }
+};
+
+TEST(ParamsListWrap, DirectCopyMakesTheCallsOfTheRangeCopy) {
+  TorvParamsList source;
+  source.Add("MiXed_Case", 1)->DataType = 8;
+  source.Add("Abc\xC4", std::string("text \xE4"))->State = 7;
+  source.Add(std::string_view("cut\0Here", 8), 2.5);
+  source.Add("skip me", Variant::Null());
+  source.Add("empty", Variant());
+  source.Add("x", 0)->State = 0;
+  source.PutItem(5, CreateParamsListItem("", Variant(3)));
+  source.AddNewRow();
+  source.Add("fail", 4);
+  source.Add("after", 5);
+
+  RecordingHost by_range;
+  ListA wrap = ListA::Share(TorvParamsListWrap::Create(&source, false)->InterfaceA());
+  EXPECT_THROW(CopyParamsRange(wrap.Get(), by_range.Face(), 0, kStopLast), std::runtime_error);
+  RecordingHost direct;
+  EXPECT_THROW(CopyListItems(source, direct.Face()), std::runtime_error);
+  EXPECT_GT(direct.calls.size(), 30u);
+  EXPECT_EQ(direct.calls, by_range.calls);
+
+  source.Delete(7);
+  RecordingHost whole;
+  CopyListItems(source, whole.Face());
+  EXPECT_EQ(whole.calls.back(), "Release");
+  EXPECT_EQ(whole.calls[whole.calls.size() - 5], "Add after = 3:5");
 }
 
 } // namespace
