@@ -160,11 +160,10 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   switch (value.Type()) {
   case VT_NULL:
-    // An object inside an array is kept as its compact JSON text. The writer's UTF-8 is
-    // decoded as the reader decodes it, so the text keeps every code unit, lone surrogate
-    // halves included.
+    // An object inside an array is kept as its compact JSON text, written straight as UTF-16:
+    // the text keeps every code unit, lone surrogate halves included.
     if (IsObject(node))
-      return Variant(platform::WideStringView(json_utf8::Decode(TJson::Serialize(node))));
+      return Variant(platform::WideStringView(TJson::SerializeWide(node)));
     return value;
   case VT_R8: {
     const double number = value.Raw().dblVal;
