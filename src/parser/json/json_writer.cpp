@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <limits>
+#include <typeinfo>
 
 namespace kestrel::json {
 
@@ -168,7 +169,11 @@ template <typename Char> void Writer<Char>::Value(const TJsonBase* value) {
   case jsBase:
     break;
   }
-  if (const auto* member = dynamic_cast<const TJsonMember*>(value)) {
+  // Most nodes of kind jsBase are exactly members, which need no search of the class tree.
+  const auto* member = typeid(*value) == typeid(TJsonMember)
+                           ? static_cast<const TJsonMember*>(value)
+                           : dynamic_cast<const TJsonMember*>(value);
+  if (member) {
     String(member->Name());
     out_.push_back(':');
     Value(member->Value());
