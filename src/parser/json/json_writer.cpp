@@ -30,7 +30,16 @@ private:
   void String(WideStringView text);
   void Unit(uint32_t cp); // one code point of a string, outside the ASCII range
   void Byte(unsigned char c);
-  void Ascii(const char* text, size_t length) { out_.append(text, text + length); }
+  void Ascii(const char* text, size_t length) {
+    if constexpr (sizeof(Char) == 1) {
+      out_.append(text, length);
+    } else {
+      const size_t at = out_.size();
+      out_.resize(at + length);
+      for (size_t i = 0; i < length; ++i)
+        out_[at + i] = static_cast<Char>(text[i]);
+    }
+  }
   void List(const TJsonBase& list, char open, char close);
 
   std::basic_string<Char> out_;
@@ -119,8 +128,11 @@ template <typename Char> void Writer<Char>::String(WideStringView text) {
       size_t end = i + 1;
       while (end < text.size() && PlainUnit<Char>(text[end]))
         ++end;
-      out_.append(text.begin() + static_cast<ptrdiff_t>(i),
-                  text.begin() + static_cast<ptrdiff_t>(end));
+      if constexpr (sizeof(Char) == sizeof(OLECHAR))
+        out_.append(text.data() + i, end - i);
+      else
+        out_.append(text.begin() + static_cast<ptrdiff_t>(i),
+                    text.begin() + static_cast<ptrdiff_t>(end));
       i = end - 1;
       continue;
     }
