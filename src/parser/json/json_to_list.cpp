@@ -95,12 +95,18 @@ Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserO
   if (!raw.parray)
     throw std::bad_alloc();
   Variant array = Variant::Adopt(raw);
-  for (LONG i = 0; i < count; ++i) {
-    const Variant element = ConvertJsonValue(list.GetItem(i), rule, options);
-    // The element is copied into the array; the source is not changed.
-    if (SafeArrayPutElement(array.Raw().parray, &i, const_cast<VARIANT*>(&element.Raw())) != S_OK)
-      throw std::runtime_error("Cannot store an array element");
-  }
+  // The elements move into the array's own slots, which start out Empty; a copy of each would
+  // cost a second allocation for every text.
+  void* data = nullptr;
+  if (SafeArrayAccessData(array.Raw().parray, &data) != S_OK)
+    throw std::runtime_error("Cannot store an array element");
+  struct Access {
+    SAFEARRAY* array;
+    ~Access() { SafeArrayUnaccessData(array); }
+  } access{array.Raw().parray};
+  auto* const slots = static_cast<VARIANT*>(data);
+  for (int32_t i = 0; i < count; ++i)
+    slots[i] = ConvertJsonValue(list.GetItem(i), rule, options).Detach();
   return array;
 }
 
