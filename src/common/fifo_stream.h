@@ -46,6 +46,11 @@ public:
   // Takes the write lock and returns the first buffered byte; release with UnlockWrite.
   uint8_t* LockData();
 
+  // For a caller that already holds the lock (read or write): the buffered bytes, without
+  // taking it again.
+  const uint8_t* HeldData() const { return area_.data() + read_pos_; }
+  int32_t HeldCount() const { return CountLocked(); }
+
   // Changes whenever the front of the buffer moves (a discard, a clear, an over-run), so that
   // a scan that remembers how far it got can tell whether its offsets still hold.
   uint64_t FrontGeneration() const { return front_generation_; }

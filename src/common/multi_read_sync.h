@@ -5,11 +5,13 @@
 // (like any upgrade, another writer may therefore run between its read and its write).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace kestrel {
 
@@ -32,17 +34,23 @@ public:
   void unlock_shared() { EndRead(); }
 
 private:
-  // The read locks the calling thread holds on this object. They are counted in a small table
-  // of the thread's own, so taking and leaving a read lock neither hashes nor allocates; a
-  // thread reading more objects at once than the table holds counts the rest in `reads_`.
-  int OwnReads(std::thread::id self) const;
+  using ThreadReads = std::pair<std::thread::id, int>;
+  // The entry of `self` in reads_, or null.
+  ThreadReads* OwnEntry(std::thread::id self);
+  int OwnReads(std::thread::id self);
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::unordered_map<std::thread::id, int> reads_; // read locks beyond the thread's table
-  int active_readers_ = 0;                         // read locks held, minus those set aside
+  // Read locks held, per reading thread. Few threads read one object at a time, so a short
+  // list searched in order beats a hash table, and it keeps its memory: taking a read lock
+  // allocates nothing once the list has grown to the number of concurrent readers.
+  std::vector<ThreadReads> reads_;
+  int active_readers_ = 0; // read locks held, minus those set aside
   int waiting_writers_ = 0;
-  std::thread::id writer_;
+  int waiting_readers_ = 0;
+  // Set and cleared only by the writing thread itself, so that thread can tell without the
+  // mutex that it writes already; write_depth_ is then its own to change.
+  std::atomic<std::thread::id> writer_{};
   int write_depth_ = 0;
 };
 

@@ -53,6 +53,12 @@ public:
     return object;
   }
 
+  // For a caller that holds the read or write lock: the object stored under `key`, or null.
+  T* FindHeld(uint32_t key) const {
+    const auto found = index_.find(key);
+    return found == index_.end() ? nullptr : entries_[found->second].Object.get();
+  }
+
   // Under the write lock: destroys the object of `key`. False when the key is absent.
   bool Remove(uint32_t key) {
     std::unique_ptr<T> old;

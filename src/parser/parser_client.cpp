@@ -1,5 +1,7 @@
 #include "parser/parser_client.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -66,10 +68,21 @@ std::unique_ptr<TCustomParserClient> CreateKestrelClient(void* owner, const TPac
   return std::make_unique<TKestrelClient>(owner, packet);
 }
 
+TCustomParserClient* KnownClient(const TCustomParserClientList& table, const TPacketInfo& packet,
+                                 bool skip_stale) {
+  // Every client is filed under its own id, so the packet's client is found by its key.
+  TCustomParserClient* known = table.FindHeld(packet.ClientId);
+  return known && known->ClientId == packet.ClientId && !(skip_stale && known->Stale) ? known
+                                                                                      : nullptr;
+}
+
 TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInfo& packet,
                                 void* owner, bool skip_stale, TParserClientFactory factory) {
   {
     std::shared_lock lock(table);
+    // The walk below is for packets of clients not seen yet.
+    if (TCustomParserClient* known = KnownClient(table, packet, skip_stale))
+      return known;
     TCustomParserClient* unassigned = nullptr;
     uint32_t unassigned_key = 0;
     for (const auto& entry : table.Entries()) {
@@ -119,10 +132,66 @@ void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) 
     table.Remove(key);
 }
 
+namespace {
+
+// What a byte means to the block scan: string delimiters (a quote, a backslash) and the two
+// bracket pairs. Every other byte is skipped in runs.
+constexpr uint8_t kStringByte = 1;
+constexpr uint8_t kBraceByte = 2;
+constexpr uint8_t kBracketByte = 4;
+
+constexpr std::array<uint8_t, 256> MakeByteClasses() {
+  std::array<uint8_t, 256> classes{};
+  classes['"'] = kStringByte;
+  classes['\\'] = kStringByte;
+  classes['{'] = classes['}'] = kBraceByte;
+  classes['['] = classes[']'] = kBracketByte;
+  return classes;
+}
+constexpr std::array<uint8_t, 256> kByteClasses = MakeByteClasses();
+
+// Eight bytes at a time, as a mask with the high bit of every byte that equals `c` (bytes above
+// the first match may be marked too; the lowest marked byte is always a true match).
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+constexpr uint64_t BytesEqual(uint64_t word, uint8_t c) {
+  const uint64_t x = word ^ (kOnes * c);
+  return (x - kOnes) & ~x & kHighBits;
+}
+
+// The offset of the first quote or backslash at or after `i` (or `count`).
+int32_t SkipStringText(const uint8_t* data, int32_t i, int32_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (count - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, data + i, sizeof word);
+      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\');
+      if (mask != 0)
+        return i + std::countr_zero(mask) / 8;
+      i += 8;
+    }
+  }
+  while (i < count && kByteClasses[data[i]] != kStringByte)
+    ++i;
+  return i;
+}
+
+// The offset of the first byte outside a string that the scan must look at (or `count`);
+// with no byte classes to go by, the byte at `i`.
+int32_t SkipPlainText(const uint8_t* data, int32_t i, int32_t count, uint8_t interesting) {
+  if (interesting == 0)
+    return i;
+  while (i < count && (kByteClasses[data[i]] & interesting) == 0)
+    ++i;
+  return i;
+}
+
+} // namespace
+
 int32_t FindBlockEnd(TCustomParserClient& client, char open, char close) {
   TFIFOStream& buffer = *client.Buffer;
   const uint8_t* data = buffer.LockData();
-  const int32_t count = buffer.Count();
+  const int32_t count = buffer.HeldCount();
   TBlockScan& scan = client.Scan;
   if (scan.Generation != buffer.FrontGeneration() || scan.Open != open || scan.Close != close) {
     scan = TBlockScan{};
@@ -132,27 +201,40 @@ int32_t FindBlockEnd(TCustomParserClient& client, char open, char close) {
   }
   const auto open_byte = static_cast<uint8_t>(open);
   const auto close_byte = static_cast<uint8_t>(close);
+  // The bytes outside strings that matter: string delimiters and the block's bracket pair.
+  // Any other pair is looked at byte by byte.
+  uint8_t interesting = 0;
+  if (open_byte == '{' && close_byte == '}')
+    interesting = kStringByte | kBraceByte;
+  else if (open_byte == '[' && close_byte == ']')
+    interesting = kStringByte | kBracketByte;
   int32_t depth = scan.Depth;
   bool in_string = scan.InString;
   int32_t i = scan.Next;
   int32_t result = -1;
-  for (; i < count; ++i) {
+  while (i < count) {
+    i = in_string ? SkipStringText(data, i, count) : SkipPlainText(data, i, count, interesting);
+    if (i >= count)
+      break;
     const uint8_t byte = data[i];
     if (byte == '\\') {
-      ++i; // the byte after it is skipped too
+      i += 2; // the byte after it is skipped too
       continue;
     }
-    if (!in_string && byte == open_byte)
-      ++depth;
-    if (byte == '"')
+    if (byte == '"') {
       in_string = !in_string;
-    if (!in_string && byte == close_byte) {
-      if (depth == 0) {
-        result = i;
-        break;
+    } else if (!in_string) {
+      if (byte == open_byte) {
+        ++depth;
+      } else if (byte == close_byte) {
+        if (depth == 0) {
+          result = i;
+          break;
+        }
+        --depth;
       }
-      --depth;
     }
+    ++i;
   }
   if (result < 0) {
     scan.Next = i; // may lie one past the end when the last byte was a backslash

@@ -100,6 +100,11 @@ std::unique_ptr<TCustomParserClient> CreateKestrelClient(void* owner, const TPac
 TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInfo& packet,
                                 void* owner, bool skip_stale, TParserClientFactory factory);
 
+// For a caller that holds the table's lock: the client object filed under the packet's client
+// id, as FindClient finds it, or null (then FindClient has more to try).
+TCustomParserClient* KnownClient(const TCustomParserClientList& table, const TPacketInfo& packet,
+                                 bool skip_stale);
+
 // Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them.
 void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
 

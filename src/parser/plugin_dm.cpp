@@ -243,11 +243,17 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
 }
 
 std::shared_ptr<TSerialPortDM> TaPlugin::FindDataModule(int32_t data_source_id) {
-  const auto modules = data_modules_.Snapshot();
+  // Searched in place under the read lock: every packet asks, and a copy of the list would
+  // cost an allocation and a reference count per module.
+  std::shared_ptr<TSerialPortDM> found;
+  const auto& modules = data_modules_.LockList();
   for (auto it = modules.rbegin(); it != modules.rend(); ++it)
-    if ((*it)->DataSourceId == data_source_id)
-      return *it;
-  return nullptr;
+    if ((*it)->DataSourceId == data_source_id) {
+      found = *it;
+      break;
+    }
+  data_modules_.UnlockRead();
+  return found;
 }
 
 std::shared_ptr<TDataSourceCfg> TaPlugin::Settings() const {

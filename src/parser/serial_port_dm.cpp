@@ -5,9 +5,31 @@
 #include "parser/convert/orv_trans_table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <optional>
 
 namespace kestrel::parser {
+
+namespace {
+
+// Room left in a buffer whose lock the caller holds.
+std::size_t FreeSpaceHeld(const TFIFOStream& buffer) {
+  return static_cast<std::size_t>(std::max(buffer.Capacity() - buffer.HeldCount(), 0));
+}
+
+// Offset of the first opening brace or bracket in the bytes, or -1.
+int32_t FirstBlockStart(const uint8_t* data, int32_t count) {
+  const auto size = static_cast<std::size_t>(count);
+  const auto* brace = static_cast<const uint8_t*>(std::memchr(data, '{', size));
+  // A bracket counts only before the brace, so the second search stops there.
+  const std::size_t before = brace ? static_cast<std::size_t>(brace - data) : size;
+  const auto* bracket = static_cast<const uint8_t*>(std::memchr(data, '[', before));
+  const uint8_t* first = bracket ? bracket : brace;
+  return first ? static_cast<int32_t>(first - data) : -1;
+}
+
+} // namespace
 
 TSerialPortDM::TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
                              std::string full_name)
@@ -84,10 +106,13 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
     // keeps the sweep out, and stopping and restarting it for every packet would restart its
     // countdown, so that steady traffic from one client kept idle ones from ever being swept.
     const TorvTranslationTable* raw_table = setup.RawTable.get();
+    std::size_t clients = 0;
     {
       std::unique_lock table_lock(Clients);
-      auto* client = static_cast<TKestrelClient*>(
-          FindClient(Clients, packet, this, false, &CreateKestrelClient));
+      auto* client = static_cast<TKestrelClient*>(KnownClient(Clients, packet, false));
+      if (!client)
+        client = static_cast<TKestrelClient*>(
+            FindClient(Clients, packet, this, false, &CreateKestrelClient));
       if (!client)
         return;
       const int64_t sign_timeout = setup.SignTimeout();
@@ -106,7 +131,7 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
       if (!convert::orvTransTable::ChangesNothing(raw_table)) {
         translated = convert::orvTransTable::Translate(*raw_table, bytes);
         bytes = translated;
-      } else if (bytes.size() > static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0))) {
+      } else if (bytes.size() > FreeSpaceHeld(buffer)) {
         // Delivering a block may move the host's packet block (the raw texts are appended to
         // it), so bytes that go in after a delivery are read from a copy.
         translated.assign(bytes);
@@ -118,7 +143,7 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
       // buffer) meets the buffer's over-run policy.
       bool first_piece = true;
       do {
-        const auto room = static_cast<std::size_t>(std::max(buffer.FreeSpace(), 0));
+        const std::size_t room = FreeSpaceHeld(buffer);
         // Without room the rest goes in whole, and the over-run policy decides what stays.
         const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
         if (first_piece || piece > 0)
@@ -127,8 +152,9 @@ void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup&
         bytes.remove_prefix(piece);
         CutBlocks(*client, setup, deliver);
       } while (!bytes.empty());
+      clients = Clients.Entries().size();
     }
-    SetCheckClientsEnabled(Clients.Count() > 1);
+    SetCheckClientsEnabled(clients > 1);
   } catch (...) {
     // The rest of the buffer waits for the next packet; the sweep stays off.
   }
@@ -138,29 +164,20 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
                               const TDeliverBlock& deliver) {
   TKestrelClient* client = &client_ref;
   TFIFOStream& buffer = *client->Buffer;
-  static constexpr uint8_t kOpenBrace = '{';
-  static constexpr uint8_t kOpenBracket = '[';
-  TParsedDataList list; // one for every block of the packet, emptied after each
-  while (buffer.Count() > 0) {
+  // One list for every block of the packet, emptied after each; made with the first block.
+  std::optional<TParsedDataList> list;
+  while (buffer.HeldCount() > 0) {
     if (client->AwaitingStart) {
-      const int32_t brace = buffer.IndexOf(&kOpenBrace, 1, 0);
-      const int32_t bracket = buffer.IndexOf(&kOpenBracket, 1, 0);
-      int32_t start = -1;
-      if (brace >= 0 && (bracket < 0 || brace < bracket)) {
-        start = brace;
-        client->OpenChar = '{';
-        client->CloseChar = '}';
-      } else if (bracket >= 0) {
-        start = bracket;
-        client->OpenChar = '[';
-        client->CloseChar = ']';
-      }
+      const int32_t start = FirstBlockStart(buffer.HeldData(), buffer.HeldCount());
       if (start >= 0) {
+        const bool brace = buffer.HeldData()[start] == '{';
+        client->OpenChar = brace ? '{' : '[';
+        client->CloseChar = brace ? '}' : ']';
         client->OpenText.assign(1, client->OpenChar);
         buffer.Discard(start + 1);
         client->AwaitingStart = false;
-      } else if (buffer.Count() > 1) {
-        buffer.Discard(buffer.Count());
+      } else if (buffer.HeldCount() > 1) {
+        buffer.Discard(buffer.HeldCount());
       }
     }
     if (client->AwaitingStart)
@@ -177,16 +194,19 @@ void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& se
     // Whatever happens to the block, it is cut out and the client awaits the next start, so a
     // failed delivery loses this block only.
     try {
-      ProcessBlock(*this, *client, body, list, setup);
-      if (list.Count() > 0 && deliver)
-        deliver(list);
+      if (!list)
+        list.emplace();
+      ProcessBlock(*this, *client, body, *list, setup);
+      if (list->Count() > 0 && deliver)
+        deliver(*list);
     } catch (...) {
       try {
         Owner.ParserLog(0, "A parsed block could not be delivered: " + CurrentExceptionMessage());
       } catch (...) {
       }
     }
-    list.Clear();
+    if (list)
+      list->Clear();
     buffer.Discard(end + 1);
     client->ResetBlock();
   }

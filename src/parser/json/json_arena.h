@@ -73,7 +73,8 @@ private:
   };
 
   JsonArena(char* first, char* end, size_t block_size)
-      : next_(first), end_(end), next_block_size_(block_size) {}
+      : next_(first), end_(end), next_block_size_(block_size),
+        first_size_(static_cast<size_t>(end - first)) {}
   ~JsonArena() override;
 
   void* AllocateInNewBlock(size_t size, size_t align);
@@ -87,6 +88,7 @@ private:
   char* next_;
   char* end_;
   size_t next_block_size_;
+  size_t first_size_;       // room in the first block, after the arena itself
   Block* blocks_ = nullptr; // blocks after the first, newest first
   bool sealed_ = false;
   std::mutex lock_; // for requests after Seal()

@@ -292,6 +292,8 @@ public:
   static TJsonPtr Parse(std::string_view text);
   // Compact JSON text of the value and everything below it.
   static std::string Serialize(const TJsonBase* value);
+  // The same text as UTF-16 code units, as the reader would decode it, without the 8-bit step.
+  static WideString SerializeWide(const TJsonBase* value);
 };
 
 } // namespace kestrel::json

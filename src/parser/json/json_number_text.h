@@ -14,5 +14,9 @@ std::string NumberText(long double value);
 // General format with at most 15 significant digits, no trailing zeros and a full stop
 // ("0.1", "1.23456789012346e+15"); empty for a value that has no text (NaN formats as "nan").
 std::string GeneralNumberText(long double value);
+// The same text written at `first`, which has room for kNumberTextSize characters; returns its
+// end (`first` when there is no text).
+inline constexpr int kNumberTextSize = 64;
+char* GeneralNumberChars(long double value, char* first);
 
 } // namespace kestrel::json

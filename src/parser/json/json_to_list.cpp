@@ -8,14 +8,20 @@
 
 #include <charconv>
 #include <cmath>
+#include <typeinfo>
 
 namespace kestrel::json::JsonToList {
 
 namespace {
 
-// Members report kind jsBase; values never do, so most nodes need no cast to be told apart.
+// Members report kind jsBase; values never do, so most nodes need no cast to be told apart,
+// and a node of exactly the member class needs no search of the class tree either.
 const TJsonMember* AsMember(const TJsonBase* node) {
-  return node && node->Kind() == jsBase ? dynamic_cast<const TJsonMember*>(node) : nullptr;
+  if (!node || node->Kind() != jsBase)
+    return nullptr;
+  if (typeid(*node) == typeid(TJsonMember))
+    return static_cast<const TJsonMember*>(node);
+  return dynamic_cast<const TJsonMember*>(node);
 }
 bool IsObject(const TJsonBase* node) {
   return node && node->Kind() == jsObject;
@@ -41,6 +47,36 @@ std::string AnsiName(const TJsonMember& member) {
   return Narrow(member.Name());
 }
 
+// Appends the 8-bit form of `text` to `out`; ASCII goes across unit by unit.
+void AppendNarrow(std::string& out, platform::WideStringView text) {
+  const size_t start = out.size();
+  out.resize(start + text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0x80) {
+      out.resize(start);
+      out += platform::WideToAnsi(text);
+      return;
+    }
+    out[start + i] = static_cast<char>(text[i]);
+  }
+}
+
+// BuildValueName into a buffer the caller keeps for all the values of a level.
+void WriteValueName(std::string& out, const std::string& prefix, platform::WideStringView name,
+                    const TParserOptions& options) {
+  out.clear();
+  if (options.AddNodeName) {
+    out += prefix;
+    if (!prefix.empty() && options.Separator != 0)
+      out += options.Separator;
+  }
+  AppendNarrow(out, name);
+  if (options.UpperCase)
+    for (char& c : out)
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+}
+
 // The text a number beyond the double range was read from; none for any other node.
 const std::string* LargeNumberText(const TJsonBase* node) {
   if (!node || node->Kind() != jsNumber ||
@@ -59,12 +95,18 @@ Variant MakeArray(const TJsonBase& list, const TParserItem* rule, const TParserO
   if (!raw.parray)
     throw std::bad_alloc();
   Variant array = Variant::Adopt(raw);
-  for (LONG i = 0; i < count; ++i) {
-    const Variant element = ConvertJsonValue(list.GetItem(i), rule, options);
-    // The element is copied into the array; the source is not changed.
-    if (SafeArrayPutElement(array.Raw().parray, &i, const_cast<VARIANT*>(&element.Raw())) != S_OK)
-      throw std::runtime_error("Cannot store an array element");
-  }
+  // The elements move into the array's own slots, which start out Empty; a copy of each would
+  // cost a second allocation for every text.
+  void* data = nullptr;
+  if (SafeArrayAccessData(array.Raw().parray, &data) != S_OK)
+    throw std::runtime_error("Cannot store an array element");
+  struct Access {
+    SAFEARRAY* array;
+    ~Access() { SafeArrayUnaccessData(array); }
+  } access{array.Raw().parray};
+  auto* const slots = static_cast<VARIANT*>(data);
+  for (int32_t i = 0; i < count; ++i)
+    slots[i] = ConvertJsonValue(list.GetItem(i), rule, options).Detach();
   return array;
 }
 
@@ -160,11 +202,10 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   switch (value.Type()) {
   case VT_NULL:
-    // An object inside an array is kept as its compact JSON text. The writer's UTF-8 is
-    // decoded as the reader decodes it, so the text keeps every code unit, lone surrogate
-    // halves included.
+    // An object inside an array is kept as its compact JSON text, written straight as UTF-16:
+    // the text keeps every code unit, lone surrogate halves included.
     if (IsObject(node))
-      return Variant(platform::WideStringView(json_utf8::Decode(TJson::Serialize(node))));
+      return Variant(platform::WideStringView(TJson::SerializeWide(node)));
     return value;
   case VT_R8: {
     const double number = value.Raw().dblVal;
@@ -257,6 +298,7 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
   const int32_t count = node->ItemCount();
   int emitted = 0;
   bool has_objects = false;
+  std::string name; // the emitted name of each value in turn
 
   // First pass: the values of this level.
   for (int32_t i = 0; i < count; ++i) {
@@ -273,7 +315,8 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
       continue;
     Variant converted =
         IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
-    list.Add(BuildValueName(prefix, AnsiName(*member), options), std::move(converted));
+    WriteValueName(name, prefix, member->Name(), options);
+    list.Add(name, std::move(converted));
     ++emitted;
   }
 
@@ -289,11 +332,10 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
       continue;
     if (member->Value()->ItemCount() == 0)
       continue; // nothing to flatten; the objects after it are still read
-    const std::string name = AnsiName(*member);
     std::string nested_prefix = prefix;
     if (!nested_prefix.empty() && options.Separator != 0)
       nested_prefix += options.Separator;
-    nested_prefix += name;
+    AppendNarrow(nested_prefix, member->Name());
     emitted += FlattenObject(member->Value(), level + 1, nested_prefix, rules, options, list);
   }
   return emitted;

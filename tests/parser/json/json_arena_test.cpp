@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -24,6 +25,23 @@ TEST(JsonArena, AlignsEveryRequestAndGrowsPastOneBlock) {
   void* after = arena->Allocate(8, 8);
   EXPECT_NE(after, nullptr);
   JsonArena::Destroy(arena);
+}
+
+// Arenas made one after another may reuse the first block of one destroyed before; two alive
+// at once never share memory, and a first block is never smaller than asked for.
+TEST(JsonArena, ReusedFirstBlocksAreLargeEnoughAndNeverShared) {
+  for (const size_t size : {64u, 40000u, 300u, 65536u, 2048u, 65536u}) {
+    JsonArena* first = JsonArena::Create(size);
+    JsonArena* second = JsonArena::Create(size);
+    auto* a = static_cast<unsigned char*>(first->Allocate(size, 1));
+    auto* b = static_cast<unsigned char*>(second->Allocate(size, 1));
+    std::memset(a, 0xA5, size);
+    std::memset(b, 0x5A, size);
+    for (size_t i = 0; i < size; ++i)
+      ASSERT_TRUE(a[i] == 0xA5 && b[i] == 0x5A) << size << " at " << i;
+    JsonArena::Destroy(first);
+    JsonArena::Destroy(second);
+  }
 }
 
 // A document built in an arena can be changed with heap nodes and handed to a heap container;

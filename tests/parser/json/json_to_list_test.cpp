@@ -74,6 +74,8 @@ TEST(JsonToList, LevelValuesComeBeforeNestedObjects) {
   options.UpperCase = true;
   options.Separator = '_';
   EXPECT_EQ(Names(R"({"ab":{"cd":1},"\u00e9x":2})", options), (Strings{"\xE9X", "AB_CD"}));
+  // Names beyond ASCII under a prefix, and as the prefix.
+  EXPECT_EQ(Names(R"({"a\u00e9":{"b\u00e9":1}})", options), (Strings{"A\xE9_B\xE9"}));
 }
 
 TEST(JsonToList, DepthLimitAndEmptyNestedObjects) {

@@ -1,5 +1,6 @@
 // Property: for generated texts t, Parse(Serialize(Parse(t))) equals Parse(t).
 #include "parser/json/json_document.h"
+#include "parser/json/json_utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,17 @@ TEST(JsonRoundTrip, SerializedDocumentsReadBackEqual) {
     ASSERT_TRUE(SameDocument(first.get(), second.get())) << text << "\n" << compact;
     // The compact text is a fixed point of the writer.
     ASSERT_EQ(TJson::Serialize(second.get()), compact);
+  }
+}
+
+TEST(JsonRoundTrip, WideTextIsTheDecodedCompactText) {
+  Generator generator(917);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = generator.Document();
+    const TJsonPtr document = TJson::Parse(text);
+    ASSERT_NE(document, nullptr) << text;
+    const std::string compact = TJson::Serialize(document.get());
+    ASSERT_EQ(TJson::SerializeWide(document.get()), json_utf8::Decode(compact)) << compact;
   }
 }
 
