@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -84,17 +85,30 @@ BSTR AllocWide(platform::WideStringView wide) {
   return text;
 }
 
-// 8-bit text as a BSTR. ASCII is the same in every ANSI code page, so the common case is widened
-// straight into the string instead of through a temporary wide copy.
+// 8-bit text as a BSTR. ASCII is the same in every ANSI code page, so the text is widened
+// straight into the string, noting on the way whether any byte was not ASCII (one pass with no
+// early exit, which the compiler does many bytes at a time); only then is it converted again
+// through the code page.
 BSTR AllocAnsi(std::string_view ansi) {
-  for (const char c : ansi)
-    if (static_cast<unsigned char>(c) >= 0x80)
-      return AllocWide(platform::AnsiToWide(ansi));
   BSTR text = SysAllocStringLen(nullptr, static_cast<uint32_t>(ansi.size()));
   if (!text)
     throw std::bad_alloc();
-  for (std::size_t i = 0; i < ansi.size(); ++i)
-    text[i] = static_cast<OLECHAR>(ansi[i]);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(ansi.data());
+  unsigned char seen = 0;
+  for (std::size_t i = 0; i < ansi.size(); ++i) {
+    seen |= bytes[i];
+    text[i] = static_cast<OLECHAR>(bytes[i]);
+  }
+  if (seen & 0x80) {
+    // A single-byte code page gives as many characters as bytes: they fit the string made.
+    const platform::WideString wide = platform::AnsiToWide(ansi);
+    if (wide.size() == ansi.size()) {
+      std::copy(wide.begin(), wide.end(), text);
+      return text;
+    }
+    SysFreeString(text);
+    return AllocWide(wide);
+  }
   return text;
 }
 

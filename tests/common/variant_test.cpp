@@ -1,5 +1,6 @@
 #include "common/variant.h"
 #include "common/variant_convert.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,19 @@ TEST(Variant, CopiesAreDeepAndMovesLeaveEmpty) {
   moved = Variant::Null();
   EXPECT_TRUE(moved.IsNull());
   EXPECT_FALSE(Variant(1) == Variant(int64_t{1})); // different types
+}
+
+// 8-bit text is widened directly while it is ASCII; a byte above 0x7F anywhere (here after a
+// long ASCII run) must send the whole text through the code page instead.
+TEST(Variant, AnsiTextWidensThroughTheCodePage) {
+  const std::string ascii(40, 'a');
+  const std::string mixed = ascii + "\x80" + "z"; // the euro sign in Western code pages
+  for (const std::string& text : {ascii, mixed, std::string()}) {
+    const Variant value(text);
+    ASSERT_EQ(value.Raw().vt, VT_BSTR);
+    const BSTR bstr = value.Raw().bstrVal;
+    EXPECT_EQ(platform::WideString(bstr, SysStringLen(bstr)), platform::AnsiToWide(text));
+  }
 }
 
 TEST(Variant, UncopyableRawTypesThrow) {
