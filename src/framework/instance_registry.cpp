@@ -53,21 +53,14 @@ std::shared_ptr<TorvPlugin> TInstanceRegistry::Find(uintptr_t handle) {
 std::shared_ptr<TorvPlugin> TInstanceRegistry::Remove(uintptr_t handle) {
   if (!handle)
     return nullptr;
-  std::shared_lock read(sync_);
-  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-    if ((*it)->Handle() != handle)
-      continue;
-    std::unique_lock write(sync_);
-    // Another remover may have run while this thread waited for the write lock.
-    auto found = std::find_if(entries_.begin(), entries_.end(),
-                              [&](const auto& entry) { return entry->Handle() == handle; });
-    if (found == entries_.end())
-      return nullptr;
-    std::shared_ptr<TorvPlugin> removed = std::move(*found);
-    entries_.erase(found);
-    return removed;
-  }
-  return nullptr;
+  std::unique_lock lock(sync_);
+  auto found = std::find_if(entries_.begin(), entries_.end(),
+                            [&](const auto& entry) { return entry->Handle() == handle; });
+  if (found == entries_.end())
+    return nullptr;
+  std::shared_ptr<TorvPlugin> removed = std::move(*found);
+  entries_.erase(found);
+  return removed;
 }
 
 std::vector<std::shared_ptr<TorvPlugin>> TInstanceRegistry::Snapshot() {

@@ -4,11 +4,11 @@
 // another thread is destroyed when the last call using it returns.
 #pragma once
 
-#include "common/multi_read_sync.h"
 #include "framework/orv_plugin_module.h"
 
 #include <functional>
 #include <memory>
+#include <shared_mutex>
 #include <vector>
 
 namespace kestrel {
@@ -18,15 +18,16 @@ public:
   void Add(std::shared_ptr<TorvPlugin> instance);
   // The instance with this handle, or nothing (also for 0).
   std::shared_ptr<TorvPlugin> Find(uintptr_t handle);
-  // Removes the instance with this handle from the registry and returns it (scanning under
-  // the read lock, removing under the write lock taken inside it).
+  // Removes the instance with this handle from the registry and returns it.
   std::shared_ptr<TorvPlugin> Remove(uintptr_t handle);
   // Every registered instance, in registration order.
   std::vector<std::shared_ptr<TorvPlugin>> Snapshot();
   std::vector<std::shared_ptr<TorvPlugin>> TakeAll();
 
 private:
-  TMultiReadSync sync_;
+  // Nothing here calls out while holding it, so no re-entry is needed: a plain shared mutex,
+  // whose read side costs a fraction of the re-entrant lock's on every packet call.
+  std::shared_mutex sync_;
   std::vector<std::shared_ptr<TorvPlugin>> entries_;
 };
 
