@@ -73,6 +73,34 @@ std::size_t ScalarSize(VARTYPE base) noexcept {
   }
 }
 
+// Whether a value of this type holds only its own bytes: no string, array, interface or record.
+bool OwnsNothing(VARTYPE vt) noexcept {
+  switch (vt) {
+  case VT_EMPTY:
+  case VT_NULL:
+  case VT_I1:
+  case VT_I2:
+  case VT_I4:
+  case VT_I8:
+  case VT_UI1:
+  case VT_UI2:
+  case VT_UI4:
+  case VT_UI8:
+  case VT_INT:
+  case VT_UINT:
+  case VT_R4:
+  case VT_R8:
+  case VT_CY:
+  case VT_DATE:
+  case VT_BOOL:
+  case VT_ERROR:
+  case VT_DECIMAL:
+    return true;
+  default:
+    return false;
+  }
+}
+
 platform::WideStringView TextOf(const VARIANT& raw) noexcept {
   return raw.bstrVal ? platform::WideStringView(raw.bstrVal, SysStringLen(raw.bstrVal))
                      : platform::WideStringView(kNoText, 0);
@@ -294,7 +322,10 @@ VARIANT Variant::Detach() noexcept {
 }
 
 void Variant::Clear() noexcept {
-  VariantClear(&value_);
+  // Most values of a row are numbers, dates or booleans: they own nothing, so there is nothing
+  // for the system to free.
+  if (!OwnsNothing(value_.vt))
+    VariantClear(&value_);
   value_ = EmptyRaw();
 }
 
