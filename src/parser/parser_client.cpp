@@ -134,22 +134,6 @@ void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) 
 
 namespace {
 
-// What a byte means to the block scan: string delimiters (a quote, a backslash) and the two
-// bracket pairs. Every other byte is skipped in runs.
-constexpr uint8_t kStringByte = 1;
-constexpr uint8_t kBraceByte = 2;
-constexpr uint8_t kBracketByte = 4;
-
-constexpr std::array<uint8_t, 256> MakeByteClasses() {
-  std::array<uint8_t, 256> classes{};
-  classes['"'] = kStringByte;
-  classes['\\'] = kStringByte;
-  classes['{'] = classes['}'] = kBraceByte;
-  classes['['] = classes[']'] = kBracketByte;
-  return classes;
-}
-constexpr std::array<uint8_t, 256> kByteClasses = MakeByteClasses();
-
 // Eight bytes at a time, as a mask with the high bit of every byte that equals `c` (bytes above
 // the first match may be marked too; the lowest marked byte is always a true match).
 constexpr uint64_t kOnes = 0x0101010101010101u;
@@ -171,17 +155,26 @@ int32_t SkipStringText(const uint8_t* data, int32_t i, int32_t count) {
       i += 8;
     }
   }
-  while (i < count && kByteClasses[data[i]] != kStringByte)
+  while (i < count && data[i] != '"' && data[i] != '\\')
     ++i;
   return i;
 }
 
-// The offset of the first byte outside a string that the scan must look at (or `count`);
-// with no byte classes to go by, the byte at `i`.
-int32_t SkipPlainText(const uint8_t* data, int32_t i, int32_t count, uint8_t interesting) {
-  if (interesting == 0)
-    return i;
-  while (i < count && (kByteClasses[data[i]] & interesting) == 0)
+// The offset of the first byte outside a string that the scan must look at (or `count`): a
+// quote, a backslash or either bracket of the block's pair.
+int32_t SkipPlainText(const uint8_t* data, int32_t i, int32_t count, uint8_t open, uint8_t close) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (count - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, data + i, sizeof word);
+      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\') |
+                            BytesEqual(word, open) | BytesEqual(word, close);
+      if (mask != 0)
+        return i + std::countr_zero(mask) / 8;
+      i += 8;
+    }
+  }
+  while (i < count && data[i] != '"' && data[i] != '\\' && data[i] != open && data[i] != close)
     ++i;
   return i;
 }
@@ -201,19 +194,13 @@ int32_t FindBlockEnd(TCustomParserClient& client, char open, char close) {
   }
   const auto open_byte = static_cast<uint8_t>(open);
   const auto close_byte = static_cast<uint8_t>(close);
-  // The bytes outside strings that matter: string delimiters and the block's bracket pair.
-  // Any other pair is looked at byte by byte.
-  uint8_t interesting = 0;
-  if (open_byte == '{' && close_byte == '}')
-    interesting = kStringByte | kBraceByte;
-  else if (open_byte == '[' && close_byte == ']')
-    interesting = kStringByte | kBracketByte;
   int32_t depth = scan.Depth;
   bool in_string = scan.InString;
   int32_t i = scan.Next;
   int32_t result = -1;
   while (i < count) {
-    i = in_string ? SkipStringText(data, i, count) : SkipPlainText(data, i, count, interesting);
+    i = in_string ? SkipStringText(data, i, count)
+                  : SkipPlainText(data, i, count, open_byte, close_byte);
     if (i >= count)
       break;
     const uint8_t byte = data[i];

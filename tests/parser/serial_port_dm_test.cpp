@@ -114,8 +114,11 @@ void ExpectResumedScanMatchesRescan(std::string_view alphabet, uint32_t seed, in
     const int length = 1 + static_cast<int>(random() % static_cast<uint32_t>(max_length));
     for (int i = 0; i < length; ++i)
       stream += alphabet[random() % alphabet.size()];
-    const char open = random() % 2 ? '{' : '[';
-    const char close = open == '{' ? '}' : ']';
+    // The two usual pairs and one configured pair that has no byte in common with them.
+    constexpr std::string_view kPairs[] = {"{}", "[]", "<>"};
+    const std::string_view pair = kPairs[random() % 3];
+    const char open = pair[0];
+    const char close = pair[1];
 
     TPacketInfo packet;
     packet.ClientId = 1;
@@ -145,6 +148,7 @@ TEST_F(Streams, ResumedScanMatchesAFullRescan) {
   // Long runs of plain bytes between the few that count, some with the high bit set over a
   // quote's or a backslash's low bits, split anywhere inside the runs.
   ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xA2\xDC\xFB{}[]\"\\", 77, 2000, 40);
+  ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xBC\xBE<>{}\"\\", 78, 2000, 40);
 }
 
 TEST_F(Streams, AnySplitGivesTheSameBlocks) {
