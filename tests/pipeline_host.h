@@ -180,14 +180,18 @@ public:
   // The log text collected with GetLogEx.
   std::string Log() {
     std::vector<char> buffer(1 << 20);
+    const int32_t copied = Log(buffer);
+    return std::string(buffer.data(), copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  }
+  // GetLogEx into the caller's buffer, as a host that keeps its own; its result as it stands.
+  int32_t Log(std::vector<char>& buffer) {
     TPluginCallRec rec = NewRecord();
     TorvParamsList params;
     rec.Params = &params;
     rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
     rec.DataDesc.Size = static_cast<uint32_t>(buffer.size());
     rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(buffer.data());
-    const int32_t copied = entry_.Log(&rec);
-    return std::string(buffer.data(), copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    return entry_.Log(&rec);
   }
 
 private:

@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -402,16 +401,7 @@ struct Harness {
   // The log read as a host reads it, so it does not grow from input to input; the buffer is
   // kept, as a host keeps its own.
   void ReadLog() {
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    rec.Instance = host->Instance();
-    TorvParamsList params;
-    rec.Params = &params;
-    rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
-    rec.DataDesc.Size = static_cast<uint32_t>(log_buffer.size());
-    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(log_buffer.data());
-    const int32_t copied = entry.Log(&rec);
+    const int32_t copied = host->Log(log_buffer);
     Check(copied >= 0 && static_cast<std::size_t>(copied) <= log_buffer.size());
   }
 };
