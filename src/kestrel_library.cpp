@@ -3,11 +3,11 @@
 // parser module the class the framework instantiates, with its settings store attached, and the
 // library's resources the source of the options dialog; every module gets the language-file
 // translator.
-#include "config/options_dialog_package.h"
-#include "config/plugin_translator.h"
+#include "framework/options_dialog_package.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
 #include "parser/settings_binding.h"
+#include "translation/plugin_translator.h"
 
 namespace kestrel {
 extern const char kLibraryName[];
@@ -17,8 +17,8 @@ namespace {
 const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
   parser::AttachSettingsStore();
-  SetOptionsDialogSource(&config::DeliverLibraryOptionsDialog);
-  SetModuleTranslatorFactory(&config::CreatePluginTranslator);
+  SetOptionsDialogSource(&options_dialog::DeliverLibraryOptionsDialog);
+  SetModuleTranslatorFactory(&translation::CreatePluginTranslator);
   return true;
 }();
 } // namespace

@@ -1,5 +1,5 @@
-# Fails when the core includes a Windows SDK header. The core (src/common, src/framework,
-# src/parser, src/config, the library's wiring, the platform API headers and the public
+# Fails when the core includes a Windows SDK header. The core (every folder of src/ but the
+# platform backends, the library's wiring, the platform API headers and the public
 # headers) sees Windows only through the platform layer and kestrel/oleauto.h's own
 # declarations; only the Win32 backend, Windows tests and hosts include <windows.h>.
 # A public header may include it for hosts alone: inside a branch whose #if line holds
@@ -10,7 +10,7 @@ if(NOT SOURCE_DIR)
 endif()
 
 set(_patterns)
-foreach(_dir common framework parser config)
+foreach(_dir common json convert settings framework translation parser)
   foreach(_ext h hpp c cpp inc)
     list(APPEND _patterns ${SOURCE_DIR}/src/${_dir}/*.${_ext})
   endforeach()

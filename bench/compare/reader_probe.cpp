@@ -3,7 +3,7 @@
 //
 //   reader_probe kestrel|rapidjson small|medium|large      prints the bytes read
 #include "../json/json_bench_inputs.h"
-#include "parser/json/json_document.h"
+#include "json/json_document.h"
 
 #if KESTREL_BENCH_RAPIDJSON
 #include <rapidjson/document.h>

@@ -1,8 +1,8 @@
 // Parse throughput of the JSON reader against RapidJSON (DOM), nlohmann::json, simdjson (DOM)
 // and yajl (tree) on the same generated inputs. Run with --benchmark_counters_tabular=true.
 #include "json_bench_inputs.h"
-#include "parser/json/json_document.h"
-#include "parser/json/json_to_list.h"
+#include "json/json_document.h"
+#include "json/json_to_list.h"
 
 #include <benchmark/benchmark.h>
 

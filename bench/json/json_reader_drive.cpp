@@ -2,7 +2,7 @@
 // number of times, with no timing loop around it, so that callgrind runs of two builds compare
 // exactly. Usage: kestrel_json_drive small|medium|large [repetitions] [rapidjson]
 #include "json_bench_inputs.h"
-#include "parser/json/json_document.h"
+#include "json/json_document.h"
 
 #if KESTREL_BENCH_RAPIDJSON
 #include <rapidjson/document.h>

@@ -1,7 +1,7 @@
 // The date/time reader: the input up to the first zero byte is the template, the rest the
 // text; the first byte chooses the locale and the current-date/time flags. Reading either
 // yields a valid date-time or raises a conversion error, never anything else.
-#include "parser/convert/date_time_templates.h"
+#include "convert/date_time_templates.h"
 
 #include <cmath>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // breaks), the rest is the text to translate. Checks what a translation may produce: removed
 // bytes never appear where only removals and single-byte entries apply, and the output of a
 // table without entries or case change is the input minus the removed bytes.
-#include "parser/convert/orv_trans_table.h"
+#include "convert/orv_trans_table.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Flattens arbitrary bytes under options chosen by the first three bytes. Rows must hold only
 // non-blank names, and the list returned must be the last row delivered.
-#include "parser/json/json_to_list.h"
+#include "json/json_to_list.h"
 
 #include <cstddef>
 #include <cstdint>

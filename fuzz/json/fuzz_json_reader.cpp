@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as JSON. A document that comes out must be written, read back to the
 // same compact text, and answer name look-ups consistently.
-#include "parser/json/json_document.h"
+#include "json/json_document.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,10 +5,10 @@
 
 #include "common/ascii_text.h"
 #include "common/text_lines.h"
+#include "convert/number_text.h"
+#include "convert/pcre_limits.h"
+#include "convert/pcre_regex.h"
 #include "framework/parser_items.h"
-#include "parser/convert/number_text.h"
-#include "parser/convert/pcre_limits.h"
-#include "parser/convert/pcre_regex.h"
 #include "platform/text.h"
 
 #include <cstddef>

@@ -2,12 +2,12 @@
 // rules, the conversion of ruled values to their data types, and the completion of each row.
 #include "common/ascii_text.h"
 #include "common/current_exception.h"
+#include "convert/convert_error.h"
+#include "convert/date_time_templates.h"
+#include "convert/number_text.h"
+#include "convert/pcre_limits.h"
+#include "convert/pcre_regex.h"
 #include "framework/result_delivery.h"
-#include "parser/convert/convert_error.h"
-#include "parser/convert/date_time_templates.h"
-#include "parser/convert/number_text.h"
-#include "parser/convert/pcre_limits.h"
-#include "parser/convert/pcre_regex.h"
 #include "parser/serial_port_dm.h"
 
 #include <exception>

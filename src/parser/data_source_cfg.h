@@ -8,8 +8,8 @@
 // anything a packet in flight uses, and every block sees the old settings or the new, whole.
 #pragma once
 
+#include "convert/orv_trans_table.h"
 #include "parser/cfg_options_proxy.h"
-#include "parser/convert/orv_trans_table.h"
 #include "parser/parser_rules.h"
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 #include "common/ascii_text.h"
 #include "common/text_lines.h"
 
+#include "convert/number_text.h"
 #include "framework/parser_items.h"
-#include "parser/convert/number_text.h"
 #include "platform/text.h"
 
 namespace kestrel::parser {

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "framework/parser_items.h"
-#include "parser/json/json_to_list.h"
+#include "json/json_to_list.h"
 
 #include <cstdint>
 #include <string>

@@ -2,9 +2,9 @@
 #include "common/ascii_text.h"
 #include "common/readable_block.h"
 
+#include "convert/number_text.h"
 #include "framework/instance_registry.h"
 #include "framework/result_delivery.h"
-#include "parser/convert/number_text.h"
 #include "platform/text.h"
 
 #include <algorithm>

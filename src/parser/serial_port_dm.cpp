@@ -1,8 +1,8 @@
 #include "parser/serial_port_dm.h"
 
 #include "common/current_exception.h"
+#include "convert/orv_trans_table.h"
 #include "framework/result_delivery.h"
-#include "parser/convert/orv_trans_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -19,8 +19,8 @@ const TPublishedProperty* FindProperty(const TProxyCodeCustomObject& object,
   return nullptr;
 }
 
-config::TorvStrHolder MakeModuleProperties() {
-  config::TorvStrHolder holder;
+settings::TorvStrHolder MakeModuleProperties() {
+  settings::TorvStrHolder holder;
   holder.Name = "Properties";
   holder.Tag = 9999;
   holder.Capacity = 44;
@@ -37,14 +37,14 @@ config::TorvStrHolder MakeModuleProperties() {
 }
 
 void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
-  config::TSettingsStore store;
+  settings::TSettingsStore store;
   ConfigureSettingsStore(store, module.SettingsLocation(), &module);
   TSettingsTargetAdapter target(settings);
   store.LoadValues(target);
 }
 
 bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
-  config::TSettingsStore store;
+  settings::TSettingsStore store;
   ConfigureSettingsStore(store, module.SettingsLocation(), &module);
   // Saving only reads the object's properties.
   TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
@@ -53,42 +53,42 @@ bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
 
 } // namespace
 
-const config::TorvStrHolder& ModuleProperties() {
-  static const config::TorvStrHolder holder = MakeModuleProperties();
+const settings::TorvStrHolder& ModuleProperties() {
+  static const settings::TorvStrHolder holder = MakeModuleProperties();
   return holder;
 }
 
-config::TSettingKind TSettingsTargetAdapter::PropertyKind(std::string_view name) const {
+settings::TSettingKind TSettingsTargetAdapter::PropertyKind(std::string_view name) const {
   const TPublishedProperty* property = FindProperty(object_, name);
   if (!property)
-    return config::TSettingKind::Unknown;
+    return settings::TSettingKind::Unknown;
   switch (property->Kind) {
   case TPropertyKind::Integer:
-    return config::TSettingKind::Integer;
+    return settings::TSettingKind::Integer;
   case TPropertyKind::Double:
-    return config::TSettingKind::Float;
+    return settings::TSettingKind::Float;
   case TPropertyKind::Boolean:
-    return config::TSettingKind::Enumeration;
+    return settings::TSettingKind::Enumeration;
   case TPropertyKind::String:
-    return config::TSettingKind::Text;
+    return settings::TSettingKind::Text;
   case TPropertyKind::Strings:
-    return config::TSettingKind::StringList;
+    return settings::TSettingKind::StringList;
   }
-  return config::TSettingKind::Unknown;
+  return settings::TSettingKind::Unknown;
 }
 
 Variant TSettingsTargetAdapter::GetProperty(std::string_view name) const {
   const auto value = object_.GetPropertyValue(name);
   if (!value)
     return Variant::Null();
-  if (PropertyKind(name) == config::TSettingKind::Enumeration)
+  if (PropertyKind(name) == settings::TSettingKind::Enumeration)
     return Variant(std::string(VariantToBool(*value).value_or(false) ? "True" : "False"));
   return *value;
 }
 
 void TSettingsTargetAdapter::SetProperty(std::string_view name, const Variant& value) {
   Variant converted = value;
-  if (PropertyKind(name) == config::TSettingKind::Enumeration) {
+  if (PropertyKind(name) == settings::TSettingKind::Enumeration) {
     const std::string identifier = VariantToAnsi(value);
     if (AsciiSameText(identifier, "True"))
       converted = Variant(true);
@@ -111,10 +111,10 @@ void TSettingsTargetAdapter::SetStrings(std::string_view name, std::vector<std::
     *target = std::move(lines);
 }
 
-void ConfigureSettingsStore(config::TSettingsStore& store, const TSettingsLocation& location,
+void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLocation& location,
                             TorvPlugin* module) {
-  store.RegistryRoot = config::RegistryRootFromCode(location.Root1);
-  store.SecondRegistryRoot = config::RegistryRootFromCode(location.Root2);
+  store.RegistryRoot = settings::RegistryRootFromCode(location.Root1);
+  store.SecondRegistryRoot = settings::RegistryRootFromCode(location.Root2);
   store.RegistryPath = location.RegistryPath;
   store.INIFileSectionPrefix = location.SectionPrefix;
   store.INIFile = location.IniFile;

@@ -3,11 +3,11 @@
 // target interface, and the load and save procedures attached to TaPlugin at library load.
 #pragma once
 
-#include "config/settings_store.h"
-#include "config/settings_target.h"
-#include "config/str_holder.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/cfg_options_proxy.h"
+#include "settings/settings_store.h"
+#include "settings/settings_target.h"
+#include "settings/str_holder.h"
 
 namespace kestrel::parser {
 
@@ -16,15 +16,15 @@ class TDataSourceCfg;
 
 // The module's Properties holder (Tag 9999): "Control.Property,settings key" per option. The
 // keys are the stored format existing configurations use.
-const config::TorvStrHolder& ModuleProperties();
+const settings::TorvStrHolder& ModuleProperties();
 
 // A settings object's published properties as the store sees them: Booleans are stored by
 // identifier ("True", "False"), string lists as lists.
-class TSettingsTargetAdapter : public config::ISettingsTarget {
+class TSettingsTargetAdapter : public settings::ISettingsTarget {
 public:
   explicit TSettingsTargetAdapter(TProxyCodeCustomObject& object) : object_(object) {}
 
-  config::TSettingKind PropertyKind(std::string_view name) const override;
+  settings::TSettingKind PropertyKind(std::string_view name) const override;
   Variant GetProperty(std::string_view name) const override;
   void SetProperty(std::string_view name, const Variant& value) override;
   std::vector<std::string> GetStrings(std::string_view name) const override;
@@ -36,7 +36,7 @@ private:
 
 // A store for the module's location (roots, path, prefix, INI file) with its property map;
 // problems it meets go to `module`'s log as warnings.
-void ConfigureSettingsStore(config::TSettingsStore& store, const TSettingsLocation& location,
+void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLocation& location,
                             TorvPlugin* module);
 
 // Makes TaPlugin load and save its settings through the store.

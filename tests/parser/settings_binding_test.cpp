@@ -71,7 +71,7 @@ void ExpectRoundTrip(const TSettingsLocation& location) {
   ChangeEverything(saved);
   TDataSourceCfg loaded;
   for (const bool save : {true, false}) {
-    config::TSettingsStore store;
+    settings::TSettingsStore store;
     ConfigureSettingsStore(store, location, nullptr);
     TSettingsTargetAdapter target(save ? saved : loaded);
     ASSERT_TRUE(save ? store.SaveValues(target) : store.LoadValues(target));
@@ -124,18 +124,18 @@ TEST(SettingsBinding, EveryOptionSurvivesAnIniFileUnderItsKey) {
 }
 
 TEST(SettingsBinding, PropertiesHolderIsTheModuleMap) {
-  const config::TorvStrHolder& holder = ModuleProperties();
+  const settings::TorvStrHolder& holder = ModuleProperties();
   EXPECT_EQ(holder.Tag, 9999);
   EXPECT_EQ(holder.Capacity, 44);
   // Every published option has exactly one map line; Name and Tag have none.
   TDataSourceCfg cfg;
-  config::TSettingsStore store;
+  settings::TSettingsStore store;
   ConfigureSettingsStore(store, Location("", ""), nullptr);
   int mapped = 0;
   for (const std::string& line : store.Components)
-    if (const auto entry = config::ParsePropertyMapLine(line)) {
+    if (const auto entry = settings::ParsePropertyMapLine(line)) {
       EXPECT_NE(TSettingsTargetAdapter(cfg).PropertyKind(entry->PropertyName()),
-                config::TSettingKind::Unknown)
+                settings::TSettingKind::Unknown)
           << line;
       ++mapped;
     }

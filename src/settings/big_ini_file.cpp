@@ -1,0 +1,154 @@
+#include "settings/big_ini_file.h"
+#include "common/ascii_text.h"
+
+#include "common/text_lines.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace kestrel::settings {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return platform::AnsiCompareText(a, b) == 0;
+}
+
+// The name of an entry line, or nothing when the line has no "=".
+bool EntryName(std::string_view line, std::string_view* name) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos)
+    return false;
+  *name = TrimBlanks(line.substr(0, equals));
+  return true;
+}
+
+} // namespace
+
+TBigIniFile::TBigIniFile(std::string file_name) : file_name_(std::move(file_name)) {
+  std::string text;
+  file_found_ = platform::ReadWholeFile(file_name_, &text);
+  if (!file_found_)
+    return;
+  std::string_view view = text;
+  if (view.substr(0, 3) == "\xEF\xBB\xBF")
+    view.remove_prefix(3);
+  Section* current = nullptr;
+  for (const std::string_view raw : SplitLines(view)) {
+    const std::string_view line = TrimBlanks(raw);
+    if (line.empty() || line == "\x1A")
+      continue;
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      const std::string_view name = TrimBlanks(line.substr(1, line.size() - 2));
+      current = FindSection(name);
+      if (!current) {
+        sections_.push_back(Section{std::string(name), {}});
+        current = &sections_.back();
+      }
+      continue;
+    }
+    if (current)
+      current->Lines.emplace_back(line);
+  }
+}
+
+TBigIniFile::Section* TBigIniFile::FindSection(std::string_view name) {
+  for (Section& section : sections_)
+    if (SameName(section.Name, name))
+      return &section;
+  return nullptr;
+}
+
+const TBigIniFile::Section* TBigIniFile::FindSection(std::string_view name) const {
+  return const_cast<TBigIniFile*>(this)->FindSection(name);
+}
+
+std::ptrdiff_t TBigIniFile::FindEntry(const Section& section, std::string_view name) {
+  for (std::size_t i = 0; i < section.Lines.size(); ++i) {
+    std::string_view entry;
+    if (EntryName(section.Lines[i], &entry) && SameName(entry, name))
+      return static_cast<std::ptrdiff_t>(i);
+  }
+  return -1;
+}
+
+bool TBigIniFile::ReadString(std::string_view section_name, std::string_view name,
+                             std::string* value) const {
+  const Section* section = FindSection(section_name);
+  if (!section)
+    return false;
+  const std::ptrdiff_t index = FindEntry(*section, name);
+  if (index < 0)
+    return false;
+  const std::string& line = section->Lines[static_cast<std::size_t>(index)];
+  *value = std::string(TrimBlanks(std::string_view(line).substr(line.find('=') + 1)));
+  return true;
+}
+
+void TBigIniFile::WriteString(std::string_view section_name, std::string_view name,
+                              std::string_view value) {
+  std::string line = std::string(name) + "=" + std::string(value);
+  Section* section = FindSection(section_name);
+  if (!section) {
+    sections_.push_back(Section{std::string(section_name), {}});
+    section = &sections_.back();
+  }
+  const std::ptrdiff_t index = FindEntry(*section, name);
+  if (index < 0) {
+    section->Lines.push_back(std::move(line));
+    modified_ = true;
+    return;
+  }
+  std::string current;
+  ReadString(section_name, name, &current);
+  if (current != TrimBlanks(value)) {
+    section->Lines[static_cast<std::size_t>(index)] = std::move(line);
+    modified_ = true;
+  }
+}
+
+void TBigIniFile::DeleteKey(std::string_view section_name, std::string_view name) {
+  Section* section = FindSection(section_name);
+  if (!section)
+    return;
+  const std::ptrdiff_t index = FindEntry(*section, name);
+  if (index < 0)
+    return;
+  section->Lines.erase(section->Lines.begin() + index);
+  modified_ = true;
+}
+
+std::string TBigIniFile::Text() const {
+  std::string text;
+  for (const Section& section : sections_) {
+    if (section.Lines.empty())
+      continue;
+    text += "[" + section.Name + "]\r\n";
+    for (const std::string& line : section.Lines)
+      text += line + "\r\n";
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool TBigIniFile::UpdateFile(std::string* error) {
+  if (!modified_)
+    return true;
+  if (!platform::ReplaceFileContents(file_name_, Text(), error))
+    return false;
+  modified_ = false;
+  file_found_ = true;
+  return true;
+}
+
+std::vector<std::string> TBigIniFile::MalformedLines() const {
+  std::vector<std::string> lines;
+  for (const Section& section : sections_)
+    for (const std::string& line : section.Lines) {
+      std::string_view name;
+      if (!EntryName(line, &name) && line.front() != ';' && line.front() != '#')
+        lines.push_back("[" + section.Name + "] " + line);
+    }
+  return lines;
+}
+
+} // namespace kestrel::settings

@@ -1,0 +1,59 @@
+// An INI file held in memory for one settings operation: read whole when opened, changed in
+// place, and written back (in one step, see platform/files.h) only when something changed.
+//
+// A line "[name]" opens a section; other lines belong to the section above them (lines before
+// the first section, blank lines and a lone end-of-file character 0x1A are dropped). An entry
+// line is split at its first "="; name and value are taken without surrounding blanks.
+// Section and entry names compare without regard to case. Lines of a section that are neither
+// entries nor comments (";" or "#") are kept as they are and listed in MalformedLines().
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::settings {
+
+class TBigIniFile {
+public:
+  // Reads the file; a missing or unreadable file gives an empty one.
+  explicit TBigIniFile(std::string file_name);
+
+  const std::string& FileName() const { return file_name_; }
+  bool FileFound() const { return file_found_; }
+
+  // The entry's value; false when the section or the entry does not exist.
+  bool ReadString(std::string_view section, std::string_view name, std::string* value) const;
+  // Replaces the entry's line in place when its value differs, or appends it at the end of the
+  // section, creating the section at the end of the file.
+  void WriteString(std::string_view section, std::string_view name, std::string_view value);
+  // Removes the entry when it exists.
+  void DeleteKey(std::string_view section, std::string_view name);
+
+  bool Modified() const { return modified_; }
+  // The file text as it would be written: every section with lines, its lines and an empty
+  // line, all ended by CR LF.
+  std::string Text() const;
+  // Writes the file back when it changed. False when writing failed (`error` says why); the
+  // file on disk is then as it was.
+  bool UpdateFile(std::string* error = nullptr);
+
+  // "[section] line" for each line that is neither an entry nor a comment.
+  std::vector<std::string> MalformedLines() const;
+
+private:
+  struct Section {
+    std::string Name;
+    std::vector<std::string> Lines;
+  };
+  Section* FindSection(std::string_view name);
+  const Section* FindSection(std::string_view name) const;
+  static std::ptrdiff_t FindEntry(const Section& section, std::string_view name);
+
+  std::string file_name_;
+  bool file_found_ = false;
+  bool modified_ = false;
+  std::vector<Section> sections_;
+};
+
+} // namespace kestrel::settings
