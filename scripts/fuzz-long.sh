@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
 # Long fuzzing campaign (not part of CI): runs the libFuzzer targets in slices of equal time, the
-# target with the fewest slices so far next, and keeps a running count per target across runs, so a
-# campaign can be stopped and resumed (on the same machine or another that gets the work folder).
+# target with the fewest slices so far next, and keeps a running count per target across runs and
+# machines in fuzz/campaign.tsv, so a campaign can be stopped and resumed anywhere.
 #
 #   scripts/fuzz-long.sh [--hours H] [--slice MINUTES] [--jobs N] [--goal EXECUTIONS]
 #                        [--work DIR] [--merge] [target ...]
 #
-# Defaults: 2 hours, 10-minute slices, one job, a goal of 10^8 executions per target, the work
-# folder build/fuzz-campaign. Targets default to every fuzz_* program of the fuzz preset.
-# The work folder holds one corpus per target (seeded from fuzz/corpus/), counts.tsv (target,
-# slices, executions), the logs of the last slices and crashes/<target>/ for failing inputs.
+# Defaults: 2 hours, 10-minute slices, one job, the work folder build/fuzz-campaign. A target
+# stops being picked once it reached its goal: 10^8 executions, 10^7 for fuzz_process_data and
+# fuzz_ini_file (each of their inputs is dozens of calls or file writes); --goal sets one goal for
+# all. Targets default to every fuzz_* program of the fuzz preset.
+# fuzz/campaign.tsv (target, executions, slices, the commit the last slice was built from) is
+# part of the repository: commit it with the work, so the totals survive a new machine.
+# The work folder holds one corpus per target (seeded from fuzz/corpus/), the logs of the last
+# slices and crashes/<target>/ for failing inputs.
 # --merge adds the campaign's inputs that reach new coverage to fuzz/corpus/<target>/ and exits.
 # Runs under nice: it is meant to run beside other work.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-hours=2 slice=10 jobs=1 goal=100000000 work=build/fuzz-campaign merge=0
+hours=2 slice=10 jobs=1 goal= work=build/fuzz-campaign merge=0
 targets=()
 while (($#)); do
   case "$1" in
@@ -26,7 +30,7 @@ while (($#)); do
   --goal) goal=$2; shift ;;
   --work) work=$2; shift ;;
   --merge) merge=1 ;;
-  -h | --help) sed -n 2,13p "$0"; exit 0 ;;
+  -h | --help) sed -n 2,17p "$0"; exit 0 ;;
   -*) echo "unknown option $1" >&2; exit 2 ;;
   *) targets+=("$1") ;;
   esac
@@ -35,6 +39,9 @@ done
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
+# The commit the programs were built from; "+" when the tree had changes beside it.
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD -- src include fuzz/*/*.cpp 2>/dev/null || commit="$commit+"
 bin="$root/build/fuzz/fuzz"
 if ((${#targets[@]} == 0)); then
   mapfile -t targets < <(find "$bin" -type f -name 'fuzz_*' -perm -u+x -printf '%f\n' | sort)
@@ -44,8 +51,9 @@ dictionary() { find "$root/fuzz" -name "$1.dict" | head -1; }
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-counts="$work/counts.tsv"
-touch "$counts"
+counts="$root/fuzz/campaign.tsv"
+header=$'target\texecutions\tslices\tcommit'
+[ -s "$counts" ] || echo "$header" >"$counts"
 
 if ((merge)); then
   for t in "${targets[@]}"; do
@@ -58,17 +66,23 @@ if ((merge)); then
   exit 0
 fi
 
-column() { # target column: the target's slices (2) or executions (3) so far
-  awk -F'\t' -v t="$1" -v c="$2" '$1 == t { print $c; found = 1 } END { if (!found) print 0 }' "$counts"
+column() { # target column: the target's executions (2) or slices (3) so far
+  awk -F'\t' -v t="$1" -v c="$2" 'NR > 1 && $1 == t { print $c; found = 1 } END { if (!found) print 0 }' "$counts"
+}
+goal_of() { # target
+  if [ -n "$goal" ]; then echo "$goal"
+  else case $1 in fuzz_process_data | fuzz_ini_file) echo 10000000 ;; *) echo 100000000 ;; esac
+  fi
 }
 add_count() { # target executions
-  local lock="$counts.lock"
+  local lock="$work/campaign.lock"
   (
     flock 9
-    awk -F'\t' -v OFS='\t' -v t="$1" -v n="$2" '
-      $1 == t { $2 += 1; $3 += n; found = 1 } { print }
-      END { if (!found) print t, 1, n }' "$counts" >"$counts.new"
-    mv "$counts.new" "$counts"
+    awk -F'\t' -v OFS='\t' -v t="$1" -v n="$2" -v c="$commit" '
+      NR > 1 && $1 == t { $2 += n; $3 += 1; $4 = c; found = 1 } { print }
+      END { if (!found) print t, n, 1, c }' "$counts" >"$counts.new"
+    { head -1 "$counts.new"; tail -n +2 "$counts.new" | sort; } >"$counts"
+    rm -f "$counts.new"
   ) 9>"$lock"
 }
 
@@ -79,9 +93,9 @@ next_target() {
   local best="" best_slices=0 t
   for t in "${targets[@]}"; do
     [ -z "${running[$t]:-}" ] || continue
-    (($(column "$t" 3) < goal)) || continue
+    (($(column "$t" 2) < $(goal_of "$t"))) || continue
     local slices
-    slices=$(column "$t" 2)
+    slices=$(column "$t" 3)
     if [ -z "$best" ] || ((slices < best_slices)); then best=$t best_slices=$slices; fi
   done
   echo "$best"
@@ -127,6 +141,8 @@ while (($(date +%s) < deadline)); do
 done
 wait
 
-printf '%-24s %8s %14s\n' target slices executions
-sort "$counts" | awk -F'\t' -v goal="$goal" \
-  '{ printf "%-24s %8d %14d%s\n", $1, $2, $3, ($3 >= goal ? "  goal reached" : "") }'
+printf '%-24s %14s %8s %10s\n' target executions slices goal
+tail -n +2 "$counts" | while IFS=$'\t' read -r t n sl c; do
+  g=$(goal_of "$t")
+  printf '%-24s %14d %8d %10d%s\n' "$t" "$n" "$sl" "$g" "$( ((n >= g)) && echo '  goal reached')"
+done
