@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <latch>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -17,8 +18,10 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
   std::atomic<int> inside{0};
   std::atomic<bool> overlap{false};
   std::vector<std::thread> threads;
+  std::latch start(8); // all threads begin together, however late each one got going
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
+      start.arrive_and_wait();
       for (int i = 0; i < 2000; ++i) {
         std::unique_lock lock(sync);
         if (inside.fetch_add(1) != 0)
@@ -28,6 +31,7 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
       }
     });
     threads.emplace_back([&] {
+      start.arrive_and_wait();
       for (int i = 0; i < 2000; ++i) {
         std::shared_lock lock(sync);
         if (inside.load() != 0)
@@ -45,8 +49,10 @@ TEST(MultiReadSync, ConcurrentUpgradesDoNotDeadlock) {
   TMultiReadSync sync;
   int value = 0;
   std::vector<std::thread> threads;
+  std::latch start(4);
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
+      start.arrive_and_wait();
       for (int i = 0; i < 500; ++i) {
         std::shared_lock read(sync);
         std::unique_lock write(sync);

@@ -11,7 +11,9 @@ namespace {
 
 using namespace kestrel;
 
+using kestrel::testing::DispatchWaiting;
 using kestrel::testing::PumpFor;
+using kestrel::testing::PumpUntil;
 
 TEST(TimerEx, FiresOnlyInItsThreadWhilePumping) {
   std::atomic<int> fired{0};
@@ -25,26 +27,27 @@ TEST(TimerEx, FiresOnlyInItsThreadWhilePumping) {
   EXPECT_TRUE(timer.Running());
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(fired, 0); // nobody pumped
-  PumpFor(80);
-  EXPECT_GT(fired, 0);
+  ASSERT_TRUE(PumpUntil([&] { return fired > 0; }, 5000)) << "the timer never fired while pumped";
   EXPECT_EQ(fired_in, platform::CurrentThreadId());
 
   // Disabled from another thread: the change arrives with the owner's next pump.
   std::thread([&] { timer.SetEnabled(false); }).join();
   EXPECT_TRUE(timer.Enabled());
-  PumpFor(20);
+  DispatchWaiting();
   EXPECT_FALSE(timer.Enabled());
   EXPECT_FALSE(timer.Running());
   const int before = fired;
   PumpFor(50);
   EXPECT_EQ(fired, before);
-  // Many requests from another thread: only the last counts.
+  // Many requests from another thread: only the last counts, whichever of them carried it.
   std::thread([&] {
     for (int i = 0; i < 1000; ++i)
-      timer.SetEnabled(i % 2 == 0);
+      timer.SetEnabled(i % 2 == 1);
   }).join();
-  PumpFor(20);
   EXPECT_FALSE(timer.Enabled());
+  DispatchWaiting();
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_TRUE(timer.Running());
 }
 
 TEST(TimerEx, DestroyedFromAnotherThread) {
@@ -60,16 +63,19 @@ TEST(TimerEx, DestroyedFromAnotherThread) {
     while (!stop)
       PumpFor(5);
   });
-  while (!made)
-    std::this_thread::yield();
-  while (fired == 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  delete timer; // sends disable and release to the pumping owner
-  const int after = fired;
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  EXPECT_EQ(fired, after);
+  // This thread owns no window: PumpUntil only waits for the owner thread here.
+  const bool ticked = PumpUntil([&] { return made && fired > 0; }, 5000);
+  EXPECT_TRUE(ticked) << "the timer of the pumping owner thread never fired";
+  if (made) {
+    delete timer; // sends disable and release to the pumping owner
+    const int after = fired;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(fired, after);
+  }
   stop = true;
   owner.join();
+  if (!made)
+    return;
 
   // Its thread is gone: destroying it then neither waits nor fails.
   std::thread([&] {

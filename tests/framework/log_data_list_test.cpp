@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -73,8 +74,10 @@ TEST(LogDataList, OldestEntryGivesWayBeyondTheBound) {
 TEST(LogDataList, ConcurrentWritersLoseNoEntry) {
   TLogDataList log;
   std::vector<std::thread> writers;
+  std::latch start(4); // all writers begin together, however late each thread got going
   for (int t = 0; t < 4; ++t)
-    writers.emplace_back([&log, t] {
+    writers.emplace_back([&log, &start, t] {
+      start.arrive_and_wait();
       for (int i = 0; i < 1000; ++i)
         log.Add(std::to_string(t) + ":" + std::to_string(i));
     });

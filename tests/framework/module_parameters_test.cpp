@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -61,23 +62,36 @@ TEST(ModuleParameters, ModuleInformationReadWhileCommandsChangeIt) {
   const std::string texts[] = {std::string(40, 'a'), std::string(300, 'b')};
   ASSERT_TRUE(host.Set("Description", Variant(texts[0])));
   std::atomic<bool> stop{false};
+  std::atomic<int> changes{0};
   std::thread writer([&] {
     for (int i = 0; !stop; ++i) {
       host.Set("Description", Variant(texts[i % 2]));
       host.Set("ModuleType", Variant(i % 2 ? 0x01 : 0x02));
+      ++changes;
     }
   });
   std::vector<unsigned char> buffer(1024);
   auto* info = reinterpret_cast<TPluginModuleInfo*>(buffer.data());
   int mixed = 0;
   std::string last_mixed;
-  for (int i = 0; i < 2000; ++i) {
+  // Reads go on until both texts were read, so the writer changed them meanwhile, however the
+  // threads were scheduled. The deadline only ends a run in which that never happens.
+  bool seen[2] = {false, false};
+  int reads = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (changes.load() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  for (; reads < 2000 || !(seen[0] && seen[1]); ++reads) {
+    if (reads % 100 == 0 && std::chrono::steady_clock::now() >= deadline)
+      break;
     info->BufferSize = static_cast<uint32_t>(buffer.size());
     uint32_t needed = 0;
     EXPECT_EQ(GetModuleInfo(&host.Record(), info, &needed), 1);
     const std::string description(info->Description ? info->Description : "",
                                   info->DescriptionLength);
-    if (description != texts[0] && description != texts[1]) {
+    if (description == texts[0] || description == texts[1]) {
+      seen[description == texts[1]] = true;
+    } else {
       ++mixed;
       last_mixed = description;
     }
@@ -85,6 +99,7 @@ TEST(ModuleParameters, ModuleInformationReadWhileCommandsChangeIt) {
   stop = true;
   writer.join();
   EXPECT_EQ(mixed, 0) << last_mixed;
+  EXPECT_TRUE(seen[0] && seen[1]) << "the description never changed during " << reads << " reads";
 }
 
 TEST(ModuleParameters, CustomStore) {

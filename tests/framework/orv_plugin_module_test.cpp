@@ -140,7 +140,15 @@ TEST(ModuleCommands, NestedCommandIsRefusedAndOtherThreadsWait) {
   std::thread first([&] { EXPECT_EQ(host.Command("HOLD"), 1); });
   while (!module.holding)
     std::this_thread::yield();
-  std::thread second([&] { EXPECT_EQ(host.Command("AFTER"), 2); });
+  // The second command is released once its thread is inside the call; from there to the
+  // command lock nothing can be watched, so a short pause covers that last step.
+  std::atomic<bool> calling{false};
+  std::thread second([&] {
+    calling = true;
+    EXPECT_EQ(host.Command("AFTER"), 2);
+  });
+  while (!calling)
+    std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   module.release = true;
   first.join();

@@ -229,34 +229,50 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
   auto& module = host.Module<ParsingModule>();
   module.answer = 1;
   ASSERT_EQ(host.Command("LOAD", {{"MSG-PROC-HANDLE", window.Handle()}}), 0);
+  std::atomic<int> rounds{0}; // command rounds done
   // A fixed number of packets: every one notifies the host window, and packet threads that ran
   // until told to stop could post faster than this thread pumps.
   constexpr int kPacketsPerThread = 200;
+  // The packets start once commands run, and each packet thread waits half-way until commands
+  // ran since its start; the commands go on until the packets are done. So both sides run side
+  // by side however the threads are scheduled; the deadline only ends a run in which they don't.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto wait_for_commands = [&](int more_than) {
+    while (rounds.load() <= more_than && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    return rounds.load() > more_than;
+  };
   std::atomic<int> finished{0};
+  std::atomic<int> unmet{0};
   std::vector<std::thread> packets;
   for (int t = 0; t < 2; ++t)
     packets.emplace_back([&] {
+      const int at_start = wait_for_commands(0) ? rounds.load() : 0;
       for (int i = 0; i < kPacketsPerThread; ++i) {
+        if (i == kPacketsPerThread / 2 && !wait_for_commands(at_start))
+          ++unmet;
         Packet packet(host, "{x};{y}", KESTREL_DATA_PACKET | KESTREL_DATA_REPORT);
         EXPECT_EQ(packet.Run(), 1);
         EXPECT_EQ(packet.results.Count(), 2);
       }
       ++finished;
     });
+  // The packet threads post to this thread's window: it pumps until they are done.
   std::string log;
-  for (int i = 0; i < 200; ++i) {
+  int last = -1;
+  for (int i = 0; i < 200 || finished.load() < 2; ++i) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      break;
     EXPECT_TRUE(host.Set("LogTitle", Variant(i % 2 ? "A" : "B")));
     EXPECT_TRUE(host.Set("Custom:n", Variant(i)));
+    last = i;
     log += host.CollectLog();
     window.Pump();
-  }
-  // The packet threads send to this thread's window: it pumps until they are done.
-  while (finished.load() < 2) {
-    window.Pump();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++rounds;
   }
   for (auto& thread : packets)
     thread.join();
+  EXPECT_EQ(unmet.load(), 0) << "no command ran while packets were being processed";
   log += host.CollectLog();
   EXPECT_EQ(module.calls.load(), 2 * kPacketsPerThread);
   // Every packet wrote its outcome line; repeats fold into one line with " xN".
@@ -269,7 +285,7 @@ TEST(ProcessData, PacketsAndCommandsOnDifferentThreads) {
     at = end;
   }
   EXPECT_EQ(outcomes, 2 * kPacketsPerThread) << log;
-  EXPECT_EQ(host.Get("Custom:n"), Variant(199));
+  EXPECT_EQ(host.Get("Custom:n"), Variant(last));
 }
 
 TEST(ProcessData, ACallWithoutParametersIsRefusedAndLoggedOnce) {

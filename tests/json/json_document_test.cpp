@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <latch>
 #include <random>
 #include <string>
 #include <thread>
@@ -257,8 +258,10 @@ TEST(JsonModel, ConcurrentLookUpsIndexOnce) {
   const auto& object = dynamic_cast<const TJsonObject&>(*doc);
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
+  std::latch start(4); // the first look-ups meet, however late each thread got going
   for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&object, &wrong] {
+    threads.emplace_back([&object, &wrong, &start] {
+      start.arrive_and_wait();
       for (int i = 0; i < 150; ++i) {
         const std::string digits = std::to_string(i);
         WideString name(1, u'm');
@@ -293,8 +296,10 @@ TEST(JsonModel, StringsReadFromTextBehaveAsAnyOther) {
 
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
+  std::latch start(4); // the first reads meet, however late each thread got going
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
+      start.arrive_and_wait();
       if (first.Value() != expected || &first.Value() != &first.Value())
         ++wrong;
     });

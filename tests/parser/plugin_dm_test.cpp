@@ -205,11 +205,11 @@ TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
 
   std::atomic<bool> stop{false};
   std::atomic<int> mixed{0};
-  const auto feed = [&](int32_t source, std::vector<int>& kept) {
-    int sent = 0;
+  const auto feed = [&](int32_t source, std::vector<int>& kept, std::atomic<int>& sent) {
     while (!stop || sent < 50) {
-      const std::string block = "{\"v\":\"7\",\"seq\":" + std::to_string(sent) + ",\"k\":\"" +
-                                (sent % 2 ? "drop" : "keep") + "\",\"n\":{\"w\":\"7\"}}";
+      const int seq = sent.load();
+      const std::string block = "{\"v\":\"7\",\"seq\":" + std::to_string(seq) + ",\"k\":\"" +
+                                (seq % 2 ? "drop" : "keep") + "\",\"n\":{\"w\":\"7\"}}";
       for (std::size_t at = 0; at < block.size(); at += 5) {
         PacketResult result = host->Send(source, 1, "c", std::string_view(block).substr(at, 5));
         for (const Variant& seq : result.All("seq"))
@@ -222,13 +222,22 @@ TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
       }
       ++sent;
     }
-    return sent;
   };
   std::vector<int> kept_1, kept_2;
   std::atomic<int> sent_1{0}, sent_2{0};
-  std::thread one([&] { sent_1 = feed(1, kept_1); });
-  std::thread two([&] { sent_2 = feed(2, kept_2); });
-  for (int i = 0; i < 40; ++i) {
+  std::thread one([&] { feed(1, kept_1, sent_1); });
+  std::thread two([&] { feed(2, kept_2, sent_2); });
+  // The settings are reapplied once both sources send, and until each sent blocks meanwhile,
+  // however the threads were scheduled. The deadline only ends a run in which that never happens.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((sent_1 == 0 || sent_2 == 0) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  const int before_1 = sent_1, before_2 = sent_2;
+  int reapplied = 0;
+  for (; reapplied < 40 || sent_1 - before_1 < 5 || sent_2 - before_2 < 5; ++reapplied) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      break;
+    const int i = reapplied;
     Store("lstJSON_Hint", Variant(i % 2 ? "v||1||1||String\nw||1||1||String"
                                         : "v||1||1||Integer\nw||1||1||Integer"));
     Store("Filters_Hint", Variant(filters[i % 2]));
@@ -237,9 +246,12 @@ TEST_F(PluginHost, PacketsOnTwoSourcesWhileSettingsAreReapplied) {
     host->Items();
     PumpFor(2);
   }
+  const int during_1 = sent_1 - before_1, during_2 = sent_2 - before_2;
   stop = true;
   one.join();
   two.join();
+  EXPECT_GE(during_1, 5) << "blocks of source 1 during " << reapplied << " reapplications";
+  EXPECT_GE(during_2, 5) << "blocks of source 2 during " << reapplied << " reapplications";
   EXPECT_EQ(mixed, 0); // every block saw one version of the item rules, whole
   // Exactly the "keep" blocks arrived, each once, in order.
   const auto expected = [](int sent) {

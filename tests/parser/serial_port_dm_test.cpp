@@ -17,7 +17,7 @@ namespace {
 using namespace kestrel;
 using namespace kestrel::parser;
 using kestrel::testing::FakeParserModule;
-using kestrel::testing::PumpFor;
+using kestrel::testing::PumpUntil;
 
 std::atomic<uint64_t> g_now{1'000'000};
 uint64_t FakeTicks() {
@@ -299,17 +299,22 @@ TEST_F(Streams, IdleClientIsSweptWhileAnotherKeepsSending) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   });
-  while (sent == 0)
-    std::this_thread::yield();
+  // Once client 1 has sent after the clock moved on, only client 2 has been quiet for too long;
+  // this thread does not pump meanwhile, so no sweep comes before that. The limits only end a
+  // run in which the awaited event never comes.
+  const bool started = PumpUntil([&] { return sent > 0; }, 10000);
   g_now += TSerialPortDM::kIdleLimit + 1000;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(2 * TSerialPortDM::kCheckInterval);
-  while (dm.Clients.Find(2) && std::chrono::steady_clock::now() < deadline)
-    PumpFor(10);
+  const int before = sent;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (sent == before && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const bool sent_since = sent > before;
+  const bool swept = PumpUntil([&] { return !dm.Clients.Find(2); }, 10000);
   stop = true;
   sender.join();
-  EXPECT_EQ(dm.Clients.Find(2), nullptr);
-  EXPECT_GE(sent.load(), 2);
+  EXPECT_TRUE(started && sent_since) << "the other client stopped sending";
+  EXPECT_TRUE(swept) << "the sweep did not remove the quiet client";
+  EXPECT_NE(dm.Clients.Find(1), nullptr);
 }
 
 TEST_F(Streams, TheSweepTimerRunsOnlyWithTwoClients) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,7 @@ void PumpUntilStop() {
 }
 
 using kestrel::testing::PumpFor;
+using kestrel::testing::PumpUntil;
 
 // A thread that owns one window and pumps until told to stop.
 class PumpingThread {
@@ -90,8 +92,10 @@ TEST(Messages, PostsFromManyThreadsArriveInOrderInTheOwnerThread) {
   constexpr int kSenders = 4;
   constexpr int kEach = 500;
   std::vector<std::thread> senders;
+  std::latch start(kSenders); // all senders begin together, however late each thread got going
   for (int s = 0; s < kSenders; ++s)
     senders.emplace_back([&, s] {
+      start.arrive_and_wait();
       for (int i = 0; i < kEach; ++i)
         ASSERT_TRUE(PostWindowMessage(owner.hwnd(), kRecord, static_cast<WPARAM>(s), i));
     });
@@ -193,20 +197,26 @@ TEST(Messages, SendGivesUpOnAReceiverThatNeverPumps) {
 }
 
 TEST(Messages, SenderIsReleasedWhenTheReceiverThreadEnds) {
-  Seen seen;
+  // The receiver ends while the sender waits for it. It knows that the sender waits when its own
+  // message to the sender's window is answered: this thread answers sent messages only inside
+  // its send. kSmtoBlock keeps the receiver from answering the sender's message meanwhile.
+  Seen mine, seen;
+  HWND own = CreateMessageWindow(RecordingProc, &mine);
   std::promise<HWND> made;
-  std::promise<void> sending;
+  std::atomic<bool> saw_waiting{false};
   std::thread receiver([&] {
     made.set_value(CreateMessageWindow(RecordingProc, &seen));
-    sending.get_future().wait();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LRESULT r = 0;
+    saw_waiting = SendWindowMessageTimeout(own, kAsk, 1, 0, kSmtoBlock, 10000, &r) && r == 2;
   });
   HWND hwnd = made.get_future().get();
-  sending.set_value();
   const auto start = Clock::now();
   EXPECT_FALSE(SendWindowMessageTimeout(hwnd, kAsk, 1, 0, kSmtoNormal, 10000, nullptr));
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000));
   receiver.join();
+  EXPECT_TRUE(saw_waiting) << "the receiver ended before the sender was seen waiting";
+  EXPECT_EQ(mine.last_thread.load(), CurrentThreadId());
+  DestroyMessageWindow(own);
 }
 
 // Two threads sending to each other at the same moment: each answers the other's message while
@@ -238,32 +248,46 @@ TEST(Messages, CrossedSendsDoNotWaitForTheTimeOut) {
   PostWindowMessage(b, kStop, 0, 0);
   thread_b.join();
   EXPECT_TRUE(b_ok);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+  // A send that ran into its time-out would have failed above; this bounds the pair of them,
+  // however slowly the two threads were scheduled.
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));
   DestroyMessageWindow(a);
 }
 
 TEST(Messages, TimerFiresOnlyWhilePumpingAndStopsWhenKilled) {
+  constexpr int kPeriod = 20;
   Seen seen;
   HWND hwnd = CreateMessageWindow(RecordingProc, &seen);
-  ASSERT_EQ(SetWindowTimer(hwnd, 7, 20), 7u);
+  ASSERT_EQ(SetWindowTimer(hwnd, 7, kPeriod), 7u);
 
-  // Not pumping: nothing is delivered, and the missed periods become a single message.
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  // Not pumping: nothing is delivered, and the missed periods become a single message. Only
+  // when emptying the queue took a period itself (the thread lost the processor) may the next
+  // one be due already.
+  std::this_thread::sleep_for(std::chrono::milliseconds(6 * kPeriod));
   EXPECT_EQ(seen.timers.load(), 0);
+  const auto taking = Clock::now();
+  int queued = 0;
   Message msg{};
-  ASSERT_TRUE(PeekWindowMessage(&msg, nullptr, kPmRemove));
-  EXPECT_EQ(msg.message, kWmTimer);
-  EXPECT_EQ(msg.hwnd, hwnd);
-  EXPECT_EQ(msg.wParam, 7u);
-  EXPECT_FALSE(PeekWindowMessage(&msg, nullptr, kPmRemove));
+  while (PeekWindowMessage(&msg, nullptr, kPmRemove)) {
+    ++queued;
+    EXPECT_EQ(msg.message, kWmTimer);
+    EXPECT_EQ(msg.hwnd, hwnd);
+    EXPECT_EQ(msg.wParam, 7u);
+  }
+  const auto took =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - taking).count();
+  EXPECT_GE(queued, 1);
+  EXPECT_LE(queued, 1 + took / kPeriod) << "the missed periods were not merged";
 
-  PumpFor(200);
-  EXPECT_GE(seen.timers.load(), 3);
-  EXPECT_LE(seen.timers.load(), 11);
+  // Pumping: it fires, though not faster than its period (less half a period for clock steps).
+  const auto pumping = Clock::now();
+  ASSERT_TRUE(PumpUntil([&] { return seen.timers.load() >= 3; }, 5000))
+      << "fewer than three ticks while pumping: " << seen.timers.load();
+  EXPECT_GE(Clock::now() - pumping, std::chrono::milliseconds(2 * kPeriod - kPeriod / 2));
 
   ASSERT_TRUE(KillWindowTimer(hwnd, 7));
   const int after_kill = seen.timers.load();
-  PumpFor(80);
+  PumpFor(4 * kPeriod);
   EXPECT_EQ(seen.timers.load(), after_kill);
   EXPECT_FALSE(KillWindowTimer(hwnd, 7));
   DestroyMessageWindow(hwnd);
@@ -298,10 +322,8 @@ TEST(Messages, TimerOfAnotherThreadIsSwitchedThroughAPrivateMessage) {
   EXPECT_FALSE(KillWindowTimer(hwnd, 1));
 
   ASSERT_TRUE(PostWindowMessage(hwnd, kSwitchTimer, 1, 0));
-  const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (seen.timers.load() < 3 && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_GE(seen.timers.load(), 3);
+  EXPECT_TRUE(PumpUntil([&] { return seen.timers.load() >= 3; }, 5000))
+      << "the owner thread's timer ticked " << seen.timers.load() << " times";
   EXPECT_EQ(seen.last_thread.load(), WindowThreadId(hwnd));
 
   // Switching off: once the owner has handled it, no tick follows.

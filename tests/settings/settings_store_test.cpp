@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <map>
 #include <thread>
 
@@ -178,7 +179,9 @@ TEST_F(SettingsStore, IniDoublesTakeTheRegionalDecimalSeparator) {
 TEST_F(SettingsStore, ThreadsSavingOneIniFileLoseNoEntry) {
   const std::string file = folder_.File("shared.ini");
   constexpr int kRounds = 30;
+  std::latch start(2); // both savers begin together, however late each thread got going
   const auto saver = [&](const std::string& id) {
+    start.arrive_and_wait();
     FakeTarget target;
     for (int round = 0; round < kRounds; ++round) {
       auto store = Store(file);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -134,29 +135,58 @@ TEST_F(PluginTranslator, TheHostLanguageSwitchesLogAndMessageTexts) {
 }
 
 TEST_F(PluginTranslator, PacketsOnAnotherThreadMeetWholeTextSets) {
+  const std::string german = "Kestrel. Fehler beim Formatieren ('no'";
+  const std::string french = "Kestrel. Erreur de format ('no'";
   Write(own_, kOwnFile);
   auto host = Host();
   ASSERT_EQ(Load(*host, "DE"), 0);
   ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
   std::atomic<bool> stop{false};
-  std::thread packets([&] {
-    while (!stop.load())
+  std::atomic<int> packets{0};
+  std::thread sender([&] {
+    while (!stop.load()) {
       host->Send(1, 1, "c", R"({"b":"no"})");
+      ++packets;
+    }
   });
-  for (int i = 0; i < 200; ++i)
-    Load(*host, i % 2 ? "DE" : "FR");
-  stop = true;
-  packets.join();
 
+  // The switching starts once packets flow and goes on until packets went through during it and
+  // a switch back to German reached them after French did, however the two threads were
+  // scheduled. The deadline only ends a run in which that never happens.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (packets.load() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  std::string log = host->Log(); // German only, from before the switching
+  const std::size_t switching_from = log.size();
+  const int packets_before = packets.load();
+  int switches = 0;
+  bool both_met = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    Load(*host, switches % 2 ? "DE" : "FR");
+    if (++switches % 20 != 0)
+      continue;
+    log += host->Log();
+    const std::size_t first_french = log.find(french, switching_from);
+    both_met =
+        first_french != std::string::npos && log.find(german, first_french) != std::string::npos;
+    if (switches >= 200 && both_met && packets.load() - packets_before >= 20)
+      break;
+  }
+  const int packets_during = packets.load() - packets_before;
+  stop = true;
+  sender.join();
+  EXPECT_GE(switches, 200);
+  EXPECT_GE(packets_during, 20) << "packets sent during " << switches << " language switches";
+  EXPECT_TRUE(both_met) << "the packets never met French and then German again";
+
+  log += host->Log();
   int lines = 0;
-  const std::string log = host->Log();
   for (std::size_t start = 0; start < log.size();) {
     const std::size_t end = log.find("\r\n", start);
     const std::string line = log.substr(start, end - start);
     start = end == std::string::npos ? log.size() : end + 2;
     ++lines;
-    EXPECT_TRUE(line.find("Kestrel. Fehler beim Formatieren ('no'") != std::string::npos ||
-                line.find("Kestrel. Erreur de format ('no'") != std::string::npos)
+    EXPECT_TRUE(line.find(german) != std::string::npos || line.find(french) != std::string::npos)
         << line;
   }
   EXPECT_GT(lines, 0);

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Repeats the tests that run threads, message windows and timers while two CPU burners keep the
+# processors busy, so that a test which passes only when another thread happens to run fast
+# fails here rather than by chance in CI. Not part of CI.
+#
+#   scripts/stress-tests.sh [--repeat N] [--wine-repeat N] [--stages native,tsan,wine] [-R REGEX]
+#
+# The tests are those the tsan-concurrency test preset names, plus the threaded tests of
+# programs that its stage does not build (REGEX replaces the lot). Stages:
+#   native  the default preset, each test repeated until it fails, at most N times (30)
+#   tsan    the tsan-concurrency preset, built as scripts/ci-tsan.sh builds it, N times
+#   wine    the MinGW presets whose targets build/wine-stages lists (scripts/setup-wine.sh
+#           writes it), under Wine, at most --wine-repeat times (5); skipped with a line saying
+#           why when the file is missing
+# The burners run at the priority of this script: niced burners would hardly take the
+# processors from the tests. Builds run niced. Logs go to build/stress/.
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+
+repeat=30
+wine_repeat=5
+stages=native,tsan,wine
+regex=""
+jobs=${KESTREL_JOBS:-2}
+while (($#)); do
+  case $1 in
+    --repeat) repeat=$2; shift 2 ;;
+    --wine-repeat) wine_repeat=$2; shift 2 ;;
+    --stages) stages=$2; shift 2 ;;
+    -R) regex=$2; shift 2 ;;
+    *) echo "usage: stress-tests.sh [--repeat N] [--wine-repeat N] [--stages native,tsan,wine] [-R REGEX]" >&2
+       exit 2 ;;
+  esac
+done
+wants() { [[ ,$stages, == *,$1,* ]]; }
+
+if [[ -z $regex ]]; then
+  if command -v jq >/dev/null; then
+    preset_filter=$(jq -r '.testPresets[] | select(.name == "tsan-concurrency")
+                           | .filter.include.name' CMakePresets.json)
+  else
+    preset_filter=$(python3 -c 'import json, sys
+for p in json.load(open(sys.argv[1]))["testPresets"]:
+    if p["name"] == "tsan-concurrency": print(p["filter"]["include"]["name"])' CMakePresets.json)
+  fi
+  [[ -n ${preset_filter:-} && $preset_filter != null ]] ||
+    { echo "stress-tests: cannot read the tsan-concurrency filter of CMakePresets.json" >&2; exit 1; }
+  # Threaded tests in programs the ThreadSanitizer stage does not build.
+  regex="$preset_filter|^(JsonModel\.(ConcurrentLookUps|StringsReadFromText)|HostRun\.|Streams\.TheSweepTimer)"
+fi
+
+mkdir -p build/stress
+burners=()
+stop_burners() {
+  local pid
+  for pid in "${burners[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  burners=()
+}
+trap stop_burners EXIT
+start_burners() {
+  if command -v stress-ng >/dev/null; then
+    stress-ng --cpu 2 --quiet &
+    burners+=($!)
+  else
+    (while :; do :; done) &
+    burners+=($!)
+    (while :; do :; done) &
+    burners+=($!)
+  fi
+}
+
+export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+command -v ccache >/dev/null || unset CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER
+
+status=0
+summary=()
+# Runs a ctest command under load; `name` labels its log and its summary line.
+loaded_ctest() {
+  local name=$1
+  shift
+  local log=build/stress/$name.log start=$SECONDS
+  start_burners
+  "$@" --output-on-failure >"$log" 2>&1
+  local result=$?
+  stop_burners
+  local line
+  line=$(grep -E 'tests passed|tests failed' "$log" | tail -1)
+  summary+=("$name: ${line:-no ctest summary (see $log)} in $((SECONDS - start)) s")
+  if ((result != 0)); then
+    status=1
+    echo "stress-tests: $name failed ($log):" >&2
+    grep -E -A25 '\*\*\*(Failed|Exception|Timeout)' "$log" | head -80 >&2
+  fi
+}
+
+# Runs a configure or build step niced; `name` labels its log.
+build() {
+  local log=build/stress/$1.log
+  shift
+  if ! nice "$@" >"$log" 2>&1; then
+    echo "stress-tests: the build failed ($log)" >&2
+    tail -20 "$log" >&2
+    return 1
+  fi
+}
+
+if wants native; then
+  if build default-configure cmake --preset default &&
+     build default-build cmake --build --preset default -j"$jobs"; then
+    loaded_ctest native ctest --preset default -j"$jobs" -R "$regex" --repeat until-fail:"$repeat"
+  else
+    status=1
+  fi
+fi
+
+if wants tsan; then
+  run=()
+  if setarch "$(uname -m)" -R true 2>/dev/null; then
+    run=(setarch "$(uname -m)" -R) # see scripts/ci-tsan.sh
+  fi
+  targets=(kestrel kestrel_platform_tests kestrel_common_tests kestrel_framework_tests
+           kestrel_parser_tests kestrel_config_tests kestrel_e2e_tests)
+  if build tsan-configure cmake --preset tsan &&
+     build tsan-build "${run[@]}" cmake --build --preset tsan -j"$jobs" --target "${targets[@]}"; then
+    loaded_ctest tsan "${run[@]}" ctest --preset tsan-concurrency -j"$jobs" \
+      --repeat until-fail:"$repeat"
+  else
+    status=1
+  fi
+fi
+
+if wants wine; then
+  if [[ ! -f build/wine-stages ]]; then
+    summary+=("wine: skipped, build/wine-stages is missing (run scripts/setup-wine.sh)")
+  fi
+  for arch in x86_64 i686; do
+    case $arch in
+      x86_64) preset=mingw-x64 ;;
+      i686) preset=mingw-i686 ;;
+    esac
+    [[ -f build/wine-stages ]] || continue
+    if ! grep -qx "$arch" build/wine-stages; then
+      summary+=("$preset: skipped, build/wine-stages does not list $arch")
+      continue
+    fi
+    if [[ ! -f build/deps/pcre-$arch/lib/libpcre.a ]] &&
+       ! build "pcre-$arch" scripts/build-pcre-mingw.sh "$arch" "build/deps/pcre-$arch"; then
+      status=1
+      continue
+    fi
+    # One test at a time, as scripts/ci-windows.sh runs them: the tests of a Wine prefix share
+    # its registry.
+    if build "$preset-configure" cmake --preset "$preset" &&
+       build "$preset-build" cmake --build --preset "$preset" -j"$jobs"; then
+      loaded_ctest "$preset" ctest --preset "$preset" -R "$regex" --repeat until-fail:"$wine_repeat"
+    else
+      status=1
+    fi
+  done
+fi
+
+printf '%s\n' "${summary[@]}"
+exit $status
