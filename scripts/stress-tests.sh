@@ -8,7 +8,7 @@
 # The tests are those the tsan-concurrency test preset names, plus the threaded tests of
 # programs that its stage does not build (REGEX replaces the lot). Stages:
 #   native  the default preset, each test repeated until it fails, at most N times (30)
-#   tsan    the tsan-concurrency preset, built as scripts/ci-tsan.sh builds it, N times
+#   tsan    the same tests of the tsan preset (all of its programs are built), N times
 #   wine    the MinGW presets whose targets build/wine-stages lists (scripts/setup-wine.sh
 #           writes it), under Wine, at most --wine-repeat times (5); skipped with a line saying
 #           why when the file is missing
@@ -122,11 +122,9 @@ if wants tsan; then
   if setarch "$(uname -m)" -R true 2>/dev/null; then
     run=(setarch "$(uname -m)" -R) # see scripts/ci-tsan.sh
   fi
-  targets=(kestrel kestrel_platform_tests kestrel_common_tests kestrel_framework_tests
-           kestrel_parser_tests kestrel_config_tests kestrel_e2e_tests)
   if build tsan-configure cmake --preset tsan &&
-     build tsan-build "${run[@]}" cmake --build --preset tsan -j"$jobs" --target "${targets[@]}"; then
-    loaded_ctest tsan "${run[@]}" ctest --preset tsan-concurrency -j"$jobs" \
+     build tsan-build "${run[@]}" cmake --build --preset tsan -j"$jobs"; then
+    loaded_ctest tsan "${run[@]}" ctest --preset tsan -j"$jobs" -R "$regex" \
       --repeat until-fail:"$repeat"
   else
     status=1
