@@ -2,6 +2,7 @@
 // file's default language, and the host's "LANGUAGE" at LOAD switches its log texts.
 #include "pipeline_host.h"
 #include "platform/library.h"
+#include "platform/system.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,10 @@ class ShippedLanguageFile : public ::testing::Test {
 protected:
   void SetUp() override {
     // A copy of the library in a folder of its own, with the German file as its own ".lng".
-    folder_ = fs::temp_directory_path() / "kestrel-e2e-lang";
-    fs::remove_all(folder_);
+    // The folder is unique: tests of this fixture may run at the same time in other processes.
+    folder_ = fs::temp_directory_path() /
+              ("kestrel-e2e-lang-" +
+               kestrel::platform::GuidToText(kestrel::platform::CreateGuid()).substr(1, 36));
     fs::create_directories(folder_);
     const fs::path library = fs::path(KESTREL_LIBRARY_PATH);
     const fs::path copy = folder_ / library.filename();

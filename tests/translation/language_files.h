@@ -1,9 +1,10 @@
 // Language files written for a test into a folder of their own, removed with it.
 #pragma once
 
+#include "platform/system.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,13 +13,13 @@ namespace kestrel::testing {
 
 class LanguageFolder {
 public:
+  // Named after the test and unique, so that a run of the same test in another process (a
+  // second build tree, a sanitizer suite) neither reads nor removes this one's files.
   LanguageFolder() {
-    static std::atomic<int> counter{0};
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ =
-        std::filesystem::temp_directory_path() /
-        ("kestrel-lng-" + std::string(test ? test->name() : "x") + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(path_);
+    path_ = std::filesystem::temp_directory_path() /
+            ("kestrel-lng-" + std::string(test ? test->name() : "x") + "-" +
+             platform::GuidToText(platform::CreateGuid()).substr(1, 36));
     std::filesystem::create_directories(path_);
   }
   ~LanguageFolder() {
