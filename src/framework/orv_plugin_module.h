@@ -103,10 +103,10 @@ public:
   // Runs one host command (the record is opened) under the command lock. A command nested in
   // another one on the same thread is refused; another thread waits for the lock.
   virtual int32_t Dispatch(const std::string& command, TPluginCallRec* rec);
-  // The framework part of ProcessData (flags, outcome messages, the packet handler), run with
-  // the busy count raised and outside the command lock, on a record the export has checked.
-  // Opens the record itself.
-  virtual int32_t RunProcessData(TPluginCallRec* rec);
+  // The framework part of a packet (flags, outcome messages, the packet handler OnPacket), run
+  // with the busy count raised and outside the command lock, on a record the export has
+  // checked. Opens the record itself.
+  virtual int32_t DispatchPacket(TPluginCallRec* rec);
   // GetLogEx: delivers the log into the DataDesc buffer; returns the bytes copied and puts the
   // length of the whole text in ResultDesc.Payload.
   virtual int32_t CollectLog(TPluginCallRec* rec);
@@ -192,8 +192,8 @@ public:
   TNotifyEvent OnItemsChanged;         // SET-ITEMS
   // SET-STATE, with the set of module types concerned (the record's DataFlags).
   std::function<void(TorvPlugin& sender, uint8_t types)> OnStateChanged;
-  TRecordEvent OnProcessData; // ProcessData; result starts 0
-  TCommandEvent OnEvent;      // EVENT, with the event type; result starts -1
+  TRecordEvent OnPacket; // the packet handler of ProcessData; result starts 0
+  TCommandEvent OnEvent; // EVENT, with the event type; result starts -1
   TNotifyEvent OnLanguageChanged;
 
   // ---- Module facts -----------------------------------------------------------------------

@@ -61,7 +61,8 @@ void AppendNarrow(std::string& out, platform::WideStringView text) {
   }
 }
 
-// BuildValueName into a buffer the caller keeps for all the values of a level.
+// The emitted name of a member under a prefix, into a buffer the caller keeps for all the
+// values of a level.
 void WriteValueName(std::string& out, const std::string& prefix, platform::WideStringView name,
                     const TParserOptions& options) {
   out.clear();
@@ -129,22 +130,6 @@ int FieldValue(std::string_view field, int fallback) {
 }
 
 } // namespace
-
-std::string BuildValueName(const std::string& prefix, std::string_view name,
-                           const TParserOptions& options) {
-  std::string result;
-  if (options.AddNodeName) {
-    result = prefix;
-    if (!prefix.empty() && options.Separator != 0)
-      result += options.Separator;
-  }
-  result += name;
-  if (options.UpperCase)
-    for (char& c : result)
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-  return result;
-}
 
 const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideStringView name,
                                   uint8_t kind) {

@@ -55,9 +55,7 @@ struct TParserOptions {
   int32_t MaxDepth = 0;      // deepest object level flattened; 0 or less = no limit
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
-  TNumberAsTextEvent OnNumberAsText;     // optional
-  void* Client = nullptr;                // the client the block came from, for the callbacks
-  TParsedDataList* ResultList = nullptr; // the list the callbacks fill
+  TNumberAsTextEvent OnNumberAsText; // optional
 };
 
 // The all-empty record callers start from.
@@ -75,10 +73,6 @@ const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name);
 int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
                   const TParserItemList* rules, const TParserOptions& options,
                   TorvParamsList& list);
-
-// The emitted name of a member under a prefix.
-std::string BuildValueName(const std::string& prefix, std::string_view name,
-                           const TParserOptions& options);
 
 // The first rule of kind 0 or `kind` whose name equals the member name lower-cased.
 const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideStringView name,

@@ -1,5 +1,5 @@
-// Item extraction from one JSON block: the filter scan, the flattening with the module's item
-// rules, the conversion of ruled values to their data types, and the completion of each row.
+#include "parser/block_processing.h"
+
 #include "common/ascii_text.h"
 #include "common/current_exception.h"
 #include "convert/convert_error.h"
@@ -7,7 +7,7 @@
 #include "convert/number_text.h"
 #include "convert/pcre_limits.h"
 #include "convert/pcre_regex.h"
-#include "framework/result_delivery.h"
+#include "framework/standard_fields.h"
 #include "parser/serial_port_dm.h"
 
 #include <exception>
@@ -112,12 +112,12 @@ void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_vie
 void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string& framed,
                 TParsedDataList& list, const TParserSetup& setup) {
   json::JsonToList::TParserOptions options = json::JsonToList::kDefaultParserOptions;
-  options.StartNodeName = setup.Options.BegSign_Text;
+  options.StartNodeName = setup.StartNodeName;
   options.TopPrefix.clear();
   options.Separator = '_';
-  options.AddNodeName = setup.Options.chkAddNodeName_Checked;
-  options.UpperCase = setup.Options.chkNameUpper_Checked;
-  options.MaxDepth = setup.MaxDepth();
+  options.AddNodeName = setup.AddNodeName;
+  options.UpperCase = setup.UpperCaseNames;
+  options.MaxDepth = setup.MaxDepth;
   options.OnConvertValue = [&module, &setup](const TParserItem& rule, const std::string& text,
                                              Variant& value) {
     return ConvertItemValue(module, setup, rule, text, value);
@@ -129,8 +129,6 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   options.OnNumberAsText = [&module](const std::string& text) {
     module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
-  options.Client = &client;
-  options.ResultList = &list;
   if (&framed != &client.BlockText)
     client.BlockText = framed;
   try {
@@ -142,16 +140,15 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
 
 bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
                       const std::string& text, Variant& value) {
-  const TCfgOptionValues& options = setup.Options;
   try {
     std::string work = text;
     switch (rule.DataType) {
     case dtString: {
       work = convert::orvTransTable::Translate(setup.StringTable.get(), work);
       std::string_view trimmed = work;
-      if (options.LeftTrim_Checked)
+      if (setup.LeftTrim)
         trimmed = TrimLeftBlanks(trimmed);
-      if (options.RightTrim_Checked)
+      if (setup.RightTrim)
         trimmed = TrimRightBlanks(trimmed);
       value = Variant(trimmed);
       return true;
@@ -207,14 +204,13 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     case dtDate:
     case dtTime:
     case dtDateTime: {
-      const std::string& format = rule.DataType == dtDate   ? options.FmtDate_Text
-                                  : rule.DataType == dtTime ? options.FmtTime_Text
-                                                            : options.FmtDateTime_Text;
+      const std::string& format = rule.DataType == dtDate   ? setup.DateFormat
+                                  : rule.DataType == dtTime ? setup.TimeFormat
+                                                            : setup.DateTimeFormat;
       const std::string trimmed(TrimBlanks(work));
       try {
         value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
-            format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
-            options.chkUseNowDate_Checked));
+            format, setup.LocaleId, trimmed, setup.UseCurrentTime, setup.UseCurrentDate));
       } catch (const std::exception& failure) {
         module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
                                                     {trimmed, format, failure.what()}));

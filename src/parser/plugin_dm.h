@@ -43,8 +43,10 @@ public:
   void orvPluginSaveSettingsNow();
   void orvPluginLoadSettingsNow();
   void orvPluginStateChanged(uint8_t types);
-  void orvPluginProcessData(TPluginCallRec* rec, int32_t& result);
   void orvPluginBeforeGetParserItems();
+  // The packet handler (OnPacket): the packet's data module receives it with the current
+  // settings snapshot. The result is -1 without settings, else 0.
+  void RoutePacket(TPluginCallRec* rec, int32_t& result);
 
   // The data module of a data source (searching from the newest), or none.
   std::shared_ptr<TSerialPortDM> FindDataModule(int32_t data_source_id);

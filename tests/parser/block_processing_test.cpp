@@ -1,5 +1,6 @@
 // One block through filters, flattening, value conversion and row completion.
 #include "fake_parser_module.h"
+#include "parser/block_processing.h"
 #include "parser/data_source_cfg.h"
 #include "parser/serial_port_dm.h"
 

@@ -1,5 +1,6 @@
-// Client streams: blocks cut out of packets in any split, the resumable closing-bracket scan,
-// the sign time-out, client look-up and the idle sweep.
+// Client streams: blocks cut out of packets in any split, the sign time-out, client look-up
+// and the idle sweep.
+#include "failing_allocator.h"
 #include "fake_parser_module.h"
 #include "message_pump.h"
 #include "parser/serial_port_dm.h"
@@ -43,7 +44,7 @@ protected:
     packet.Data = reinterpret_cast<const uint8_t*>(bytes.data());
     packet.Size = static_cast<int32_t>(bytes.size());
     std::vector<std::string> blocks;
-    dm.ProcessPacket(packet, *setup_, [&](TParsedDataList& list) {
+    dm.ReceivePacket(packet, *setup_, [&](TParsedDataList& list) {
       if (failing_deliveries-- > 0)
         throw std::bad_alloc();
       blocks.push_back(list.RawText);
@@ -79,76 +80,6 @@ TEST_F(Streams, BlocksAcrossAndWithinPackets) {
   EXPECT_EQ(Feed(dm, R"("}"})"), Blocks{R"({"s":"x\"}"})"});
   EXPECT_EQ(Feed(dm, R"("})"), Blocks{}); // no start: both bytes dropped
   EXPECT_EQ(Buffered(dm), 0);
-}
-
-// The closing-bracket scan as described, rescanning from the start every time.
-int32_t NaiveBlockEnd(std::string_view bytes, char open, char close) {
-  int depth = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c == '\\') {
-      ++i;
-      continue;
-    }
-    if (!in_string && c == open)
-      ++depth;
-    if (c == '"')
-      in_string = !in_string;
-    if (!in_string && c == close) {
-      if (depth == 0)
-        return static_cast<int32_t>(i);
-      --depth;
-    }
-  }
-  return -1;
-}
-
-// Feeds random streams over `alphabet` in random pieces of up to `max_chunk` bytes and checks
-// the resumed scan against a full rescan after every piece and every block cut out.
-void ExpectResumedScanMatchesRescan(std::string_view alphabet, uint32_t seed, int max_length,
-                                    int max_chunk) {
-  std::mt19937 random(seed);
-  for (int round = 0; round < 300; ++round) {
-    std::string stream;
-    const int length = 1 + static_cast<int>(random() % static_cast<uint32_t>(max_length));
-    for (int i = 0; i < length; ++i)
-      stream += alphabet[random() % alphabet.size()];
-    // The two usual pairs and one configured pair that has no byte in common with them.
-    constexpr std::string_view kPairs[] = {"{}", "[]", "<>"};
-    const std::string_view pair = kPairs[random() % 3];
-    const char open = pair[0];
-    const char close = pair[1];
-
-    TPacketInfo packet;
-    packet.ClientId = 1;
-    TKestrelClient client(nullptr, packet);
-    std::string mirror; // what the buffer holds
-    std::size_t fed = 0;
-    while (fed < stream.size()) {
-      const std::size_t chunk = std::min<std::size_t>(
-          1 + random() % static_cast<uint32_t>(max_chunk), stream.size() - fed);
-      client.AppendText(std::string_view(stream).substr(fed, chunk));
-      mirror += stream.substr(fed, chunk);
-      fed += chunk;
-      while (true) {
-        const int32_t expected = NaiveBlockEnd(mirror, open, close);
-        ASSERT_EQ(FindBlockEnd(client, open, close), expected) << stream << " round " << round;
-        if (expected < 0)
-          break;
-        client.Buffer->Discard(expected + 1);
-        mirror.erase(0, static_cast<std::size_t>(expected) + 1);
-      }
-    }
-  }
-}
-
-TEST_F(Streams, ResumedScanMatchesAFullRescan) {
-  ExpectResumedScanMatchesRescan("{}[]\"\\a", 20240501, 400, 9);
-  // Long runs of plain bytes between the few that count, some with the high bit set over a
-  // quote's or a backslash's low bits, split anywhere inside the runs.
-  ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xA2\xDC\xFB{}[]\"\\", 77, 2000, 40);
-  ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xBC\xBE<>{}\"\\", 78, 2000, 40);
 }
 
 TEST_F(Streams, AnySplitGivesTheSameBlocks) {
@@ -221,6 +152,33 @@ TEST_F(Streams, AFailedDeliveryLosesOnlyItsOwnBlock) {
   EXPECT_EQ(module_.Log().size(), 2u); // one line per lost block
 }
 
+TEST_F(Streams, AFailedPacketIsLoggedOncePerClientAndCounted) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  auto cfg = std::make_shared<TParserSetup>(*setup_);
+  auto raw = std::make_shared<TorvTranslationTable>();
+  raw->RemoveControl = true; // the packet is translated into a text of its own
+  cfg->RawTable = raw;
+  setup_ = cfg;
+  EXPECT_EQ(Feed(dm, "{\"a\":1}", 1), Blocks{"{\"a\":1}"});
+  const std::string large(100000, ' ');
+  {
+    kestrel::testing::FailLargeAllocations fail(large.size());
+    EXPECT_EQ(Feed(dm, large, 1), Blocks{});
+    EXPECT_EQ(Feed(dm, large, 1), Blocks{});
+    // A client that cannot be made: its buffer is the allocation that fails.
+    kestrel::testing::FailLargeAllocations fail_buffer(16384);
+    EXPECT_EQ(Feed(dm, "{\"b\":2}", 2), Blocks{});
+    EXPECT_EQ(Feed(dm, "{\"b\":2}", 3), Blocks{});
+  }
+  EXPECT_EQ(dm.FailedPackets.load(), 4u);
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 2u); // once for client 1, once for the packets without a client
+  EXPECT_EQ(log[0].rfind("0:A packet of client 1 (10.0.0.7:5000) on data source Net failed", 0), 0u)
+      << log[0];
+  EXPECT_EQ(log[1].rfind("0:A packet on data source Net failed", 0), 0u) << log[1];
+  EXPECT_EQ(Feed(dm, "{\"c\":3}", 1), Blocks{"{\"c\":3}"}); // the stream goes on
+}
+
 TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   TSerialPortDM dm(module_, 1, "Net", "Network");
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
@@ -228,7 +186,7 @@ TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   EXPECT_EQ(Feed(dm, "1}{\"b\":2}"), Blocks{"{\"b\":2}"}); // the old half is gone
 
   auto cfg = std::make_shared<TParserSetup>(*setup_);
-  cfg->Options.spSignTimeout_Value = 0;
+  cfg->SignTimeout = 0;
   setup_ = cfg;
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
   g_now += 6000;
