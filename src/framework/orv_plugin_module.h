@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -194,6 +195,14 @@ public:
   std::function<void(TorvPlugin& sender, uint8_t types)> OnStateChanged;
   TRecordEvent OnPacket; // the packet handler of ProcessData; result starts 0
   TCommandEvent OnEvent; // EVENT, with the event type; result starts -1
+  // Module parameters of the concrete module, asked for names the framework does not know:
+  // the value read (nothing: not a parameter of the module), and whether a value was taken
+  // (nothing: not a parameter of the module).
+  std::function<std::optional<Variant>(TorvPlugin& sender, std::string_view name)>
+      OnGetModuleParameter;
+  std::function<std::optional<bool>(TorvPlugin& sender, std::string_view name,
+                                    const Variant& value)>
+      OnSetModuleParameter;
   TNotifyEvent OnLanguageChanged;
 
   // ---- Module facts -----------------------------------------------------------------------

@@ -332,6 +332,8 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
   auto list = std::make_unique<TorvParamsList>();
   const TJsonPtr document = TJson::Parse(text); // freed on every way out, errors included
   const TJsonBase* node = document.get();
+  if (!node && options.OnNotJson)
+    options.OnNotJson();
   if (node && !options.StartNodeName.empty())
     node = FindStartNode(node, options.StartNodeName);
 

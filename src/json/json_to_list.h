@@ -56,13 +56,15 @@ struct TParserOptions {
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
   TNumberAsTextEvent OnNumberAsText; // optional
+  std::function<void()> OnNotJson;   // optional: the text is not JSON, so nothing is flattened
 };
 
 // The all-empty record callers start from.
 inline const TParserOptions kDefaultParserOptions{};
 
 // Parses and flattens one block. Returns the values of the last flattened object, or nullptr
-// when that holds nothing. `rules` may be null or empty: every member, default typing.
+// when that holds nothing (OnNotJson tells a text that is not JSON from a document that gives
+// no values). `rules` may be null or empty: every member, default typing.
 std::unique_ptr<TorvParamsList>
 FlattenJsonText(std::string_view text, const TParserOptions& options, const TParserItemList* rules);
 

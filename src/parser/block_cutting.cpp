@@ -2,8 +2,10 @@
 
 #include "common/current_exception.h"
 #include "parser/block_processing.h"
+#include "parser/loss_reports.h"
 #include "parser/serial_port_dm.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -120,6 +122,69 @@ int32_t FirstBlockStart(const uint8_t* data, int32_t count) {
   return first ? static_cast<int32_t>(first - data) : -1;
 }
 
+namespace {
+
+// Discards the first `n` bytes of a block that is being dropped, keeping the state of its
+// end scan: the scan goes on over the bytes that follow as if the discarded ones were there.
+void DiscardScanned(TCustomParserClient& client, int32_t n) {
+  TFIFOStream& buffer = *client.Buffer;
+  buffer.Discard(n);
+  client.Scan.Next -= n; // 1 rather than 0 after a trailing backslash: its byte is still due
+  client.Scan.Generation = buffer.FrontGeneration();
+}
+
+// The block in the buffer has not ended yet (the scan has seen every buffered byte). Room is
+// made for more of it: a full buffer grows towards the maximum block size; a block that has
+// reached that size is dropped, and so is what arrives of it later, until its end.
+void MakeRoomForBlock(TSerialPortDM& module, TKestrelClient& client, const TParserSetup& setup) {
+  TFIFOStream& buffer = *client.Buffer;
+  const int32_t held = buffer.HeldCount();
+  if (!client.DroppingBlock) {
+    if (held < setup.MaxBlockSize) {
+      if (held >= buffer.Capacity())
+        buffer.ResizeHeld(static_cast<int32_t>(
+            std::min<int64_t>(setup.MaxBlockSize, int64_t{2} * buffer.Capacity())));
+      return;
+    }
+    client.DroppingBlock = true;
+    ReportOversizeBlock(module, client, int64_t{held} + 1, setup.MaxBlockSize);
+  }
+  DiscardScanned(client, held);
+}
+
+// Processes the complete block of `end` bytes at the front of the buffer (the closing bracket
+// follows them) and delivers what it yields. Whatever happens, the block counts as cut out, so
+// a failed delivery loses this block only.
+void CutBlock(TSerialPortDM& module, TKestrelClient& client, int32_t end,
+              std::optional<TParsedDataList>& list, const TParserSetup& setup,
+              const TDeliverBlock& deliver) {
+  module.Statistics.Blocks.Add();
+  client.CloseText.assign(1, client.CloseChar);
+  TFIFOStream& buffer = *client.Buffer;
+  // The block is read where it lies: the packet holds the buffer's lock, and nothing is
+  // written to the buffer before the block is discarded.
+  const std::string_view body(reinterpret_cast<const char*>(buffer.HeldData()),
+                              static_cast<std::size_t>(end));
+  try {
+    if (!list)
+      list.emplace();
+    ProcessBlock(module, client, body, *list, setup);
+    if (list->Count() > 0 && deliver)
+      deliver(*list);
+  } catch (...) {
+    try {
+      module.Owner.ParserLog(0,
+                             "A parsed block could not be delivered: " + CurrentExceptionMessage());
+    } catch (...) {
+      // Not even the line could be made (no memory left): the block is lost without it.
+    }
+  }
+  if (list)
+    list->Clear();
+}
+
+} // namespace
+
 void CutBlocks(TSerialPortDM& module, TKestrelClient& client_ref, const TParserSetup& setup,
                const TDeliverBlock& deliver) {
   TKestrelClient* client = &client_ref;
@@ -128,50 +193,41 @@ void CutBlocks(TSerialPortDM& module, TKestrelClient& client_ref, const TParserS
   std::optional<TParsedDataList> list;
   while (buffer.HeldCount() > 0) {
     if (client->AwaitingStart) {
+      const auto* data = reinterpret_cast<const char*>(buffer.HeldData());
       const int32_t start = FirstBlockStart(buffer.HeldData(), buffer.HeldCount());
       if (start >= 0) {
-        const bool brace = buffer.HeldData()[start] == '{';
+        const bool brace = data[start] == '{';
         client->OpenChar = brace ? '{' : '[';
         client->CloseChar = brace ? '}' : ']';
         client->OpenText.assign(1, client->OpenChar);
+        ReportDiscardedBytes(module, *client,
+                             std::string_view(data, static_cast<std::size_t>(start)));
         buffer.Discard(start + 1);
         client->AwaitingStart = false;
       } else if (buffer.HeldCount() > 1) {
+        ReportDiscardedBytes(module, *client,
+                             std::string_view(data, static_cast<std::size_t>(buffer.HeldCount())));
         buffer.Discard(buffer.HeldCount());
       }
     }
     if (client->AwaitingStart)
-      return;
+      break;
     const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
-    if (end < 0)
-      return;
-    client->CloseText.assign(1, client->CloseChar);
-    // The block is read where it lies: the packet holds the buffer's lock, and nothing is
-    // written to the buffer before the block is discarded below.
-    const std::string_view body(reinterpret_cast<const char*>(buffer.LockData()),
-                                static_cast<std::size_t>(end));
-    buffer.UnlockWrite();
-    // Whatever happens to the block, it is cut out and the client awaits the next start, so a
-    // failed delivery loses this block only.
-    try {
-      if (!list)
-        list.emplace();
-      ProcessBlock(module, *client, body, *list, setup);
-      if (list->Count() > 0 && deliver)
-        deliver(*list);
-    } catch (...) {
-      try {
-        module.Owner.ParserLog(0, "A parsed block could not be delivered: " +
-                                      CurrentExceptionMessage());
-      } catch (...) {
-        // Not even the line could be made (no memory left): the block is lost without it.
-      }
+    if (end < 0) {
+      MakeRoomForBlock(module, *client, setup);
+      break;
     }
-    if (list)
-      list->Clear();
+    if (!client->DroppingBlock && end + 1 > setup.MaxBlockSize)
+      ReportOversizeBlock(module, *client, int64_t{end} + 2, setup.MaxBlockSize);
+    else if (!client->DroppingBlock)
+      CutBlock(module, *client, end, list, setup, deliver);
     buffer.Discard(end + 1);
     client->ResetBlock();
   }
+  // A buffer grown for a long block returns to its usual size once that block is gone (with
+  // room to spare: a full buffer here holds a block that goes on).
+  if (buffer.Capacity() > client->BufferCapacity && buffer.HeldCount() < client->BufferCapacity)
+    buffer.ResizeHeld(client->BufferCapacity);
 }
 
 } // namespace kestrel::parser

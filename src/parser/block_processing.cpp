@@ -8,6 +8,7 @@
 #include "convert/pcre_limits.h"
 #include "convert/pcre_regex.h"
 #include "framework/standard_fields.h"
+#include "parser/loss_reports.h"
 #include "parser/serial_port_dm.h"
 
 #include <exception>
@@ -51,7 +52,8 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       regex->SetSubject(framed);
       regex->SetMatchPattern(rule.Pattern);
       const int32_t result = regex->Match(0);
-      if (convert::PcreRegex::IsLimitResult(result) && module.FirstLimitReport(rule.Pattern))
+      if (convert::PcreRegex::IsLimitResult(result) &&
+          module.FirstReport("match limit " + rule.Pattern))
         module.Owner.ParserLog(0, FormatMessageText(kMatchLimitText, {rule.Pattern}));
       return result >= 0;
     } catch (...) {
@@ -100,8 +102,10 @@ void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_vie
       break;
     }
   }
-  if (!accept)
+  if (!accept) {
+    module.Statistics.Filtered.Add();
     return;
+  }
   list.AppendRaw(framed);
   client.BlockText = std::move(framed);
   ParseBlock(module, client, client.BlockText, list, setup);
@@ -129,11 +133,18 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   options.OnNumberAsText = [&module](const std::string& text) {
     module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
+  // Two references only, so the callback needs no allocation of its own.
+  options.OnNotJson = [&module, &client] {
+    ReportUnparsableBlock(module, client, client.BlockText);
+  };
   if (&framed != &client.BlockText)
     client.BlockText = framed;
   try {
     json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
+    // The rest of the block is lost: logged every time, as every failure inside a block, and
+    // counted with the blocks that do not parse.
+    module.Statistics.Unparsable.Add();
     module.Owner.ParserLog(0, module.Owner.Texts()->ParseError + ": " + CurrentExceptionMessage());
   }
 }
@@ -212,6 +223,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
         value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
             format, setup.LocaleId, trimmed, setup.UseCurrentTime, setup.UseCurrentDate));
       } catch (const std::exception& failure) {
+        module.Statistics.ConversionErrors.Add();
         module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
                                                     {trimmed, format, failure.what()}));
         return false;
@@ -224,6 +236,7 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     }
   } catch (...) {
     value = Variant::Null();
+    module.Statistics.ConversionErrors.Add();
     module.Owner.ParserLog(
         0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
     return false;
@@ -244,6 +257,7 @@ void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvPa
                            .ClientId = static_cast<int32_t>(client.ClientId),
                            .SourceId = module.DataSourceId});
   module.RecordSeenItems(row);
+  module.Statistics.Rows.Add();
   list.TakeRow(row); // the row's items move on: the flattening starts its next row empty
 }
 

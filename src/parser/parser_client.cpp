@@ -56,6 +56,7 @@ void TCustomParserClient::ResetBlock() {
   OpenText.clear();
   CloseText.clear();
   Scan = TBlockScan{};
+  DroppingBlock = false;
   ActivityWatch.Touch();
 }
 
@@ -125,7 +126,7 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
   return table.Add(packet.ClientId, factory(owner, packet));
 }
 
-void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
+std::size_t RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
   std::shared_lock lock(table);
   std::vector<uint32_t> keys;
   for (const auto& entry : table.Entries()) {
@@ -143,6 +144,7 @@ void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) 
   // upgrade.
   for (const uint32_t key : keys)
     table.Remove(key);
+  return keys.size();
 }
 
 } // namespace kestrel::parser

@@ -45,6 +45,10 @@ struct TBlockScan {
 // counted every time.
 enum class TLossKind : uint8_t {
   FailedPacket = 0x01, // a packet that failed on the way
+  Oversize = 0x02,     // a block longer than the maximum block size
+  Unparsable = 0x04,   // a bracketed block that is not JSON
+  TimedOut = 0x08,     // a half block dropped by the sign time-out
+  Discarded = 0x10,    // bytes outside blocks
 };
 
 class TCustomParserClient {
@@ -82,11 +86,15 @@ public:
   bool UserFlag = false;
   bool AwaitingStart = true;
   bool Unassigned = false;
+  // The current block has outgrown the maximum block size: its bytes are discarded as they
+  // come, and the scan goes on to find its end. (Beside the flags above, in their padding, so
+  // that an idle client costs no more than before.)
+  bool DroppingBlock = false;
+  uint8_t ReportedLosses = 0; // TLossKind bits
   std::string OpenText;
   std::string CloseText;
   TTickWatch ActivityWatch;
   TBlockScan Scan;
-  uint8_t ReportedLosses = 0; // TLossKind bits
 };
 
 class TKestrelClient : public TCustomParserClient {
@@ -116,7 +124,8 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
 TCustomParserClient* KnownClient(const TCustomParserClientList& table, const TPacketInfo& packet,
                                  bool skip_stale);
 
-// Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them.
-void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
+// Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them; returns
+// how many it destroyed.
+std::size_t RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
 
 } // namespace kestrel::parser

@@ -1,5 +1,6 @@
 #include "parser/parser_setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -43,6 +44,9 @@ void TParserSetup::TakeOptions(const TCfgOptionValues& options) {
                  ? 0
                  : static_cast<uint32_t>(locale);
   SignTimeout = IntegerPart(options.spSignTimeout_Value);
+  const int64_t block = IntegerPart(options.spMaxBlockSize_Value);
+  MaxBlockSize = block < 1 ? kDefaultMaxBlockSize
+                           : static_cast<int32_t>(std::min<int64_t>(block, kLargestMaxBlockSize));
   ItemRulesText = options.lstJSON_Hint;
 }
 

@@ -17,6 +17,11 @@ namespace kestrel::parser {
 using convert::orvTransTable::TorvTranslationTable;
 
 struct TParserSetup {
+  // "Maximum block size": today's fixed buffer size by default; below 1 counts as the default,
+  // above 1 GiB as 1 GiB.
+  static constexpr int32_t kDefaultMaxBlockSize = 16384;
+  static constexpr int32_t kLargestMaxBlockSize = 1 << 30;
+
   // Flattening.
   std::string StartNodeName;   // flattening starts at the first member of this name; empty: all
   bool AddNodeName = false;    // value names carry the names of their enclosing objects
@@ -34,8 +39,10 @@ struct TParserSetup {
   uint32_t LocaleId = 0;       // locale of the date/time templates
 
   // Client streams: milliseconds of client silence after which a half-received block is
-  // dropped; 0 or less: never.
+  // dropped (0 or less: never), and the most bytes a block may hold after its opening bracket
+  // (a client's buffer grows up to it for a long block; a longer block is dropped whole).
   int64_t SignTimeout = 0;
+  int32_t MaxBlockSize = 0;
 
   // The item rules as text, which parser-item publication reads whatever the module's state.
   std::string ItemRulesText;

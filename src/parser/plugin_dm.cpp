@@ -67,6 +67,12 @@ void TaPlugin::orvPluginCreate() {
     RoutePacket(rec, result);
   };
   OnBeforeGetParserItems = [this](TorvPlugin&) { orvPluginBeforeGetParserItems(); };
+  OnGetModuleParameter = [this](TorvPlugin&, std::string_view name) {
+    return orvPluginGetModuleParameter(name);
+  };
+  OnSetModuleParameter = [this](TorvPlugin&, std::string_view name, const Variant& value) {
+    return orvPluginSetModuleParameter(name, value);
+  };
 
   // The message texts follow the module's language: the translation once the module is
   // complete covers them, and so does every later switch of the language.
@@ -206,6 +212,29 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
   }
   if (failure)
     std::rethrow_exception(failure);
+}
+
+std::optional<Variant> TaPlugin::orvPluginGetModuleParameter(std::string_view name) {
+  if (!AsciiSameText(name, "Statistics"))
+    return std::nullopt;
+  std::vector<std::shared_ptr<TSerialPortDM>> modules = DataModules();
+  std::stable_sort(modules.begin(), modules.end(),
+                   [](const auto& a, const auto& b) { return a->DataSourceId < b->DataSourceId; });
+  std::string text;
+  for (const auto& module : modules) {
+    if (!text.empty())
+      text += "\r\n";
+    text += module->Statistics.Line(module->DataSourceId);
+  }
+  return Variant(text);
+}
+
+std::optional<bool> TaPlugin::orvPluginSetModuleParameter(std::string_view name, const Variant&) {
+  if (!AsciiSameText(name, "Statistics"))
+    return std::nullopt;
+  for (const auto& module : DataModules())
+    module->Statistics.Reset();
+  return true;
 }
 
 std::shared_ptr<TSerialPortDM> TaPlugin::FindDataModule(int32_t data_source_id) {

@@ -3,6 +3,7 @@
 #include "common/current_exception.h"
 #include "convert/orv_trans_table.h"
 #include "framework/standard_fields.h"
+#include "parser/loss_reports.h"
 
 #include <algorithm>
 #include <cstring>
@@ -82,7 +83,7 @@ void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
   };
   enable(false);
   try {
-    RemoveIdle(Clients, kIdleLimit, true);
+    Statistics.ClientsSwept.Add(RemoveIdle(Clients, kIdleLimit, true));
   } catch (...) {
     ReportSweepFailure(CurrentExceptionMessage());
   }
@@ -105,15 +106,17 @@ void TSerialPortDM::ReceivePacket(const TPacketInfo& packet, const TParserSetup&
             FindClient(Clients, packet, this, false, &CreateKestrelClient));
       if (!client)
         return;
+      Statistics.Packets.Add();
+      Statistics.Bytes.Add(packet.Data && packet.Size > 0 ? static_cast<uint64_t>(packet.Size) : 0);
       AppendAndCut(*client, packet, setup, deliver);
     } catch (...) {
       // Reported while the table is still locked, so the client cannot be swept meanwhile.
-      ReportFailedPacket(client, CurrentExceptionMessage());
+      ReportFailedPacket(*this, client, CurrentExceptionMessage());
       return;
     }
     clients = Clients.Entries().size();
   } catch (...) {
-    ReportFailedPacket(nullptr, CurrentExceptionMessage());
+    ReportFailedPacket(*this, nullptr, CurrentExceptionMessage());
     return;
   }
   try {
@@ -125,15 +128,21 @@ void TSerialPortDM::ReceivePacket(const TPacketInfo& packet, const TParserSetup&
 
 void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& packet,
                                  const TParserSetup& setup, const TDeliverBlock& deliver) {
+  TFIFOStream& buffer = *client.Buffer;
+  std::unique_lock buffer_lock(buffer);
   const int64_t sign_timeout = setup.SignTimeout;
   if (sign_timeout > 0 &&
       client.ActivityWatch.HasElapsed(
           sign_timeout > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sign_timeout))) {
+    const std::string_view held(reinterpret_cast<const char*>(buffer.HeldData()),
+                                static_cast<std::size_t>(buffer.HeldCount()));
+    if (client.AwaitingStart)
+      ReportDiscardedBytes(*this, client, held);
+    else if (!client.DroppingBlock) // a block dropped whole is counted already
+      ReportTimedOutBlock(*this, client, static_cast<int64_t>(held.size()) + 1, sign_timeout);
     client.ResetBlock();
     client.ClearBuffer();
   }
-  TFIFOStream& buffer = *client.Buffer;
-  std::unique_lock buffer_lock(buffer);
   const TorvTranslationTable* raw_table = setup.RawTable.get();
   const int32_t size = packet.Data ? packet.Size : 0;
   std::string translated;
@@ -165,22 +174,6 @@ void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& pack
   } while (!bytes.empty());
 }
 
-void TSerialPortDM::ReportFailedPacket(TKestrelClient* client,
-                                       const std::string& message) noexcept {
-  FailedPackets.fetch_add(1, std::memory_order_relaxed);
-  try {
-    const bool first = client ? client->FirstReport(TLossKind::FailedPacket)
-                              : !clientless_failure_reported_.exchange(true);
-    if (first)
-      Owner.ParserLog(0, "A packet " + (client ? "of " + client->Label() + " " : std::string()) +
-                             "on data source " + DataSourceName +
-                             " failed and is lost as far as it was not buffered: " + message +
-                             ". Further failures of this kind are only counted.");
-  } catch (...) {
-    // Not even the line could be made (no memory left); the counter has the packet.
-  }
-}
-
 void TSerialPortDM::ReportSweepFailure(const std::string& message) noexcept {
   if (sweep_failure_reported_.exchange(true))
     return;
@@ -208,9 +201,9 @@ void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
   }
 }
 
-bool TSerialPortDM::FirstLimitReport(const std::string& pattern) {
-  std::lock_guard lock(limit_mutex_);
-  return limit_reported_.insert(pattern).second;
+bool TSerialPortDM::FirstReport(const std::string& key) {
+  std::lock_guard lock(reported_mutex_);
+  return reported_.insert(key).second;
 }
 
 std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {

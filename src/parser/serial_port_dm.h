@@ -6,6 +6,7 @@
 #include "common/orv_param_lst.h"
 #include "common/orv_timer_ex.h"
 #include "parser/block_cutting.h"
+#include "parser/module_statistics.h"
 #include "parser/parser_client.h"
 #include "parser/parser_module.h"
 #include "parser/parser_setup.h"
@@ -40,8 +41,7 @@ public:
   // One packet of this data source: its client found (or made), a half block older than the
   // sign time-out dropped, the bytes translated and appended to the client's stream, and every
   // block completed by them cut out, processed and handed to `deliver`. A failure ends the
-  // packet (logged once per client, counted in FailedPackets); what is buffered waits for the
-  // next one.
+  // packet (logged once per client and counted); what is buffered waits for the next one.
   void ReceivePacket(const TPacketInfo& packet, const TParserSetup& setup,
                      const TDeliverBlock& deliver);
 
@@ -63,9 +63,10 @@ public:
   std::vector<SeenItem> SeenItems() const;
   uint32_t SeenRows() const { return seen_rows_.load(); }
 
-  // True the first time a filter pattern reaches its match limits in this data module, so
-  // that the log gets one line per pattern rather than one per block.
-  bool FirstLimitReport(const std::string& pattern);
+  // True the first time a report under `key` is made in this data module (a filter pattern
+  // that reached its match limits, a member name the code page cannot hold, ...), so that the
+  // log gets one line per key rather than one per block.
+  bool FirstReport(const std::string& key);
 
   IParserModule& Owner;
   TCustomParserClientList Clients;
@@ -73,15 +74,12 @@ public:
   const std::string DataSourceName;
   const std::string DataSourceFullName;
 
-  // Packets that failed on the way (their bytes lost as far as they were not buffered yet).
-  std::atomic<uint64_t> FailedPackets{0};
+  TModuleStatistics Statistics;
 
 private:
   // The packet's part under the client table's lock: time-out, translation, append, cutting.
   void AppendAndCut(TKestrelClient& client, const TPacketInfo& packet, const TParserSetup& setup,
                     const TDeliverBlock& deliver);
-  // Logs a failed packet, once per client (once for the data module while no client is known).
-  void ReportFailedPacket(TKestrelClient* client, const std::string& message) noexcept;
   // Logs, once per data module, that idle clients are not swept.
   void ReportSweepFailure(const std::string& message) noexcept;
 
@@ -93,10 +91,9 @@ private:
   std::unordered_set<std::string> seen_keys_;
   std::atomic<uint32_t> seen_rows_{0};
 
-  std::mutex limit_mutex_;
-  std::unordered_set<std::string> limit_reported_;
+  std::mutex reported_mutex_;
+  std::unordered_set<std::string> reported_;
 
-  std::atomic<bool> clientless_failure_reported_{false};
   std::atomic<bool> sweep_failure_reported_{false};
 };
 

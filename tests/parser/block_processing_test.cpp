@@ -201,9 +201,26 @@ TEST_F(Extraction, SeenItemsAreRecordedForFiftyRows) {
   EXPECT_EQ(dm_.SeenItems().size(), 3u + 48u);
 }
 
-TEST_F(Extraction, NotJsonGivesNothingAndNoMessage) {
+TEST_F(Extraction, NotJsonGivesNothingButALine) {
   EXPECT_EQ(Block("{not json at all}")->Count(), 0);
-  EXPECT_TRUE(module_.Log().empty());
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("1:A block of client 3 (10.1.2.3:99) on data source COM1 is not JSON and "
+                         "gives no rows: {not json at all}",
+                         0),
+            0u)
+      << log[0];
+}
+
+TEST_F(Extraction, FilteredBlocksRowsAndFailedConversionsAreCounted) {
+  Configure("i||1||1||Integer", "1||0||drop||0");
+  EXPECT_EQ(Block(R"({"i":"x","m":"drop"})")->Count(), 0);
+  EXPECT_GT(Block(R"([{"i":1},{"i":"y"}])")->Count(), 0);
+  EXPECT_EQ(Block("{not json}")->Count(), 0);
+  EXPECT_EQ(dm_.Statistics.Filtered.Get(), 1u);
+  EXPECT_EQ(dm_.Statistics.Rows.Get(), 2u);
+  EXPECT_EQ(dm_.Statistics.ConversionErrors.Get(), 1u);
+  EXPECT_EQ(dm_.Statistics.Unparsable.Get(), 1u);
 }
 
 TEST_F(Extraction, StartNodeDepthAndNames) {

@@ -12,6 +12,7 @@
 #include <new>
 #include <random>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -170,13 +171,116 @@ TEST_F(Streams, AFailedPacketIsLoggedOncePerClientAndCounted) {
     EXPECT_EQ(Feed(dm, "{\"b\":2}", 2), Blocks{});
     EXPECT_EQ(Feed(dm, "{\"b\":2}", 3), Blocks{});
   }
-  EXPECT_EQ(dm.FailedPackets.load(), 4u);
+  EXPECT_EQ(dm.Statistics.FailedPackets.Get(), 4u);
   const auto log = module_.Log();
   ASSERT_EQ(log.size(), 2u); // once for client 1, once for the packets without a client
   EXPECT_EQ(log[0].rfind("0:A packet of client 1 (10.0.0.7:5000) on data source Net failed", 0), 0u)
       << log[0];
   EXPECT_EQ(log[1].rfind("0:A packet on data source Net failed", 0), 0u) << log[1];
   EXPECT_EQ(Feed(dm, "{\"c\":3}", 1), Blocks{"{\"c\":3}"}); // the stream goes on
+}
+
+// Random blocks of every size up to `largest` bytes, their strings full of brackets, quotes
+// and escapes, with blanks and noise between them.
+std::vector<std::string> RandomBlocks(std::mt19937& random, int count, std::size_t largest) {
+  std::vector<std::string> blocks;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t size = 2 + random() % largest;
+    static constexpr std::string_view kAlphabet = "ab{}[] \\\"";
+    std::string text;
+    while (text.size() < size) {
+      const char c = kAlphabet[random() % kAlphabet.size()];
+      if (c == '"' || c == '\\')
+        text += '\\';
+      text += c;
+    }
+    const std::string object = "{\"k\":\"" + text + "\"}";
+    blocks.push_back(i % 3 == 0 ? "[" + object + "]" : object);
+  }
+  return blocks;
+}
+
+TEST_F(Streams, AnySplitDropsExactlyTheBlocksOverTheMaximum) {
+  std::mt19937 random(11);
+  // A maximum below the buffer's size, and one above it that the buffer grows to.
+  for (const auto& [maximum, largest, count] :
+       {std::tuple{100, std::size_t{300}, 150}, std::tuple{40000, std::size_t{60000}, 12}}) {
+    auto cfg = std::make_shared<TParserSetup>(*setup_);
+    cfg->MaxBlockSize = maximum;
+    setup_ = cfg;
+    const std::vector<std::string> blocks = RandomBlocks(random, count, largest);
+    std::string stream;
+    Blocks expected;
+    int oversize = 0;
+    for (const std::string& block : blocks) {
+      stream += random() % 2 ? "\r\n" : "";
+      stream += block;
+      // The bytes after the opening bracket count.
+      if (block.size() - 1 <= static_cast<std::size_t>(maximum))
+        expected.push_back(block);
+      else
+        ++oversize;
+    }
+    ASSERT_GT(oversize, 0);
+    for (const std::size_t split : {1u, 2u, 7u, 99u, 100u, 101u, 1500u, 16384u, 1000000u}) {
+      TSerialPortDM dm(module_, 1, "Net", "Network");
+      Blocks got;
+      for (std::size_t at = 0; at < stream.size(); at += split)
+        for (auto& block : Feed(dm, std::string_view(stream).substr(at, split)))
+          got.push_back(block);
+      EXPECT_EQ(got, expected) << "maximum " << maximum << ", split " << split;
+      EXPECT_EQ(dm.Statistics.Oversize.Get(), static_cast<uint64_t>(oversize));
+      EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 0u); // blanks between blocks are no loss
+      // A buffer grown for a long block is back to its usual size.
+      EXPECT_EQ(dm.Clients.Find(1)->Buffer->Capacity(), TCustomParserClient::kDefaultCapacity);
+    }
+  }
+}
+
+TEST_F(Streams, LossesAreLoggedOncePerClientAndCounted) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "noise{\"a\":1}\r\n junk{\"b\":2}"), (Blocks{"{\"a\":1}", "{\"b\":2}"}));
+  EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "1}{\"c\":"), Blocks{}); // the first half is dropped, "1}" discarded
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "{\"d\":4}"), Blocks{"{\"d\":4}"});
+  EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 11u); // "noise", "junk", "1}"
+  EXPECT_EQ(dm.Statistics.TimedOut.Get(), 2u);
+  EXPECT_EQ(Feed(dm, "  ", 2), Blocks{}); // another client: blanks only
+  EXPECT_EQ(Feed(dm, "garbage", 2), Blocks{});
+  EXPECT_EQ(Feed(dm, "{not json}[neither]", 2), Blocks{});
+  EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 18u);
+  EXPECT_EQ(dm.Statistics.Packets.Get(), 7u);
+  EXPECT_EQ(dm.Statistics.Bytes.Get(), 73u);
+  EXPECT_EQ(dm.Statistics.Blocks.Get(), 5u);
+  EXPECT_EQ(dm.Statistics.Unparsable.Get(), 2u);
+
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0].rfind("2:Bytes outside JSON blocks of client 1 (10.0.0.7:5000) on data source "
+                         "Net were discarded: noise",
+                         0),
+            0u)
+      << log[0];
+  EXPECT_EQ(log[1].rfind("2:A half-received block of client 1 (10.0.0.7:5000) on data source "
+                         "Net (5 bytes) was dropped",
+                         0),
+            0u)
+      << log[1];
+  EXPECT_EQ(log[2].rfind("2:Bytes outside JSON blocks of client 2", 0), 0u) << log[2];
+  EXPECT_EQ(log[3].rfind("1:A block of client 2 (10.0.0.7:5000) on data source Net is not JSON "
+                         "and gives no rows: {not json}",
+                         0),
+            0u)
+      << log[3];
+  const std::string line = dm.Statistics.Line(dm.DataSourceId);
+  EXPECT_EQ(line, "source=1 packets=7 bytes=73 blocks=5 rows=3 filtered=0 unparsable=2 "
+                  "oversize=0 timed_out=2 discarded_bytes=18 conversion_errors=0 clients_swept=0");
+  dm.Statistics.Reset();
+  EXPECT_EQ(dm.Statistics.Line(7), "source=7 packets=0 bytes=0 blocks=0 rows=0 filtered=0 "
+                                   "unparsable=0 oversize=0 timed_out=0 discarded_bytes=0 "
+                                   "conversion_errors=0 clients_swept=0");
 }
 
 TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
@@ -212,6 +316,7 @@ TEST_F(Streams, ClientsAreKeptApartAndSweptWhenIdle) {
   dm.CheckClientsTimer();
   // The sweep itself removes the last one too; it is the timer that only runs with two or more.
   EXPECT_EQ(dm.Clients.Count(), 0);
+  EXPECT_EQ(dm.Statistics.ClientsSwept.Get(), 2u);
 
   // RemoveIdle without removal only marks.
   Feed(dm, "x", 5);
