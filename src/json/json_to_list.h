@@ -45,6 +45,15 @@ using TObjectDoneEvent =
     std::function<void(int index, TorvParamsList& list, const TParserOptions& options)>;
 // (the number's text): a number beyond the double range is delivered as this text.
 using TNumberAsTextEvent = std::function<void(const std::string& text)>;
+// (rule, the value's text, its 8-bit form, out value): for a text that holds characters the
+// system code page cannot represent, so that its 8-bit form lost them; true when the value was
+// produced, false to keep the text as the document holds it.
+using TConvertWideValueEvent =
+    std::function<bool(const TParserItem& rule, platform::WideStringView text,
+                       const std::string& lossy, Variant& value)>;
+// (the member name, the 8-bit name it is delivered under): a name the code page cannot hold.
+using TLossyNameEvent =
+    std::function<void(platform::WideStringView name, const std::string& written)>;
 
 struct TParserOptions {
   std::string StartNodeName; // when set, flattening starts at the first member of that name
@@ -56,7 +65,10 @@ struct TParserOptions {
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
   TNumberAsTextEvent OnNumberAsText; // optional
-  std::function<void()> OnNotJson;   // optional: the text is not JSON, so nothing is flattened
+  // Optional: texts the code page cannot hold go here instead of OnConvertValue.
+  TConvertWideValueEvent OnConvertWideValue;
+  TLossyNameEvent OnLossyName;     // optional
+  std::function<void()> OnNotJson; // optional: the text is not JSON, so nothing is flattened
 };
 
 // The all-empty record callers start from.

@@ -130,6 +130,14 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
                                                    const json::JsonToList::TParserOptions&) {
     DeliverRow(module, client, index, row, list);
   };
+  options.OnConvertWideValue = [&module, &setup](const TParserItem& rule,
+                                                 platform::WideStringView text,
+                                                 const std::string& lossy, Variant& value) {
+    return ConvertWideItemValue(module, setup, rule, text, lossy, value);
+  };
+  options.OnLossyName = [&module](platform::WideStringView name, const std::string& written) {
+    ReportLossyName(module, name, written);
+  };
   options.OnNumberAsText = [&module](const std::string& text) {
     module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
@@ -240,6 +248,43 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     module.Owner.ParserLog(
         0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
     return false;
+  }
+}
+
+bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
+                          platform::WideStringView text, const std::string& lossy, Variant& value) {
+  switch (rule.DataType) {
+  case dtBoolean:
+  case dtFloat:
+  case dtSmallint:
+  case dtWord:
+  case dtInteger:
+  case dtDWord:
+  case dtByte:
+  case dtShortint:
+  case dtInt64:
+  case dtDate:
+  case dtTime:
+  case dtDateTime:
+    return ConvertItemValue(module, setup, rule, lossy, value);
+  case dtString: {
+    if (!convert::orvTransTable::ChangesNothing(setup.StringTable.get()))
+      ReportMapNotApplied(module, rule.Name);
+    const auto blank = [](auto unit) { return unit <= 32; };
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    if (setup.LeftTrim)
+      while (first < end && blank(text[first]))
+        ++first;
+    if (setup.RightTrim)
+      while (end > first && blank(text[end - 1]))
+        --end;
+    value = Variant(text.substr(first, end - first));
+    return true;
+  }
+  default:
+    value = Variant(text);
+    return true;
   }
 }
 

@@ -93,6 +93,45 @@ void ReportDiscardedBytes(TSerialPortDM& module, TCustomParserClient& client,
   });
 }
 
+void ReportLossyName(TSerialPortDM& module, platform::WideStringView name,
+                     const std::string& written) noexcept {
+  try {
+    // The name as this log can hold it: ASCII as it is, everything else as \uXXXX.
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const auto unit : name) {
+      const auto code = static_cast<uint16_t>(unit);
+      if (code >= 0x20 && code < 0x7F) {
+        shown += static_cast<char>(code);
+        continue;
+      }
+      shown += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4)
+        shown += kHex[(code >> shift) & 0x0F];
+    }
+    if (module.FirstReport("lossy name " + shown))
+      module.Owner.ParserLog(1, "The member name \"" + shown + "\" on data source " +
+                                    module.DataSourceName +
+                                    " cannot be written in the system code page; its values are "
+                                    "delivered under the name \"" +
+                                    written + "\".");
+  } catch (...) {
+    // Not even the line could be made (no memory left); the values are delivered all the same.
+  }
+}
+
+void ReportMapNotApplied(TSerialPortDM& module, const std::string& rule) noexcept {
+  try {
+    if (module.FirstReport("map not applied " + rule))
+      module.Owner.ParserLog(1, "The character map for String values is not applied to \"" + rule +
+                                    "\" on data source " + module.DataSourceName +
+                                    ": a value holds characters the system code page cannot "
+                                    "represent and is delivered as received.");
+  } catch (...) {
+    // Not even the line could be made (no memory left); the value is delivered all the same.
+  }
+}
+
 void ReportFailedPacket(TSerialPortDM& module, TCustomParserClient* client,
                         const std::string& message) noexcept {
   module.Statistics.FailedPackets.Add();

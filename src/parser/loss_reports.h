@@ -4,6 +4,7 @@
 #pragma once
 
 #include "parser/parser_client.h"
+#include "platform/ole.h"
 
 #include <cstdint>
 #include <string>
@@ -30,6 +31,14 @@ void ReportDiscardedBytes(TSerialPortDM& module, TCustomParserClient& client,
 // known (then logged once for the data module).
 void ReportFailedPacket(TSerialPortDM& module, TCustomParserClient* client,
                         const std::string& message) noexcept;
+
+// A member name the system code page cannot hold, delivered as `written`: logged once per name
+// and data module.
+void ReportLossyName(TSerialPortDM& module, platform::WideStringView name,
+                     const std::string& written) noexcept;
+// A String value the character map was not applied to, because the code page cannot hold its
+// text: logged once per rule and data module.
+void ReportMapNotApplied(TSerialPortDM& module, const std::string& rule) noexcept;
 
 // Up to `limit` bytes of `text` for a log line, control bytes written as \xHH.
 std::string Excerpt(std::string_view text, std::size_t limit = 80);

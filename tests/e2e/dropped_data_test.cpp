@@ -2,6 +2,7 @@
 // whole and the blocks after it come out as if it had never come, at every split of the
 // stream; every loss is logged once per client and counted in the module parameter
 // "Statistics".
+#include "platform/text.h"
 #include "plugin_library.h"
 #include "settings_scratch.h"
 
@@ -107,6 +108,13 @@ TEST_F(DroppedData, ALargerMaximumKeepsTheBlock) {
   EXPECT_EQ(Ids(*host, huge + kSmall, 4096), kFive);
   EXPECT_EQ(Ids(*host, stream, 64), six);
   EXPECT_EQ(CountLines(host->Log(), "is longer than the maximum block size"), 1);
+}
+
+TEST_F(DroppedData, TextOutsideTheCodePageArrivesWholeUnderAStringRule) {
+  auto host = Loaded("JSON items=msg||1||1||String\r\n");
+  const auto result = host->Send(1, 1, "c", "{\"msg\":\"Привет 温度\"}");
+  EXPECT_EQ(result.rows->GetValue("msg"), Variant(kestrel::platform::WideStringView(
+                                              kestrel::platform::Utf8ToWide("Привет 温度"))));
 }
 
 TEST_F(DroppedData, StatisticsAreReadAndResetThroughModuleParameters) {
