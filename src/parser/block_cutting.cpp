@@ -217,10 +217,14 @@ void CutBlocks(TSerialPortDM& module, TKestrelClient& client_ref, const TParserS
       MakeRoomForBlock(module, *client, setup);
       break;
     }
-    if (!client->DroppingBlock && end + 1 > setup.MaxBlockSize)
+    if (client->DroppingBlock) {
+      // The end of a block dropped whole, counted when it was dropped.
+    } else if (end + 1 > setup.MaxBlockSize) {
+      // Came in one piece that the buffer could hold, but is longer than the maximum.
       ReportOversizeBlock(module, *client, int64_t{end} + 2, setup.MaxBlockSize);
-    else if (!client->DroppingBlock)
+    } else {
       CutBlock(module, *client, end, list, setup, deliver);
+    }
     buffer.Discard(end + 1);
     client->ResetBlock();
   }

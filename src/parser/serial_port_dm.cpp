@@ -159,12 +159,14 @@ void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& pack
   }
   // The packet goes in as far as the buffer has room, and the blocks completed so far are
   // cut out before the rest follows, so a large packet does not push out bytes of blocks
-  // that are already whole. Only what truly does not fit (one block longer than the
-  // buffer) meets the buffer's over-run policy.
+  // that are already whole. Cutting leaves room for a block that goes on (the buffer grows
+  // towards the maximum block size, or the over-size block is dropped), so the buffer's
+  // over-run policy, which would destroy a block's beginning, is not met.
   bool first_piece = true;
   do {
     const std::size_t room = FreeSpaceHeld(buffer);
-    // Without room the rest goes in whole, and the over-run policy decides what stays.
+    // Without room (the buffer could not grow) the rest goes in whole, and the over-run
+    // policy decides what stays.
     const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
     if (first_piece || piece > 0)
       client.AppendText(bytes.substr(0, piece));
@@ -175,11 +177,10 @@ void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& pack
 }
 
 void TSerialPortDM::ReportSweepFailure(const std::string& message) noexcept {
-  if (sweep_failure_reported_.exchange(true))
-    return;
   try {
-    Owner.ParserLog(1, "Idle clients of data source " + DataSourceName +
-                           " are not removed: " + message);
+    if (FirstReport("idle sweep"))
+      Owner.ParserLog(1, "Idle clients of data source " + DataSourceName +
+                             " are not removed: " + message);
   } catch (...) {
     // Not even the line could be made (no memory left); the sweep is tried again later.
   }

@@ -93,8 +93,6 @@ private:
 
   std::mutex reported_mutex_;
   std::unordered_set<std::string> reported_;
-
-  std::atomic<bool> sweep_failure_reported_{false};
 };
 
 } // namespace kestrel::parser
