@@ -4,7 +4,7 @@
 // keeps its place between pieces, so the cost per byte stays close to that of the whole block
 // in one piece; a scan that started over for every piece would grow with the square of the
 // block size.
-#include "parser/parser_client.h"
+#include "parser/block_cutting.h"
 
 #include <benchmark/benchmark.h>
 

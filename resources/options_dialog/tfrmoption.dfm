@@ -96,6 +96,14 @@ object frmOption: TfrmOption
         Caption = 'Max depth'
         FocusControl = spDepth
       end
+      object lblMaxBlockSize: TLabel
+        Left = 8
+        Top = 160
+        Width = 138
+        Height = 13
+        Caption = 'Maximum block size (bytes)'
+        FocusControl = spMaxBlockSize
+      end
       object BegSign: TEdit
         Left = 8
         Top = 24
@@ -139,6 +147,17 @@ object frmOption: TfrmOption
         Height = 17
         Caption = 'Export names in upper case'
         TabOrder = 4
+      end
+      object spMaxBlockSize: TJvSpinEdit
+        Left = 8
+        Top = 176
+        Width = 121
+        Height = 21
+        Hint = 'A longer block is dropped whole'
+        MinValue = 1.000000000000000000
+        MaxValue = 1073741824.000000000000000000
+        Value = 16384.000000000000000000
+        TabOrder = 5
       end
     end
     object tsJSONValues: TTabSheet

@@ -17,7 +17,8 @@ int32_t TFIFOStream::Count() {
 }
 
 int32_t TFIFOStream::FreeSpace() {
-  return capacity_ - Count();
+  std::shared_lock lock(*this);
+  return capacity_ - CountLocked();
 }
 
 void TFIFOStream::Clear() {
@@ -91,6 +92,19 @@ void TFIFOStream::Write(const void* bytes, int32_t n) {
   }
   std::memcpy(area_.data() + write_pos_, source, static_cast<std::size_t>(n));
   write_pos_ += n;
+}
+
+void TFIFOStream::ResizeHeld(int32_t capacity) {
+  const int32_t count = CountLocked();
+  capacity = std::max({capacity, count, 1});
+  if (capacity == capacity_)
+    return;
+  std::vector<uint8_t> area(static_cast<std::size_t>(capacity));
+  std::memcpy(area.data(), area_.data() + read_pos_, static_cast<std::size_t>(count));
+  area_.swap(area);
+  capacity_ = capacity;
+  read_pos_ = 0;
+  write_pos_ = count;
 }
 
 uint8_t* TFIFOStream::LockData() {

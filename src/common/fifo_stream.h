@@ -1,6 +1,6 @@
-// A fixed-capacity byte queue whose bytes always lie contiguously in one allocation, so a reader
-// can scan them in place. Discarding only moves the front forward; the bytes are moved back to
-// the start of the allocation only when an append would not fit behind them, so cutting many
+// A byte queue of a set capacity whose bytes always lie contiguously in one allocation, so a
+// reader can scan them in place. Discarding only moves the front forward; the bytes are moved back
+// to the start of the allocation only when an append would not fit behind them, so cutting many
 // blocks out of one packet moves the rest at most once per append. Guarded by the
 // multi-reader/single-writer lock of TThreadObject (the guarded object is the byte area).
 #pragma once
@@ -43,6 +43,11 @@ public:
   // Capacity bytes), otherwise EFIFOStream "Buffer over-run." is raised.
   void Write(const void* bytes, int32_t n);
 
+  // Changes the capacity (at least 1 and at least the bytes buffered) in a new allocation of
+  // that size; the buffered bytes stay, as do offsets from the front. The caller holds the
+  // write lock.
+  void ResizeHeld(int32_t capacity);
+
   // Takes the write lock and returns the first buffered byte; release with UnlockWrite.
   uint8_t* LockData();
 
@@ -59,7 +64,7 @@ private:
   void DiscardLocked(int32_t n);
   int32_t CountLocked() const { return write_pos_ - read_pos_; }
 
-  const int32_t capacity_;
+  int32_t capacity_;
   const int32_t min_discard_;
   const bool discard_on_overrun_;
   std::vector<uint8_t> area_; // exactly `capacity_` bytes

@@ -255,6 +255,9 @@ Variant TorvPlugin::GetModuleParameter(std::string_view name) {
     return Variant(TestTranslation());
   if (const std::optional<std::string_view> key = CustomKey(name))
     return GetCustomParameter(*key);
+  if (OnGetModuleParameter)
+    if (std::optional<Variant> value = OnGetModuleParameter(*this, name))
+      return std::move(*value);
   return Variant();
 }
 
@@ -319,6 +322,9 @@ bool TorvPlugin::SetModuleParameter(std::string_view name, const Variant& value)
   }
   if (const std::optional<std::string_view> key = CustomKey(name))
     return SetCustomParameter(*key, value);
+  if (OnSetModuleParameter)
+    if (const std::optional<bool> taken = OnSetModuleParameter(*this, name, value))
+      return *taken;
   return false;
 }
 

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,10 +104,10 @@ public:
   // Runs one host command (the record is opened) under the command lock. A command nested in
   // another one on the same thread is refused; another thread waits for the lock.
   virtual int32_t Dispatch(const std::string& command, TPluginCallRec* rec);
-  // The framework part of ProcessData (flags, outcome messages, the packet handler), run with
-  // the busy count raised and outside the command lock, on a record the export has checked.
-  // Opens the record itself.
-  virtual int32_t RunProcessData(TPluginCallRec* rec);
+  // The framework part of a packet (flags, outcome messages, the packet handler OnPacket), run
+  // with the busy count raised and outside the command lock, on a record the export has
+  // checked. Opens the record itself.
+  virtual int32_t DispatchPacket(TPluginCallRec* rec);
   // GetLogEx: delivers the log into the DataDesc buffer; returns the bytes copied and puts the
   // length of the whole text in ResultDesc.Payload.
   virtual int32_t CollectLog(TPluginCallRec* rec);
@@ -192,8 +193,16 @@ public:
   TNotifyEvent OnItemsChanged;         // SET-ITEMS
   // SET-STATE, with the set of module types concerned (the record's DataFlags).
   std::function<void(TorvPlugin& sender, uint8_t types)> OnStateChanged;
-  TRecordEvent OnProcessData; // ProcessData; result starts 0
-  TCommandEvent OnEvent;      // EVENT, with the event type; result starts -1
+  TRecordEvent OnPacket; // the packet handler of ProcessData; result starts 0
+  TCommandEvent OnEvent; // EVENT, with the event type; result starts -1
+  // Module parameters of the concrete module, asked for names the framework does not know:
+  // the value read (nothing: not a parameter of the module), and whether a value was taken
+  // (nothing: not a parameter of the module).
+  std::function<std::optional<Variant>(TorvPlugin& sender, std::string_view name)>
+      OnGetModuleParameter;
+  std::function<std::optional<bool>(TorvPlugin& sender, std::string_view name,
+                                    const Variant& value)>
+      OnSetModuleParameter;
   TNotifyEvent OnLanguageChanged;
 
   // ---- Module facts -----------------------------------------------------------------------

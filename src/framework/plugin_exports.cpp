@@ -183,7 +183,7 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
   }
 }
 
-int32_t ProcessPacket(TPluginCallRec* rec) {
+int32_t AdmitPacket(TPluginCallRec* rec) {
   if (!IsValidCallRecord(rec)) {
     ReportMissingParams(rec, "PROCESS");
     return KESTREL_RESULT_BAD_CALL;
@@ -208,7 +208,7 @@ int32_t ProcessPacket(TPluginCallRec* rec) {
   int32_t result;
   try {
     const live_lists::WorkScope work; // the lists made for the packet are its own
-    result = instance->RunProcessData(rec);
+    result = instance->DispatchPacket(rec);
   } catch (...) {
     try {
       instance->LogFailure("PROCESS", CurrentExceptionMessage());
@@ -341,7 +341,7 @@ KESTREL_API int32_t KESTREL_CALL ExecutePluginCommand(TPluginCallRec* rec) noexc
 
 KESTREL_API int32_t KESTREL_CALL ProcessData(TPluginCallRec* rec) noexcept {
   try {
-    return kestrel::exports::ProcessPacket(rec);
+    return kestrel::exports::AdmitPacket(rec);
   } catch (...) {
     return KESTREL_RESULT_FAILED;
   }

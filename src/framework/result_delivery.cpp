@@ -1,60 +1,19 @@
-// ProcessData as the framework runs it, and the delivery of parsed results into the call
-// record: the rows go into the host's ResultDesc list, the raw block texts into a kind-4 block
-// in DataDesc that the host takes over.
+// The delivery of a packet's parsed results into its call record (TorvPlugin::DeliverResults).
 #include "framework/result_delivery.h"
-#include "common/ascii_text.h"
-#include "common/ole_date.h"
 
-#include "common/current_exception.h"
-#include "common/interface_ref.h"
 #include "common/orv_param_lst_wrap.h"
-#include "framework/call_record.h"
 #include "framework/orv_plugin_module.h"
 #include "platform/host_memory.h"
-#include "platform/locale.h"
 
-#include <array>
-#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
 namespace kestrel {
 
-using framework::LogLevel;
-
 namespace {
-
-struct StandardItem {
-  std::string_view name;
-  std::string_view description;
-  uint8_t type;
-};
-
-constexpr std::array<StandardItem, 7> kStandardItems = {{
-    {"FULL_DATA_PACKET", "Full data packet", dtString},
-    {"DATA_PACKET", "Data packet", dtString},
-    {"DATE_TIME_STAMP", "Datetime stamp", dtDateTime},
-    {"DATA_SOURCE_ID", "Data source ID", dtInteger},
-    {"DATA_SOURCE_NAME", "Data source name", dtString},
-    {"DATA_SOURCE_FULL_NAME", "Data source long name", dtString},
-    {"CLIENTID", "Client ID", dtInteger},
-}};
 
 constexpr std::string_view kJoiner = kRawTextJoiner;
 
-// What a ProcessData call running on this thread needs to know about deliveries into its own
-// record: whether one of them wrote the DataDesc block, and the result list interface the
-// first one resolved. A packet may deliver many blocks; checking the host's pointers once per
-// call instead of once per block saves several system calls per row.
-struct DeliveryWatch {
-  const TPluginCallRec* rec;
-  const TPluginCallRecIntf* copy; // the record's working copy, opened for the call
-  bool wrote_text = false;
-  DeliveryWatch* outer;
-  uint8_t target_kind = 0;
-  uintptr_t target_payload = 0;
-  InterfaceRef<IorvParamsListA> target;
-};
 thread_local DeliveryWatch* t_watch = nullptr;
 
 DeliveryWatch* WatchOf(const TPluginCallRec* rec) {
@@ -63,21 +22,6 @@ DeliveryWatch* WatchOf(const TPluginCallRec* rec) {
       return watch;
   return nullptr;
 }
-
-class WatchScope {
-public:
-  WatchScope(const TPluginCallRec* rec, const TPluginCallRecIntf& copy)
-      : watch_{rec, &copy, false, t_watch, 0, 0, {}} {
-    t_watch = &watch_;
-  }
-  ~WatchScope() { t_watch = watch_.outer; }
-  WatchScope(const WatchScope&) = delete;
-  WatchScope& operator=(const WatchScope&) = delete;
-  bool WroteText() const { return watch_.wrote_text; }
-
-private:
-  DeliveryWatch watch_;
-};
 
 void NoteTextDelivered(const TPluginCallRec* rec) {
   if (DeliveryWatch* watch = WatchOf(rec))
@@ -157,63 +101,15 @@ void StoreRawText(TPluginCallData& data, std::string_view text, bool append) {
   data.Size = static_cast<uint32_t>(size);
 }
 
-// Now as an OLE date: days since 30 December 1899, the time of day as the fraction.
-double LocalNowAsDate() {
-  return OleDateTimeFromLocalTime(platform::LocalTimeNow());
-}
-
 } // namespace
 
-// ---- ProcessData -----------------------------------------------------------------------------
+DeliveryScope::DeliveryScope(const TPluginCallRec* rec, const TPluginCallRecIntf& copy)
+    : watch_{rec, &copy, false, t_watch, 0, 0, {}} {
+  t_watch = &watch_;
+}
 
-int32_t TorvPlugin::RunProcessData(TPluginCallRec* rec) {
-  // The export has checked the record (exports::ProcessPacket); it is not checked twice.
-  TPluginCallRecIntf copy;
-  CallRecordScope scope(rec, copy);
-  WatchScope watch(rec, copy);
-  const uintptr_t entry_payload = rec->DataDesc.Payload;
-  const uint8_t flags = rec->DataFlags;
-  int32_t result = KESTREL_RESULT_OK;
-
-  if (flags != 0) {
-    // An empty list counts as no data, unless the host wants empty lists kept.
-    if (!(flags & KESTREL_DATA_KEEP_EMPTY) && rec->DataDesc.Payload) {
-      IorvParamsListA* data = DescriptorInterface(rec->DataDesc);
-      if (data && data->lpVtbl->GetCount(data) == 0)
-        rec->DataDesc.Payload = 0;
-    }
-    if ((flags & KESTREL_DATA_WRITE) && !rec->DataDesc.Payload) {
-      const std::string text = MsgNoData.Get();
-      if (!text.empty())
-        WriteLog(LogLevel::Warning, text);
-    } else if (OnProcessData) {
-      try {
-        OnProcessData(*this, rec, result);
-        if (result > 0 && !rec->DataDesc.Payload)
-          result = KESTREL_RESULT_OK;
-        if (flags & (KESTREL_DATA_WRITE | KESTREL_DATA_REPORT)) {
-          const std::string text =
-              result < 0 ? MsgWriteCompleteError.Get() : MsgWriteComplete.Get();
-          if (!text.empty())
-            WriteLog(result < 0 ? LogLevel::Warning : LogLevel::Information, text);
-        }
-      } catch (...) {
-        result = KESTREL_RESULT_FAILED;
-        const std::string text = MsgWriteCompleteError.Get();
-        if (!text.empty())
-          WriteLog(LogLevel::Warning, text + ": " + CurrentExceptionMessage());
-      }
-    } else if (flags & KESTREL_DATA_PASS_THROUGH) {
-      // The input becomes the output. A list the record wrapped for this call is handed on as
-      // the host gave it: the wrapper dies with the call.
-      const bool wrapped = rec->DataDesc.Kind == KESTREL_KIND_INTERFACE && copy.data &&
-                           rec->DataDesc.Payload == reinterpret_cast<uintptr_t>(&copy.data);
-      rec->ResultDesc = wrapped ? copy.record.DataDesc : rec->DataDesc;
-    }
-  }
-  if (!watch.WroteText() && rec->DataDesc.Payload == entry_payload)
-    rec->DataDesc.Payload = 0;
-  return result;
+DeliveryScope::~DeliveryScope() {
+  t_watch = watch_.outer;
 }
 
 // ---- Delivery --------------------------------------------------------------------------------
@@ -265,53 +161,6 @@ void TorvPlugin::DeliverList(TPluginCallRec* rec, const TParsedDataList& list, b
   if (!append)
     target->lpVtbl->Clear(target.Get());
   CopyListItems(list, target.Get());
-}
-
-// ---- Standard fields and items ---------------------------------------------------------------
-
-int AddStandardFields(TorvParamsList* list, const TStandardFields& fields) {
-  if (!list)
-    return 0;
-  int added = 0;
-  auto add = [&](std::string_view name, Variant&& value) {
-    if (list->Add(name, std::move(value)))
-      ++added;
-  };
-  if (!fields.FullText.empty() && fields.FullText.data() == fields.BlockText.data() &&
-      fields.FullText.size() == fields.BlockText.size()) {
-    // One text under both names: converted once, copied once.
-    Variant text(fields.BlockText);
-    add("FULL_DATA_PACKET", Variant(text));
-    add("DATA_PACKET", std::move(text));
-  } else {
-    if (!fields.FullText.empty())
-      add("FULL_DATA_PACKET", Variant(fields.FullText));
-    if (!fields.BlockText.empty())
-      add("DATA_PACKET", Variant(fields.BlockText));
-  }
-  add("DATE_TIME_STAMP", Variant::DateTime(LocalNowAsDate()));
-  add("DATA_SOURCE_ID", Variant(fields.SourceId));
-  add("DATA_SOURCE_FULL_NAME", Variant(fields.SourceLongName));
-  if (fields.ClientId != 0)
-    add("CLIENTID", Variant(fields.ClientId));
-  add("DATA_SOURCE_NAME", Variant(fields.ClientId != 0 ? fields.ClientName : fields.SourceName));
-  return added;
-}
-
-void AddStandardItems(TorvPlugin& module, bool with_client) {
-  for (const StandardItem& item : kStandardItems) {
-    if (!with_client && item.name == "CLIENTID")
-      continue;
-    module.ParserItems.push_back(
-        TParserItem{std::string(item.name), std::string(item.description), item.type, {}});
-  }
-}
-
-bool IsStandardItem(std::string_view name) {
-  for (const StandardItem& item : kStandardItems)
-    if (AsciiSameText(item.name, name))
-      return true;
-  return false;
 }
 
 } // namespace kestrel

@@ -1,40 +1,42 @@
-// The standard fields every result row carries and the standard parser items the module
-// publishes for them. Delivery itself is an operation of the module object
-// (TorvPlugin::DeliverResults, TorvPlugin::RunProcessData).
+// Delivery of parsed results into the call record of a packet (TorvPlugin::DeliverResults):
+// the rows go into the host's ResultDesc list, the raw block texts into a kind-4 block in
+// DataDesc that the host takes over.
 #pragma once
 
-#include "common/orv_param_lst.h"
+#include "common/interface_ref.h"
+#include "framework/call_record.h"
 
 #include <cstdint>
-#include <string_view>
 
 namespace kestrel {
 
-class TorvPlugin;
-
-// What the standard fields of one result row are made of.
-struct TStandardFields {
-  std::string_view FullText = {};       // FULL_DATA_PACKET, left out when empty
-  std::string_view BlockText = {};      // DATA_PACKET, left out when empty
-  std::string_view ClientName = {};     // DATA_SOURCE_NAME of a row from a client
-  std::string_view SourceName = {};     // DATA_SOURCE_NAME of a row without a client
-  std::string_view SourceLongName = {}; // DATA_SOURCE_FULL_NAME
-  int32_t ClientId = 0;                 // CLIENTID, left out when 0
-  int32_t SourceId = 0;                 // DATA_SOURCE_ID
+// What a packet call running on this thread knows about the deliveries into its own record:
+// whether one of them wrote the DataDesc block, and the result list interface the first one
+// resolved. A packet may deliver many blocks; checking the host's pointers once per call
+// instead of once per block saves several system calls per row.
+struct DeliveryWatch {
+  const TPluginCallRec* rec;
+  const TPluginCallRecIntf* copy; // the record's working copy, opened for the call
+  bool wrote_text = false;
+  DeliveryWatch* outer;
+  uint8_t target_kind = 0;
+  uintptr_t target_payload = 0;
+  InterfaceRef<IorvParamsListA> target;
 };
 
-// Adds the standard fields to a result row, in this order: FULL_DATA_PACKET and DATA_PACKET
-// (each only when its text is not empty), DATE_TIME_STAMP (now, local time),
-// DATA_SOURCE_ID, DATA_SOURCE_FULL_NAME, CLIENTID (only when not 0), DATA_SOURCE_NAME (the
-// client's name for a client, else the data source's). Returns how many were added; 0 for
-// no list.
-int AddStandardFields(TorvParamsList* list, const TStandardFields& fields);
+// Watches the deliveries into one opened record for as long as it lives (one per packet call,
+// on the calling thread; calls nest).
+class DeliveryScope {
+public:
+  DeliveryScope(const TPluginCallRec* rec, const TPluginCallRecIntf& copy);
+  ~DeliveryScope();
+  DeliveryScope(const DeliveryScope&) = delete;
+  DeliveryScope& operator=(const DeliveryScope&) = delete;
+  // Whether a delivery wrote the record's DataDesc block.
+  bool WroteText() const { return watch_.wrote_text; }
 
-// Appends the standard parser items to the module's parser items: the first six, and
-// CLIENTID as well when `with_client`.
-void AddStandardItems(TorvPlugin& module, bool with_client);
-
-// Whether `name` is one of the seven standard names (ignoring ASCII case).
-bool IsStandardItem(std::string_view name);
+private:
+  DeliveryWatch watch_;
+};
 
 } // namespace kestrel

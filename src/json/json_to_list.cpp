@@ -30,15 +30,28 @@ bool IsList(const TJsonBase* node) {
   return node && node->Kind() == jsList;
 }
 
-// UTF-16 text as 8-bit text in the system code page. ASCII is the same in every ANSI code
-// page, so the common case needs no code-page conversion.
-std::string Narrow(platform::WideStringView text) {
+// Whether the 8-bit form of a text that is not all ASCII still holds every character.
+bool NarrowedWhole(platform::WideStringView text, std::string_view narrow) {
+  const platform::WideString back = platform::AnsiToWide(narrow);
+  return platform::WideStringView(back) == text;
+}
+
+// UTF-16 text as 8-bit text in the system code page, and with `whole` whether that holds every
+// character. ASCII is the same in every ANSI code page, so the common case needs no code-page
+// conversion and no check.
+std::string Narrow(platform::WideStringView text, bool* whole = nullptr) {
   std::string out(text.size(), '\0');
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] >= 0x80)
-      return platform::WideToAnsi(text);
+    if (text[i] >= 0x80) {
+      out = platform::WideToAnsi(text);
+      if (whole)
+        *whole = NarrowedWhole(text, out);
+      return out;
+    }
     out[i] = static_cast<char>(text[i]);
   }
+  if (whole)
+    *whole = true;
   return out;
 }
 
@@ -47,21 +60,26 @@ std::string AnsiName(const TJsonMember& member) {
   return Narrow(member.Name());
 }
 
-// Appends the 8-bit form of `text` to `out`; ASCII goes across unit by unit.
-void AppendNarrow(std::string& out, platform::WideStringView text) {
+// Appends the 8-bit form of a member name to `out`; ASCII goes across unit by unit. A name
+// the code page cannot hold is reported.
+void AppendNarrow(std::string& out, platform::WideStringView text, const TParserOptions& options) {
   const size_t start = out.size();
   out.resize(start + text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] >= 0x80) {
       out.resize(start);
-      out += platform::WideToAnsi(text);
+      const std::string narrow = platform::WideToAnsi(text);
+      if (options.OnLossyName && !NarrowedWhole(text, narrow))
+        options.OnLossyName(text, narrow);
+      out += narrow;
       return;
     }
     out[start + i] = static_cast<char>(text[i]);
   }
 }
 
-// BuildValueName into a buffer the caller keeps for all the values of a level.
+// The emitted name of a member under a prefix, into a buffer the caller keeps for all the
+// values of a level.
 void WriteValueName(std::string& out, const std::string& prefix, platform::WideStringView name,
                     const TParserOptions& options) {
   out.clear();
@@ -70,7 +88,7 @@ void WriteValueName(std::string& out, const std::string& prefix, platform::WideS
     if (!prefix.empty() && options.Separator != 0)
       out += options.Separator;
   }
-  AppendNarrow(out, name);
+  AppendNarrow(out, name, options);
   if (options.UpperCase)
     for (char& c : out)
       if (c >= 'a' && c <= 'z')
@@ -130,22 +148,6 @@ int FieldValue(std::string_view field, int fallback) {
 
 } // namespace
 
-std::string BuildValueName(const std::string& prefix, std::string_view name,
-                           const TParserOptions& options) {
-  std::string result;
-  if (options.AddNodeName) {
-    result = prefix;
-    if (!prefix.empty() && options.Separator != 0)
-      result += options.Separator;
-  }
-  result += name;
-  if (options.UpperCase)
-    for (char& c : result)
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-  return result;
-}
-
 const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideStringView name,
                                   uint8_t kind) {
   if (!rules || rules->empty())
@@ -177,15 +179,25 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   if (rule) {
     std::string text;
+    bool lossy = false; // the 8-bit text lost characters of the document's
     switch (value.Type()) {
     case VT_R8:
       // From the node's own value, which holds digits that a double drops.
       text = large ? *large : NumberText(static_cast<const TJsonNumber*>(node)->Value());
       break;
-    case VT_BSTR:
-      text =
-          Narrow(platform::WideStringView(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal)));
+    case VT_BSTR: {
+      const platform::WideStringView wide(value.Raw().bstrVal, SysStringLen(value.Raw().bstrVal));
+      bool whole = true;
+      text = Narrow(wide, &whole);
+      lossy = !whole;
+      if (lossy && options.OnConvertWideValue) {
+        Variant converted;
+        if (options.OnConvertWideValue(*rule, wide, text, converted))
+          return converted;
+        return value;
+      }
       break;
+    }
     case VT_BOOL:
       text = value.Raw().boolVal ? "True" : "False";
       break;
@@ -197,7 +209,7 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
     Variant converted;
     if (options.OnConvertValue(*rule, text, converted))
       return converted;
-    return Variant(text);
+    return lossy ? value : Variant(text); // a kept text keeps every character it had
   }
 
   switch (value.Type()) {
@@ -335,7 +347,7 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     std::string nested_prefix = prefix;
     if (!nested_prefix.empty() && options.Separator != 0)
       nested_prefix += options.Separator;
-    AppendNarrow(nested_prefix, member->Name());
+    AppendNarrow(nested_prefix, member->Name(), options);
     emitted += FlattenObject(member->Value(), level + 1, nested_prefix, rules, options, list);
   }
   return emitted;
@@ -347,6 +359,8 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
   auto list = std::make_unique<TorvParamsList>();
   const TJsonPtr document = TJson::Parse(text); // freed on every way out, errors included
   const TJsonBase* node = document.get();
+  if (!node && options.OnNotJson)
+    options.OnNotJson();
   if (node && !options.StartNodeName.empty())
     node = FindStartNode(node, options.StartNodeName);
 

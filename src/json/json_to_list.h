@@ -45,6 +45,15 @@ using TObjectDoneEvent =
     std::function<void(int index, TorvParamsList& list, const TParserOptions& options)>;
 // (the number's text): a number beyond the double range is delivered as this text.
 using TNumberAsTextEvent = std::function<void(const std::string& text)>;
+// (rule, the value's text, its 8-bit form, out value): for a text that holds characters the
+// system code page cannot represent, so that its 8-bit form lost them; true when the value was
+// produced, false to keep the text as the document holds it.
+using TConvertWideValueEvent =
+    std::function<bool(const TParserItem& rule, platform::WideStringView text,
+                       const std::string& lossy, Variant& value)>;
+// (the member name, the 8-bit name it is delivered under): a name the code page cannot hold.
+using TLossyNameEvent =
+    std::function<void(platform::WideStringView name, const std::string& written)>;
 
 struct TParserOptions {
   std::string StartNodeName; // when set, flattening starts at the first member of that name
@@ -55,16 +64,19 @@ struct TParserOptions {
   int32_t MaxDepth = 0;      // deepest object level flattened; 0 or less = no limit
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
-  TNumberAsTextEvent OnNumberAsText;     // optional
-  void* Client = nullptr;                // the client the block came from, for the callbacks
-  TParsedDataList* ResultList = nullptr; // the list the callbacks fill
+  TNumberAsTextEvent OnNumberAsText; // optional
+  // Optional: texts the code page cannot hold go here instead of OnConvertValue.
+  TConvertWideValueEvent OnConvertWideValue;
+  TLossyNameEvent OnLossyName;     // optional
+  std::function<void()> OnNotJson; // optional: the text is not JSON, so nothing is flattened
 };
 
 // The all-empty record callers start from.
 inline const TParserOptions kDefaultParserOptions{};
 
 // Parses and flattens one block. Returns the values of the last flattened object, or nullptr
-// when that holds nothing. `rules` may be null or empty: every member, default typing.
+// when that holds nothing (OnNotJson tells a text that is not JSON from a document that gives
+// no values). `rules` may be null or empty: every member, default typing.
 std::unique_ptr<TorvParamsList>
 FlattenJsonText(std::string_view text, const TParserOptions& options, const TParserItemList* rules);
 
@@ -75,10 +87,6 @@ const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name);
 int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
                   const TParserItemList* rules, const TParserOptions& options,
                   TorvParamsList& list);
-
-// The emitted name of a member under a prefix.
-std::string BuildValueName(const std::string& prefix, std::string_view name,
-                           const TParserOptions& options);
 
 // The first rule of kind 0 or `kind` whose name equals the member name lower-cased.
 const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideStringView name,

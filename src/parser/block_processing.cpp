@@ -1,5 +1,5 @@
-// Item extraction from one JSON block: the filter scan, the flattening with the module's item
-// rules, the conversion of ruled values to their data types, and the completion of each row.
+#include "parser/block_processing.h"
+
 #include "common/ascii_text.h"
 #include "common/current_exception.h"
 #include "convert/convert_error.h"
@@ -7,7 +7,8 @@
 #include "convert/number_text.h"
 #include "convert/pcre_limits.h"
 #include "convert/pcre_regex.h"
-#include "framework/result_delivery.h"
+#include "framework/standard_fields.h"
+#include "parser/loss_reports.h"
 #include "parser/serial_port_dm.h"
 
 #include <exception>
@@ -51,7 +52,8 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
       regex->SetSubject(framed);
       regex->SetMatchPattern(rule.Pattern);
       const int32_t result = regex->Match(0);
-      if (convert::PcreRegex::IsLimitResult(result) && module.FirstLimitReport(rule.Pattern))
+      if (convert::PcreRegex::IsLimitResult(result) &&
+          module.FirstReport("match limit " + rule.Pattern))
         module.Owner.ParserLog(0, FormatMessageText(kMatchLimitText, {rule.Pattern}));
       return result >= 0;
     } catch (...) {
@@ -100,8 +102,10 @@ void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_vie
       break;
     }
   }
-  if (!accept)
+  if (!accept) {
+    module.Statistics.Filtered.Add();
     return;
+  }
   list.AppendRaw(framed);
   client.BlockText = std::move(framed);
   ParseBlock(module, client, client.BlockText, list, setup);
@@ -112,12 +116,12 @@ void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_vie
 void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string& framed,
                 TParsedDataList& list, const TParserSetup& setup) {
   json::JsonToList::TParserOptions options = json::JsonToList::kDefaultParserOptions;
-  options.StartNodeName = setup.Options.BegSign_Text;
+  options.StartNodeName = setup.StartNodeName;
   options.TopPrefix.clear();
   options.Separator = '_';
-  options.AddNodeName = setup.Options.chkAddNodeName_Checked;
-  options.UpperCase = setup.Options.chkNameUpper_Checked;
-  options.MaxDepth = setup.MaxDepth();
+  options.AddNodeName = setup.AddNodeName;
+  options.UpperCase = setup.UpperCaseNames;
+  options.MaxDepth = setup.MaxDepth;
   options.OnConvertValue = [&module, &setup](const TParserItem& rule, const std::string& text,
                                              Variant& value) {
     return ConvertItemValue(module, setup, rule, text, value);
@@ -126,32 +130,44 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
                                                    const json::JsonToList::TParserOptions&) {
     DeliverRow(module, client, index, row, list);
   };
+  options.OnConvertWideValue = [&module, &setup](const TParserItem& rule,
+                                                 platform::WideStringView text,
+                                                 const std::string& lossy, Variant& value) {
+    return ConvertWideItemValue(module, setup, rule, text, lossy, value);
+  };
+  options.OnLossyName = [&module](platform::WideStringView name, const std::string& written) {
+    ReportLossyName(module, name, written);
+  };
   options.OnNumberAsText = [&module](const std::string& text) {
     module.Owner.ParserLog(1, FormatMessageText(module.Owner.Texts()->NumberAsText, {text}));
   };
-  options.Client = &client;
-  options.ResultList = &list;
+  // Two references only, so the callback needs no allocation of its own.
+  options.OnNotJson = [&module, &client] {
+    ReportUnparsableBlock(module, client, client.BlockText);
+  };
   if (&framed != &client.BlockText)
     client.BlockText = framed;
   try {
     json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
   } catch (...) {
+    // The rest of the block is lost: logged every time, as every failure inside a block, and
+    // counted with the blocks that do not parse.
+    module.Statistics.Unparsable.Add();
     module.Owner.ParserLog(0, module.Owner.Texts()->ParseError + ": " + CurrentExceptionMessage());
   }
 }
 
 bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
                       const std::string& text, Variant& value) {
-  const TCfgOptionValues& options = setup.Options;
   try {
     std::string work = text;
     switch (rule.DataType) {
     case dtString: {
       work = convert::orvTransTable::Translate(setup.StringTable.get(), work);
       std::string_view trimmed = work;
-      if (options.LeftTrim_Checked)
+      if (setup.LeftTrim)
         trimmed = TrimLeftBlanks(trimmed);
-      if (options.RightTrim_Checked)
+      if (setup.RightTrim)
         trimmed = TrimRightBlanks(trimmed);
       value = Variant(trimmed);
       return true;
@@ -207,15 +223,15 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     case dtDate:
     case dtTime:
     case dtDateTime: {
-      const std::string& format = rule.DataType == dtDate   ? options.FmtDate_Text
-                                  : rule.DataType == dtTime ? options.FmtTime_Text
-                                                            : options.FmtDateTime_Text;
+      const std::string& format = rule.DataType == dtDate   ? setup.DateFormat
+                                  : rule.DataType == dtTime ? setup.TimeFormat
+                                                            : setup.DateTimeFormat;
       const std::string trimmed(TrimBlanks(work));
       try {
         value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
-            format, setup.LocaleId(), trimmed, options.chkUseNowTime_Checked,
-            options.chkUseNowDate_Checked));
+            format, setup.LocaleId, trimmed, setup.UseCurrentTime, setup.UseCurrentDate));
       } catch (const std::exception& failure) {
+        module.Statistics.ConversionErrors.Add();
         module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
                                                     {trimmed, format, failure.what()}));
         return false;
@@ -228,9 +244,47 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     }
   } catch (...) {
     value = Variant::Null();
+    module.Statistics.ConversionErrors.Add();
     module.Owner.ParserLog(
         0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
     return false;
+  }
+}
+
+bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
+                          platform::WideStringView text, const std::string& lossy, Variant& value) {
+  switch (rule.DataType) {
+  case dtBoolean:
+  case dtFloat:
+  case dtSmallint:
+  case dtWord:
+  case dtInteger:
+  case dtDWord:
+  case dtByte:
+  case dtShortint:
+  case dtInt64:
+  case dtDate:
+  case dtTime:
+  case dtDateTime:
+    return ConvertItemValue(module, setup, rule, lossy, value);
+  case dtString: {
+    if (!convert::orvTransTable::ChangesNothing(setup.StringTable.get()))
+      ReportMapNotApplied(module, rule.Name);
+    const auto blank = [](auto unit) { return unit <= 32; };
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    if (setup.LeftTrim)
+      while (first < end && blank(text[first]))
+        ++first;
+    if (setup.RightTrim)
+      while (end > first && blank(text[end - 1]))
+        --end;
+    value = Variant(text.substr(first, end - first));
+    return true;
+  }
+  default:
+    value = Variant(text);
+    return true;
   }
 }
 
@@ -248,6 +302,7 @@ void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvPa
                            .ClientId = static_cast<int32_t>(client.ClientId),
                            .SourceId = module.DataSourceId});
   module.RecordSeenItems(row);
+  module.Statistics.Rows.Add();
   list.TakeRow(row); // the row's items move on: the flattening starts its next row empty
 }
 

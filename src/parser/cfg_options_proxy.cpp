@@ -46,6 +46,7 @@ const std::vector<Binding>& Bindings() {
       KESTREL_PROPERTY(Filters_Hint, String),
       KESTREL_PROPERTY(lstJSON_Hint, String),
       KESTREL_PROPERTY(spSignTimeout_Value, Double),
+      KESTREL_PROPERTY(spMaxBlockSize_Value, Double),
       KESTREL_PROPERTY(chkAddNodeName_Checked, Boolean),
       KESTREL_PROPERTY(chkNameUpper_Checked, Boolean),
       KESTREL_PROPERTY(spDepth_Value, Double),

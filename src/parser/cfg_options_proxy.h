@@ -65,6 +65,7 @@ struct TCfgOptionValues {
   std::string Filters_Hint;
   std::string lstJSON_Hint;
   double spSignTimeout_Value = 5000;
+  double spMaxBlockSize_Value = 16384;
   bool chkAddNodeName_Checked = false;
   bool chkNameUpper_Checked = false;
   double spDepth_Value = 0;

@@ -1,52 +1,9 @@
 #include "parser/data_source_cfg.h"
 #include "common/current_exception.h"
 
-#include <cmath>
 #include <exception>
-#include <limits>
 
 namespace kestrel::parser {
-
-namespace {
-
-int64_t IntegerPart(double value) {
-  if (std::isnan(value))
-    return 0;
-  const double truncated = std::trunc(value);
-  if (truncated >= 9.2e18)
-    return std::numeric_limits<int64_t>::max();
-  if (truncated <= -9.2e18)
-    return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(truncated);
-}
-
-} // namespace
-
-int64_t TParserSetup::SignTimeout() const {
-  return IntegerPart(Options.spSignTimeout_Value);
-}
-
-int32_t TParserSetup::MaxDepth() const {
-  const int64_t depth = IntegerPart(Options.spDepth_Value);
-  return depth > std::numeric_limits<int32_t>::max()   ? std::numeric_limits<int32_t>::max()
-         : depth < std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::min()
-                                                       : static_cast<int32_t>(depth);
-}
-
-uint32_t TParserSetup::LocaleId() const {
-  const int64_t id = IntegerPart(Options.spLocaleID_Value);
-  return id < 0 || id > std::numeric_limits<uint32_t>::max() ? 0 : static_cast<uint32_t>(id);
-}
-
-std::shared_ptr<const TParserSetup> TParserSetup::Defaults() {
-  auto setup = std::make_shared<TParserSetup>();
-  setup->PacketTable = std::make_shared<TorvTranslationTable>();
-  setup->StringTable = std::make_shared<TorvTranslationTable>();
-  setup->RawTable = std::make_shared<TorvTranslationTable>();
-  setup->ItemRules = std::make_shared<TParserItemList>();
-  setup->FilterRules = std::make_shared<TFilterItemList>();
-  return setup;
-}
 
 TDataSourceCfg::TDataSourceCfg(IDataSourceCfgOwner* owner)
     : owner_(owner), setup_(TParserSetup::Defaults()) {}
@@ -62,7 +19,7 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
   const uint32_t bits = flags < 0 || flags > 255 ? 255u : static_cast<uint32_t>(flags);
 
   auto next = std::make_shared<TParserSetup>(*Setup());
-  next->Options = Values();
+  next->TakeOptions(Values());
   if (bits & kRebuildBit) {
     try {
       auto packet = std::make_shared<TorvTranslationTable>();

@@ -8,9 +8,9 @@
 // anything a packet in flight uses, and every block sees the old settings or the new, whole.
 #pragma once
 
-#include "convert/orv_trans_table.h"
 #include "parser/cfg_options_proxy.h"
 #include "parser/parser_rules.h"
+#include "parser/parser_setup.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,26 +18,6 @@
 #include <string>
 
 namespace kestrel::parser {
-
-using convert::orvTransTable::TorvTranslationTable;
-
-// What block processing reads of the settings, fixed for the blocks that use it.
-struct TParserSetup {
-  TCfgOptionValues Options;
-  std::shared_ptr<const TorvTranslationTable> PacketTable; // each block and its brackets
-  std::shared_ptr<const TorvTranslationTable> StringTable; // String-typed values
-  std::shared_ptr<const TorvTranslationTable> RawTable;    // received bytes
-  std::shared_ptr<const TParserItemList> ItemRules;
-  std::shared_ptr<const TFilterItemList> FilterRules;
-
-  // Sign time-out in whole milliseconds (0 or less: off), max depth, locale id.
-  int64_t SignTimeout() const;
-  int32_t MaxDepth() const;
-  uint32_t LocaleId() const;
-
-  // Empty tables and rule lists with the default options.
-  static std::shared_ptr<const TParserSetup> Defaults();
-};
 
 class TDataSourceCfg;
 

@@ -1,7 +1,5 @@
 #include "parser/parser_client.h"
 
-#include <array>
-#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -33,6 +31,21 @@ void TCustomParserClient::AssignFromPacket(const TPacketInfo& packet) {
   Unassigned = ClientName.starts_with(kUnassignedPrefix);
 }
 
+bool TCustomParserClient::FirstReport(TLossKind kind) {
+  const auto bit = static_cast<uint8_t>(kind);
+  if (ReportedLosses & bit)
+    return false;
+  ReportedLosses |= bit;
+  return true;
+}
+
+std::string TCustomParserClient::Label() const {
+  std::string label = "client " + std::to_string(ClientId);
+  if (!ClientName.empty())
+    label += " (" + ClientName + ")";
+  return label;
+}
+
 void TCustomParserClient::SetUserFlag(bool value) {
   UserFlag = value;
   ActivityWatch.Touch();
@@ -43,6 +56,7 @@ void TCustomParserClient::ResetBlock() {
   OpenText.clear();
   CloseText.clear();
   Scan = TBlockScan{};
+  DroppingBlock = false;
   ActivityWatch.Touch();
 }
 
@@ -112,7 +126,7 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
   return table.Add(packet.ClientId, factory(owner, packet));
 }
 
-void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
+std::size_t RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) {
   std::shared_lock lock(table);
   std::vector<uint32_t> keys;
   for (const auto& entry : table.Entries()) {
@@ -130,106 +144,7 @@ void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove) 
   // upgrade.
   for (const uint32_t key : keys)
     table.Remove(key);
-}
-
-namespace {
-
-// Eight bytes at a time, as a mask with the high bit of every byte that equals `c` (bytes above
-// the first match may be marked too; the lowest marked byte is always a true match).
-constexpr uint64_t kOnes = 0x0101010101010101u;
-constexpr uint64_t kHighBits = 0x8080808080808080u;
-constexpr uint64_t BytesEqual(uint64_t word, uint8_t c) {
-  const uint64_t x = word ^ (kOnes * c);
-  return (x - kOnes) & ~x & kHighBits;
-}
-
-// The offset of the first quote or backslash at or after `i` (or `count`).
-int32_t SkipStringText(const uint8_t* data, int32_t i, int32_t count) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (count - i >= 8) {
-      uint64_t word;
-      std::memcpy(&word, data + i, sizeof word);
-      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\');
-      if (mask != 0)
-        return i + std::countr_zero(mask) / 8;
-      i += 8;
-    }
-  }
-  while (i < count && data[i] != '"' && data[i] != '\\')
-    ++i;
-  return i;
-}
-
-// The offset of the first byte outside a string that the scan must look at (or `count`): a
-// quote, a backslash or either bracket of the block's pair.
-int32_t SkipPlainText(const uint8_t* data, int32_t i, int32_t count, uint8_t open, uint8_t close) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (count - i >= 8) {
-      uint64_t word;
-      std::memcpy(&word, data + i, sizeof word);
-      const uint64_t mask = BytesEqual(word, '"') | BytesEqual(word, '\\') |
-                            BytesEqual(word, open) | BytesEqual(word, close);
-      if (mask != 0)
-        return i + std::countr_zero(mask) / 8;
-      i += 8;
-    }
-  }
-  while (i < count && data[i] != '"' && data[i] != '\\' && data[i] != open && data[i] != close)
-    ++i;
-  return i;
-}
-
-} // namespace
-
-int32_t FindBlockEnd(TCustomParserClient& client, char open, char close) {
-  TFIFOStream& buffer = *client.Buffer;
-  const uint8_t* data = buffer.LockData();
-  const int32_t count = buffer.HeldCount();
-  TBlockScan& scan = client.Scan;
-  if (scan.Generation != buffer.FrontGeneration() || scan.Open != open || scan.Close != close) {
-    scan = TBlockScan{};
-    scan.Generation = buffer.FrontGeneration();
-    scan.Open = open;
-    scan.Close = close;
-  }
-  const auto open_byte = static_cast<uint8_t>(open);
-  const auto close_byte = static_cast<uint8_t>(close);
-  int32_t depth = scan.Depth;
-  bool in_string = scan.InString;
-  int32_t i = scan.Next;
-  int32_t result = -1;
-  while (i < count) {
-    i = in_string ? SkipStringText(data, i, count)
-                  : SkipPlainText(data, i, count, open_byte, close_byte);
-    if (i >= count)
-      break;
-    const uint8_t byte = data[i];
-    if (byte == '\\') {
-      i += 2; // the byte after it is skipped too
-      continue;
-    }
-    if (byte == '"') {
-      in_string = !in_string;
-    } else if (!in_string) {
-      if (byte == open_byte) {
-        ++depth;
-      } else if (byte == close_byte) {
-        if (depth == 0) {
-          result = i;
-          break;
-        }
-        --depth;
-      }
-    }
-    ++i;
-  }
-  if (result < 0) {
-    scan.Next = i; // may lie one past the end when the last byte was a backslash
-    scan.Depth = depth;
-    scan.InString = in_string;
-  }
-  buffer.UnlockWrite();
-  return result;
+  return keys.size();
 }
 
 } // namespace kestrel::parser

@@ -1,6 +1,6 @@
 // Per-client byte streams of a data source (unit PluginDM): the client objects with their
 // FIFO buffers, the client table, and the helpers the packet handler uses on them: finding a
-// packet's client, sweeping idle clients, and finding the end of a JSON block.
+// packet's client and sweeping idle clients.
 #pragma once
 
 #include "common/fifo_stream.h"
@@ -41,6 +41,16 @@ struct TBlockScan {
   bool InString = false;
 };
 
+// What a client can lose. Each kind is logged once per client (a bit in ReportedLosses) and
+// counted every time.
+enum class TLossKind : uint8_t {
+  FailedPacket = 0x01, // a packet that failed on the way
+  Oversize = 0x02,     // a block longer than the maximum block size
+  Unparsable = 0x04,   // a bracketed block that is not JSON
+  TimedOut = 0x08,     // a half block dropped by the sign time-out
+  Discarded = 0x10,    // bytes outside blocks
+};
+
 class TCustomParserClient {
 public:
   static constexpr int32_t kDefaultCapacity = 16384;
@@ -60,6 +70,10 @@ public:
 
   // ClientId, ClientName, ShortName and Unassigned from a packet, as at construction.
   void AssignFromPacket(const TPacketInfo& packet);
+  // True the first time a loss of `kind` is reported for this client.
+  bool FirstReport(TLossKind kind);
+  // How log lines name the client: its id and, when it has one, its name.
+  std::string Label() const;
 
   void* Owner;
   int32_t BufferCapacity = 0;
@@ -72,6 +86,11 @@ public:
   bool UserFlag = false;
   bool AwaitingStart = true;
   bool Unassigned = false;
+  // The current block has outgrown the maximum block size: its bytes are discarded as they
+  // come, and the scan goes on to find its end. (Beside the flags above, in their padding, so
+  // that an idle client costs no more than before.)
+  bool DroppingBlock = false;
+  uint8_t ReportedLosses = 0; // TLossKind bits
   std::string OpenText;
   std::string CloseText;
   TTickWatch ActivityWatch;
@@ -105,12 +124,8 @@ TCustomParserClient* FindClient(TCustomParserClientList& table, const TPacketInf
 TCustomParserClient* KnownClient(const TCustomParserClientList& table, const TPacketInfo& packet,
                                  bool skip_stale);
 
-// Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them.
-void RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
-
-// Offset of the closing bracket of the block whose opening bracket has been consumed, or -1.
-// Backslashes skip the next byte, quotes toggle strings, and only `open` / `close` count
-// (outside strings). Resumes where the previous scan of the same block stopped.
-int32_t FindBlockEnd(TCustomParserClient& client, char open, char close);
+// Marks client objects idle for `limit_ms` as Stale and, with `remove`, destroys them; returns
+// how many it destroyed.
+std::size_t RemoveIdle(TCustomParserClientList& table, uint32_t limit_ms, bool remove);
 
 } // namespace kestrel::parser

@@ -1,10 +1,9 @@
 #include "parser/plugin_dm.h"
 #include "common/ascii_text.h"
-#include "common/readable_block.h"
 
 #include "convert/number_text.h"
 #include "framework/instance_registry.h"
-#include "framework/result_delivery.h"
+#include "framework/standard_fields.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -64,10 +63,16 @@ void TaPlugin::orvPluginCreate() {
   OnSaveSettingsNow = [this](TorvPlugin&) { orvPluginSaveSettingsNow(); };
   OnLoadSettingsNow = [this](TorvPlugin&) { orvPluginLoadSettingsNow(); };
   OnStateChanged = [this](TorvPlugin&, uint8_t types) { orvPluginStateChanged(types); };
-  OnProcessData = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
-    orvPluginProcessData(rec, result);
+  OnPacket = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
+    RoutePacket(rec, result);
   };
   OnBeforeGetParserItems = [this](TorvPlugin&) { orvPluginBeforeGetParserItems(); };
+  OnGetModuleParameter = [this](TorvPlugin&, std::string_view name) {
+    return orvPluginGetModuleParameter(name);
+  };
+  OnSetModuleParameter = [this](TorvPlugin&, std::string_view name, const Variant& value) {
+    return orvPluginSetModuleParameter(name, value);
+  };
 
   // The message texts follow the module's language: the translation once the module is
   // complete covers them, and so does every later switch of the language.
@@ -146,39 +151,6 @@ void TaPlugin::orvPluginStateChanged(uint8_t types) {
     settings->ApplySettings(types);
 }
 
-void TaPlugin::orvPluginProcessData(TPluginCallRec* rec, int32_t& result) {
-  result = -1;
-  std::shared_ptr<const TParserSetup> setup = CurrentSetup();
-  if (!setup)
-    return;
-  result = 0;
-  if (unloaded_)
-    return;
-  const std::shared_ptr<TSerialPortDM> module = FindDataModule(rec->DataSourceId);
-  if (!(rec->DataFlags & KESTREL_DATA_PACKET) || !EnabledTypes[kParserType] || !module)
-    return;
-
-  TPacketInfo packet;
-  packet.DataSourceId = rec->DataSourceId;
-  packet.ClientId = static_cast<uint32_t>(rec->ClientId);
-  packet.ClientName = TPacketInfo::NameFromField(rec->ClientName, sizeof rec->ClientName);
-  const TPluginCallData& data = rec->DataDesc;
-  const bool holds_list = data.Kind == KESTREL_KIND_LIST ||
-                          data.Kind == KESTREL_KIND_LIST_UNCHECKED ||
-                          data.Kind == KESTREL_KIND_INTERFACE;
-  if (!holds_list && data.Payload != 0 && data.Size > 0) {
-    // A host that names bytes it does not have (a stale block, an integer of another kind)
-    // fails this call; the client's buffer is left as it was.
-    if (!IsReadableBlock(reinterpret_cast<const void*>(data.Payload), data.Size))
-      throw std::runtime_error("The packet's bytes cannot be read");
-    packet.Data = reinterpret_cast<const uint8_t*>(data.Payload);
-    packet.Size = static_cast<int32_t>(data.Size);
-  }
-  module->ProcessPacket(packet, *setup, [this, rec](TParsedDataList& list) {
-    DeliverResults(rec, std::move(list), true);
-  });
-}
-
 void TaPlugin::orvPluginBeforeGetParserItems() {
   ParserItems.clear();
   struct Entry {
@@ -209,7 +181,7 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
           first = false;
         }
         if (setup)
-          for (const TParserItem& rule : BuildItemRules(&setup->Options, true, true))
+          for (const TParserItem& rule : ParseItemRules(setup->ItemRulesText))
             add(rule.Name, rule.DataType);
         for (const TSerialPortDM::SeenItem& seen : module->SeenItems())
           if (!kestrel::IsStandardItem(seen.Name))
@@ -240,6 +212,29 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
   }
   if (failure)
     std::rethrow_exception(failure);
+}
+
+std::optional<Variant> TaPlugin::orvPluginGetModuleParameter(std::string_view name) {
+  if (!AsciiSameText(name, "Statistics"))
+    return std::nullopt;
+  std::vector<std::shared_ptr<TSerialPortDM>> modules = DataModules();
+  std::stable_sort(modules.begin(), modules.end(),
+                   [](const auto& a, const auto& b) { return a->DataSourceId < b->DataSourceId; });
+  std::string text;
+  for (const auto& module : modules) {
+    if (!text.empty())
+      text += "\r\n";
+    text += module->Statistics.Line(module->DataSourceId);
+  }
+  return Variant(text);
+}
+
+std::optional<bool> TaPlugin::orvPluginSetModuleParameter(std::string_view name, const Variant&) {
+  if (!AsciiSameText(name, "Statistics"))
+    return std::nullopt;
+  for (const auto& module : DataModules())
+    module->Statistics.Reset();
+  return true;
 }
 
 std::shared_ptr<TSerialPortDM> TaPlugin::FindDataModule(int32_t data_source_id) {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace kestrel::parser {
 
@@ -43,8 +44,14 @@ public:
   void orvPluginSaveSettingsNow();
   void orvPluginLoadSettingsNow();
   void orvPluginStateChanged(uint8_t types);
-  void orvPluginProcessData(TPluginCallRec* rec, int32_t& result);
   void orvPluginBeforeGetParserItems();
+  // "Statistics": one line of counters per data module, in data source id order, joined by
+  // CR LF; setting it (to any value) resets them.
+  std::optional<Variant> orvPluginGetModuleParameter(std::string_view name);
+  std::optional<bool> orvPluginSetModuleParameter(std::string_view name, const Variant& value);
+  // The packet handler (OnPacket): the packet's data module receives it with the current
+  // settings snapshot. The result is -1 without settings, else 0.
+  void RoutePacket(TPluginCallRec* rec, int32_t& result);
 
   // The data module of a data source (searching from the newest), or none.
   std::shared_ptr<TSerialPortDM> FindDataModule(int32_t data_source_id);

@@ -2,12 +2,12 @@
 
 #include "common/current_exception.h"
 #include "convert/orv_trans_table.h"
-#include "framework/result_delivery.h"
+#include "framework/standard_fields.h"
+#include "parser/loss_reports.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <optional>
 
 namespace kestrel::parser {
 
@@ -16,17 +16,6 @@ namespace {
 // Room left in a buffer whose lock the caller holds.
 std::size_t FreeSpaceHeld(const TFIFOStream& buffer) {
   return static_cast<std::size_t>(std::max(buffer.Capacity() - buffer.HeldCount(), 0));
-}
-
-// Offset of the first opening brace or bracket in the bytes, or -1.
-int32_t FirstBlockStart(const uint8_t* data, int32_t count) {
-  const auto size = static_cast<std::size_t>(count);
-  const auto* brace = static_cast<const uint8_t*>(std::memchr(data, '{', size));
-  // A bracket counts only before the brace, so the second search stops there.
-  const std::size_t before = brace ? static_cast<std::size_t>(brace - data) : size;
-  const auto* bracket = static_cast<const uint8_t*>(std::memchr(data, '[', before));
-  const uint8_t* first = bracket ? bracket : brace;
-  return first ? static_cast<int32_t>(first - data) : -1;
 }
 
 } // namespace
@@ -86,6 +75,7 @@ void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
       try {
         timer->SetEnabled(on);
       } catch (...) {
+        ReportSweepFailure(CurrentExceptionMessage());
       }
     } else {
       SetCheckClientsEnabled(on);
@@ -93,122 +83,106 @@ void TSerialPortDM::CheckClientsTimer(TorvTimerEx* timer) {
   };
   enable(false);
   try {
-    RemoveIdle(Clients, kIdleLimit, true);
+    Statistics.ClientsSwept.Add(RemoveIdle(Clients, kIdleLimit, true));
   } catch (...) {
+    ReportSweepFailure(CurrentExceptionMessage());
   }
   enable(Clients.Count() > 1);
 }
 
-void TSerialPortDM::ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
+void TSerialPortDM::ReceivePacket(const TPacketInfo& packet, const TParserSetup& setup,
                                   const TDeliverBlock& deliver) {
+  // The sweep timer is not stopped while the packet runs: the client table's lock already
+  // keeps the sweep out, and stopping and restarting it for every packet would restart its
+  // countdown, so that steady traffic from one client kept idle ones from ever being swept.
+  std::size_t clients = 0;
   try {
-    // The sweep timer is not stopped while the packet runs: the client table's lock already
-    // keeps the sweep out, and stopping and restarting it for every packet would restart its
-    // countdown, so that steady traffic from one client kept idle ones from ever being swept.
-    const TorvTranslationTable* raw_table = setup.RawTable.get();
-    std::size_t clients = 0;
-    {
-      std::unique_lock table_lock(Clients);
-      auto* client = static_cast<TKestrelClient*>(KnownClient(Clients, packet, false));
+    std::unique_lock table_lock(Clients);
+    TKestrelClient* client = nullptr;
+    try {
+      client = static_cast<TKestrelClient*>(KnownClient(Clients, packet, false));
       if (!client)
         client = static_cast<TKestrelClient*>(
             FindClient(Clients, packet, this, false, &CreateKestrelClient));
       if (!client)
         return;
-      const int64_t sign_timeout = setup.SignTimeout();
-      if (sign_timeout > 0 &&
-          client->ActivityWatch.HasElapsed(
-              sign_timeout > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sign_timeout))) {
-        client->ResetBlock();
-        client->ClearBuffer();
-      }
-      TFIFOStream& buffer = *client->Buffer;
-      std::unique_lock buffer_lock(buffer);
-      const int32_t size = packet.Data ? packet.Size : 0;
-      std::string translated;
-      std::string_view bytes(reinterpret_cast<const char*>(packet.Data),
-                             size > 0 ? static_cast<std::size_t>(size) : 0);
-      if (!convert::orvTransTable::ChangesNothing(raw_table)) {
-        translated = convert::orvTransTable::Translate(*raw_table, bytes);
-        bytes = translated;
-      } else if (bytes.size() > FreeSpaceHeld(buffer)) {
-        // Delivering a block may move the host's packet block (the raw texts are appended to
-        // it), so bytes that go in after a delivery are read from a copy.
-        translated.assign(bytes);
-        bytes = translated;
-      }
-      // The packet goes in as far as the buffer has room, and the blocks completed so far are
-      // cut out before the rest follows, so a large packet does not push out bytes of blocks
-      // that are already whole. Only what truly does not fit (one block longer than the
-      // buffer) meets the buffer's over-run policy.
-      bool first_piece = true;
-      do {
-        const std::size_t room = FreeSpaceHeld(buffer);
-        // Without room the rest goes in whole, and the over-run policy decides what stays.
-        const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
-        if (first_piece || piece > 0)
-          client->AppendText(bytes.substr(0, piece));
-        first_piece = false;
-        bytes.remove_prefix(piece);
-        CutBlocks(*client, setup, deliver);
-      } while (!bytes.empty());
-      clients = Clients.Entries().size();
+      Statistics.Packets.Add();
+      Statistics.Bytes.Add(packet.Data && packet.Size > 0 ? static_cast<uint64_t>(packet.Size) : 0);
+      AppendAndCut(*client, packet, setup, deliver);
+    } catch (...) {
+      // Reported while the table is still locked, so the client cannot be swept meanwhile.
+      ReportFailedPacket(*this, client, CurrentExceptionMessage());
+      return;
     }
+    clients = Clients.Entries().size();
+  } catch (...) {
+    ReportFailedPacket(*this, nullptr, CurrentExceptionMessage());
+    return;
+  }
+  try {
     SetCheckClientsEnabled(clients > 1);
   } catch (...) {
-    // The rest of the buffer waits for the next packet; the sweep stays off.
+    ReportSweepFailure(CurrentExceptionMessage());
   }
 }
 
-void TSerialPortDM::CutBlocks(TKestrelClient& client_ref, const TParserSetup& setup,
-                              const TDeliverBlock& deliver) {
-  TKestrelClient* client = &client_ref;
-  TFIFOStream& buffer = *client->Buffer;
-  // One list for every block of the packet, emptied after each; made with the first block.
-  std::optional<TParsedDataList> list;
-  while (buffer.HeldCount() > 0) {
-    if (client->AwaitingStart) {
-      const int32_t start = FirstBlockStart(buffer.HeldData(), buffer.HeldCount());
-      if (start >= 0) {
-        const bool brace = buffer.HeldData()[start] == '{';
-        client->OpenChar = brace ? '{' : '[';
-        client->CloseChar = brace ? '}' : ']';
-        client->OpenText.assign(1, client->OpenChar);
-        buffer.Discard(start + 1);
-        client->AwaitingStart = false;
-      } else if (buffer.HeldCount() > 1) {
-        buffer.Discard(buffer.HeldCount());
-      }
-    }
-    if (client->AwaitingStart)
-      return;
-    const int32_t end = FindBlockEnd(*client, client->OpenChar, client->CloseChar);
-    if (end < 0)
-      return;
-    client->CloseText.assign(1, client->CloseChar);
-    // The block is read where it lies: the packet holds the buffer's lock, and nothing is
-    // written to the buffer before the block is discarded below.
-    const std::string_view body(reinterpret_cast<const char*>(buffer.LockData()),
-                                static_cast<std::size_t>(end));
-    buffer.UnlockWrite();
-    // Whatever happens to the block, it is cut out and the client awaits the next start, so a
-    // failed delivery loses this block only.
-    try {
-      if (!list)
-        list.emplace();
-      ProcessBlock(*this, *client, body, *list, setup);
-      if (list->Count() > 0 && deliver)
-        deliver(*list);
-    } catch (...) {
-      try {
-        Owner.ParserLog(0, "A parsed block could not be delivered: " + CurrentExceptionMessage());
-      } catch (...) {
-      }
-    }
-    if (list)
-      list->Clear();
-    buffer.Discard(end + 1);
-    client->ResetBlock();
+void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& packet,
+                                 const TParserSetup& setup, const TDeliverBlock& deliver) {
+  TFIFOStream& buffer = *client.Buffer;
+  std::unique_lock buffer_lock(buffer);
+  const int64_t sign_timeout = setup.SignTimeout;
+  if (sign_timeout > 0 &&
+      client.ActivityWatch.HasElapsed(
+          sign_timeout > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sign_timeout))) {
+    const std::string_view held(reinterpret_cast<const char*>(buffer.HeldData()),
+                                static_cast<std::size_t>(buffer.HeldCount()));
+    if (client.AwaitingStart)
+      ReportDiscardedBytes(*this, client, held);
+    else if (!client.DroppingBlock) // a block dropped whole is counted already
+      ReportTimedOutBlock(*this, client, static_cast<int64_t>(held.size()) + 1, sign_timeout);
+    client.ResetBlock();
+    client.ClearBuffer();
+  }
+  const TorvTranslationTable* raw_table = setup.RawTable.get();
+  const int32_t size = packet.Data ? packet.Size : 0;
+  std::string translated;
+  std::string_view bytes(reinterpret_cast<const char*>(packet.Data),
+                         size > 0 ? static_cast<std::size_t>(size) : 0);
+  if (!convert::orvTransTable::ChangesNothing(raw_table)) {
+    translated = convert::orvTransTable::Translate(*raw_table, bytes);
+    bytes = translated;
+  } else if (bytes.size() > FreeSpaceHeld(buffer)) {
+    // Delivering a block may move the host's packet block (the raw texts are appended to
+    // it), so bytes that go in after a delivery are read from a copy.
+    translated.assign(bytes);
+    bytes = translated;
+  }
+  // The packet goes in as far as the buffer has room, and the blocks completed so far are
+  // cut out before the rest follows, so a large packet does not push out bytes of blocks
+  // that are already whole. Cutting leaves room for a block that goes on (the buffer grows
+  // towards the maximum block size, or the over-size block is dropped), so the buffer's
+  // over-run policy, which would destroy a block's beginning, is not met.
+  bool first_piece = true;
+  do {
+    const std::size_t room = FreeSpaceHeld(buffer);
+    // Without room (the buffer could not grow) the rest goes in whole, and the over-run
+    // policy decides what stays.
+    const std::size_t piece = room > 0 ? std::min(room, bytes.size()) : bytes.size();
+    if (first_piece || piece > 0)
+      client.AppendText(bytes.substr(0, piece));
+    first_piece = false;
+    bytes.remove_prefix(piece);
+    CutBlocks(*this, client, setup, deliver);
+  } while (!bytes.empty());
+}
+
+void TSerialPortDM::ReportSweepFailure(const std::string& message) noexcept {
+  try {
+    if (FirstReport("idle sweep"))
+      Owner.ParserLog(1, "Idle clients of data source " + DataSourceName +
+                             " are not removed: " + message);
+  } catch (...) {
+    // Not even the line could be made (no memory left); the sweep is tried again later.
   }
 }
 
@@ -228,9 +202,9 @@ void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
   }
 }
 
-bool TSerialPortDM::FirstLimitReport(const std::string& pattern) {
-  std::lock_guard lock(limit_mutex_);
-  return limit_reported_.insert(pattern).second;
+bool TSerialPortDM::FirstReport(const std::string& key) {
+  std::lock_guard lock(reported_mutex_);
+  return reported_.insert(key).second;
 }
 
 std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {

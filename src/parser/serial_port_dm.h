@@ -5,13 +5,14 @@
 
 #include "common/orv_param_lst.h"
 #include "common/orv_timer_ex.h"
-#include "parser/data_source_cfg.h"
+#include "parser/block_cutting.h"
+#include "parser/module_statistics.h"
 #include "parser/parser_client.h"
 #include "parser/parser_module.h"
+#include "parser/parser_setup.h"
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace kestrel::parser {
-
-// Hands one block's result list to the host's call record (appending).
-using TDeliverBlock = std::function<void(TParsedDataList& list)>;
 
 class TSerialPortDM {
 public:
@@ -40,9 +38,11 @@ public:
   // module keeps working without it. Idempotent.
   void Shutdown();
 
-  // Steps 3 to 11 of the packet handling: the client's stream is appended to and every
-  // complete block in it is processed and delivered. Failures inside are swallowed.
-  void ProcessPacket(const TPacketInfo& packet, const TParserSetup& setup,
+  // One packet of this data source: its client found (or made), a half block older than the
+  // sign time-out dropped, the bytes translated and appended to the client's stream, and every
+  // block completed by them cut out, processed and handed to `deliver`. A failure ends the
+  // packet (logged once per client and counted); what is buffered waits for the next one.
+  void ReceivePacket(const TPacketInfo& packet, const TParserSetup& setup,
                      const TDeliverBlock& deliver);
 
   // The timer's handler: sweeps clients idle for a minute and leaves the timer running while
@@ -63,9 +63,10 @@ public:
   std::vector<SeenItem> SeenItems() const;
   uint32_t SeenRows() const { return seen_rows_.load(); }
 
-  // True the first time a filter pattern reaches its match limits in this data module, so
-  // that the log gets one line per pattern rather than one per block.
-  bool FirstLimitReport(const std::string& pattern);
+  // True the first time a report under `key` is made in this data module (a filter pattern
+  // that reached its match limits, a member name the code page cannot hold, ...), so that the
+  // log gets one line per key rather than one per block.
+  bool FirstReport(const std::string& key);
 
   IParserModule& Owner;
   TCustomParserClientList Clients;
@@ -73,9 +74,14 @@ public:
   const std::string DataSourceName;
   const std::string DataSourceFullName;
 
+  TModuleStatistics Statistics;
+
 private:
-  // Cuts every complete block out of the client's buffer and processes it (buffer locked).
-  void CutBlocks(TKestrelClient& client, const TParserSetup& setup, const TDeliverBlock& deliver);
+  // The packet's part under the client table's lock: time-out, translation, append, cutting.
+  void AppendAndCut(TKestrelClient& client, const TPacketInfo& packet, const TParserSetup& setup,
+                    const TDeliverBlock& deliver);
+  // Logs, once per data module, that idle clients are not swept.
+  void ReportSweepFailure(const std::string& message) noexcept;
 
   mutable std::mutex timer_mutex_;
   std::unique_ptr<TorvTimerEx> check_clients_;
@@ -85,21 +91,8 @@ private:
   std::unordered_set<std::string> seen_keys_;
   std::atomic<uint32_t> seen_rows_{0};
 
-  std::mutex limit_mutex_;
-  std::unordered_set<std::string> limit_reported_;
+  std::mutex reported_mutex_;
+  std::unordered_set<std::string> reported_;
 };
-
-// One block of a client: filter it and, when accepted, parse it into `list`.
-void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_view body,
-                  TParsedDataList& list, const TParserSetup& setup);
-// Flattens an accepted block's framed text into `list`, row by row.
-void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string& framed,
-                TParsedDataList& list, const TParserSetup& setup);
-// Converts a member's text to its rule's data type; false keeps the text (after logging).
-bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
-                      const std::string& text, Variant& value);
-// Completes one flattened row with the standard fields and appends it to the block's list.
-void DeliverRow(TSerialPortDM& module, TKestrelClient& client, int index, TorvParamsList& row,
-                TParsedDataList& list);
 
 } // namespace kestrel::parser

@@ -31,6 +31,28 @@ TEST(FIFOStream, AppendsDiscardsAndSearchesInPlace) {
   EXPECT_EQ(fifo.Count(), 0);
 }
 
+TEST(FIFOStream, ResizingKeepsTheBytesAndTheirOffsets) {
+  TFIFOStream fifo(8, 4);
+  fifo.Write("01{abcde", 8);
+  fifo.Discard(2);
+  const uint64_t generation = fifo.FrontGeneration();
+  fifo.LockWrite();
+  fifo.ResizeHeld(20);
+  fifo.UnlockWrite();
+  EXPECT_EQ(fifo.Capacity(), 20);
+  EXPECT_EQ(fifo.FrontGeneration(), generation); // a resumed scan stays valid
+  fifo.Write("fghijklmnopqrs", 14);
+  EXPECT_EQ(fifo.Count(), 20);
+  EXPECT_EQ(fifo.IndexOf("s", 1), 19);
+  fifo.Discard(15);
+  fifo.LockWrite();
+  fifo.ResizeHeld(2); // never below what it holds
+  EXPECT_EQ(fifo.Capacity(), 5);
+  fifo.UnlockWrite();
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(fifo.LockData()), 5), "opqrs");
+  fifo.UnlockWrite();
+}
+
 TEST(FIFOStream, AppendAfterDiscardsMovesTheRestToTheFrontOnce) {
   TFIFOStream fifo(16, 4);
   fifo.Write("0123456789{ab", 13);

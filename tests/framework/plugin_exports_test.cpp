@@ -121,7 +121,7 @@ public:
       throw std::logic_error("broken");
     return 7;
   }
-  int32_t RunProcessData(TPluginCallRec*) override {
+  int32_t DispatchPacket(TPluginCallRec*) override {
     ++running;
     while (!release.load())
       std::this_thread::yield();

@@ -1,7 +1,9 @@
 // One block through filters, flattening, value conversion and row completion.
 #include "fake_parser_module.h"
+#include "parser/block_processing.h"
 #include "parser/data_source_cfg.h"
 #include "parser/serial_port_dm.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -153,6 +155,41 @@ TEST_F(Extraction, StringTrimAndTranslation) {
   EXPECT_EQ(Value(Block(R"({"s":"  MiXed\t "})"), "s"), Variant("mixed"));
 }
 
+TEST_F(Extraction, TextTheCodePageCannotHoldArrivesWhole) {
+  // The ANSI code page is 1252 here: no Cyrillic, no CJK.
+  const auto wide = [](const char* utf8) {
+    return Variant(platform::WideStringView(platform::Utf8ToWide(utf8)));
+  };
+  cfg_.LeftTrim_Checked = true;
+  cfg_.RightTrim_Checked = true;
+  cfg_.MapTransl1_Strings = {"N", "N", "2"}; // lowers String values
+  Configure("msg||1||1||String\nm||1||1||Memo\nn||1||1||Integer\nplain||1||1||String");
+  const std::string block = "{\"msg\":\"  Привет 温度 \",\"m\":\"温度\",\"n\":\"４２\","
+                            "\"plain\":\" ABC \",\"Привет\":1}";
+  for (int round = 0; round < 2; ++round) {
+    const auto list = Block(block);
+    EXPECT_EQ(Value(list, "msg"), wide("Привет 温度"));
+    EXPECT_EQ(Value(list, "m"), wide("温度"));
+    EXPECT_EQ(Value(list, "n"), wide("４２"));       // no number: kept as the text it was
+    EXPECT_EQ(Value(list, "plain"), Variant("abc")); // the map applies where the text converts
+    EXPECT_EQ(Value(list, "??????"), Variant(1));
+  }
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 4u); // the map and the name once, the failed number every time
+  EXPECT_EQ(log[0], "1:The character map for String values is not applied to \"msg\" on data "
+                    "source COM1: a value holds characters the system code page cannot represent "
+                    "and is delivered as received.");
+  EXPECT_EQ(log[1].rfind("0:Error occurred while parameter formatting ('?"
+                         "?' is not a valid",
+                         0),
+            0u)
+      << log[1];
+  EXPECT_EQ(log[2], "1:The member name \"\\u041F\\u0440\\u0438\\u0432\\u0435\\u0442\" on data "
+                    "source COM1 cannot be written in the system code page; its values are "
+                    "delivered under the name \"??????\".");
+  EXPECT_EQ(dm_.Statistics.ConversionErrors.Get(), 2u);
+}
+
 TEST_F(Extraction, DateAndTimeTemplates) {
   cfg_.FmtDate_Text = "DD.MM.YYYY";
   cfg_.FmtDateTime_Text = "";
@@ -200,9 +237,26 @@ TEST_F(Extraction, SeenItemsAreRecordedForFiftyRows) {
   EXPECT_EQ(dm_.SeenItems().size(), 3u + 48u);
 }
 
-TEST_F(Extraction, NotJsonGivesNothingAndNoMessage) {
+TEST_F(Extraction, NotJsonGivesNothingButALine) {
   EXPECT_EQ(Block("{not json at all}")->Count(), 0);
-  EXPECT_TRUE(module_.Log().empty());
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("1:A block of client 3 (10.1.2.3:99) on data source COM1 is not JSON and "
+                         "gives no rows: {not json at all}",
+                         0),
+            0u)
+      << log[0];
+}
+
+TEST_F(Extraction, FilteredBlocksRowsAndFailedConversionsAreCounted) {
+  Configure("i||1||1||Integer", "1||0||drop||0");
+  EXPECT_EQ(Block(R"({"i":"x","m":"drop"})")->Count(), 0);
+  EXPECT_GT(Block(R"([{"i":1},{"i":"y"}])")->Count(), 0);
+  EXPECT_EQ(Block("{not json}")->Count(), 0);
+  EXPECT_EQ(dm_.Statistics.Filtered.Get(), 1u);
+  EXPECT_EQ(dm_.Statistics.Rows.Get(), 2u);
+  EXPECT_EQ(dm_.Statistics.ConversionErrors.Get(), 1u);
+  EXPECT_EQ(dm_.Statistics.Unparsable.Get(), 1u);
 }
 
 TEST_F(Extraction, StartNodeDepthAndNames) {

@@ -47,7 +47,7 @@ TEST(DataSourceCfg, DefaultsAndProperties) {
   EXPECT_TRUE(cfg.MapTransl0_Strings.empty());
 
   const auto& properties = cfg.PublishedProperties();
-  ASSERT_EQ(properties.size(), 28u);
+  ASSERT_EQ(properties.size(), 29u);
   EXPECT_EQ(properties.front().Name, "Left");
   EXPECT_EQ(properties[8].Name, "BegSign_Text");
   EXPECT_EQ(properties.back().Name, "comboChar_Tag");
@@ -137,8 +137,8 @@ TEST(DataSourceCfg, ApplySettingsRebuildsOnlyWithItsFlag) {
   cfg.ApplySettings(1);
   EXPECT_EQ(owner.loads, 1);
   auto setup = cfg.Setup();
-  EXPECT_EQ(setup->Options.BegSign_Text, "root"); // options follow at once
-  EXPECT_TRUE(setup->ItemRules->empty());         // rules and tables as they were
+  EXPECT_EQ(setup->StartNodeName, "root"); // options follow at once
+  EXPECT_TRUE(setup->ItemRules->empty());  // rules and tables as they were
   EXPECT_EQ(setup->RawTable, before->RawTable);
 
   cfg.ApplySettings(2);
@@ -162,12 +162,12 @@ TEST(DataSourceCfg, ApplySettingsRebuildsOnlyWithItsFlag) {
   cfg.ApplySettings(0x10000);
   EXPECT_EQ(cfg.Setup()->ItemRules->size(), 2u);
   EXPECT_TRUE(owner.errors.empty());
-  EXPECT_EQ(cfg.Setup()->SignTimeout(), 5000);
+  EXPECT_EQ(cfg.Setup()->SignTimeout, 5000);
   cfg.spSignTimeout_Value = -3.7;
   cfg.spDepth_Value = 2.9;
   cfg.ApplySettings(0);
-  EXPECT_EQ(cfg.Setup()->SignTimeout(), -3);
-  EXPECT_EQ(cfg.Setup()->MaxDepth(), 2);
+  EXPECT_EQ(cfg.Setup()->SignTimeout, -3);
+  EXPECT_EQ(cfg.Setup()->MaxDepth, 2);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// Client streams: blocks cut out of packets in any split, the resumable closing-bracket scan,
-// the sign time-out, client look-up and the idle sweep.
+// Client streams: blocks cut out of packets in any split, the sign time-out, client look-up
+// and the idle sweep.
+#include "failing_allocator.h"
 #include "fake_parser_module.h"
 #include "message_pump.h"
 #include "parser/serial_port_dm.h"
@@ -11,6 +12,7 @@
 #include <new>
 #include <random>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -43,7 +45,7 @@ protected:
     packet.Data = reinterpret_cast<const uint8_t*>(bytes.data());
     packet.Size = static_cast<int32_t>(bytes.size());
     std::vector<std::string> blocks;
-    dm.ProcessPacket(packet, *setup_, [&](TParsedDataList& list) {
+    dm.ReceivePacket(packet, *setup_, [&](TParsedDataList& list) {
       if (failing_deliveries-- > 0)
         throw std::bad_alloc();
       blocks.push_back(list.RawText);
@@ -79,76 +81,6 @@ TEST_F(Streams, BlocksAcrossAndWithinPackets) {
   EXPECT_EQ(Feed(dm, R"("}"})"), Blocks{R"({"s":"x\"}"})"});
   EXPECT_EQ(Feed(dm, R"("})"), Blocks{}); // no start: both bytes dropped
   EXPECT_EQ(Buffered(dm), 0);
-}
-
-// The closing-bracket scan as described, rescanning from the start every time.
-int32_t NaiveBlockEnd(std::string_view bytes, char open, char close) {
-  int depth = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c == '\\') {
-      ++i;
-      continue;
-    }
-    if (!in_string && c == open)
-      ++depth;
-    if (c == '"')
-      in_string = !in_string;
-    if (!in_string && c == close) {
-      if (depth == 0)
-        return static_cast<int32_t>(i);
-      --depth;
-    }
-  }
-  return -1;
-}
-
-// Feeds random streams over `alphabet` in random pieces of up to `max_chunk` bytes and checks
-// the resumed scan against a full rescan after every piece and every block cut out.
-void ExpectResumedScanMatchesRescan(std::string_view alphabet, uint32_t seed, int max_length,
-                                    int max_chunk) {
-  std::mt19937 random(seed);
-  for (int round = 0; round < 300; ++round) {
-    std::string stream;
-    const int length = 1 + static_cast<int>(random() % static_cast<uint32_t>(max_length));
-    for (int i = 0; i < length; ++i)
-      stream += alphabet[random() % alphabet.size()];
-    // The two usual pairs and one configured pair that has no byte in common with them.
-    constexpr std::string_view kPairs[] = {"{}", "[]", "<>"};
-    const std::string_view pair = kPairs[random() % 3];
-    const char open = pair[0];
-    const char close = pair[1];
-
-    TPacketInfo packet;
-    packet.ClientId = 1;
-    TKestrelClient client(nullptr, packet);
-    std::string mirror; // what the buffer holds
-    std::size_t fed = 0;
-    while (fed < stream.size()) {
-      const std::size_t chunk = std::min<std::size_t>(
-          1 + random() % static_cast<uint32_t>(max_chunk), stream.size() - fed);
-      client.AppendText(std::string_view(stream).substr(fed, chunk));
-      mirror += stream.substr(fed, chunk);
-      fed += chunk;
-      while (true) {
-        const int32_t expected = NaiveBlockEnd(mirror, open, close);
-        ASSERT_EQ(FindBlockEnd(client, open, close), expected) << stream << " round " << round;
-        if (expected < 0)
-          break;
-        client.Buffer->Discard(expected + 1);
-        mirror.erase(0, static_cast<std::size_t>(expected) + 1);
-      }
-    }
-  }
-}
-
-TEST_F(Streams, ResumedScanMatchesAFullRescan) {
-  ExpectResumedScanMatchesRescan("{}[]\"\\a", 20240501, 400, 9);
-  // Long runs of plain bytes between the few that count, some with the high bit set over a
-  // quote's or a backslash's low bits, split anywhere inside the runs.
-  ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xA2\xDC\xFB{}[]\"\\", 77, 2000, 40);
-  ExpectResumedScanMatchesRescan("aaaaaaaaaaaaaaaaaaaaaaaaa\xBC\xBE<>{}\"\\", 78, 2000, 40);
 }
 
 TEST_F(Streams, AnySplitGivesTheSameBlocks) {
@@ -221,6 +153,136 @@ TEST_F(Streams, AFailedDeliveryLosesOnlyItsOwnBlock) {
   EXPECT_EQ(module_.Log().size(), 2u); // one line per lost block
 }
 
+TEST_F(Streams, AFailedPacketIsLoggedOncePerClientAndCounted) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  auto cfg = std::make_shared<TParserSetup>(*setup_);
+  auto raw = std::make_shared<TorvTranslationTable>();
+  raw->RemoveControl = true; // the packet is translated into a text of its own
+  cfg->RawTable = raw;
+  setup_ = cfg;
+  EXPECT_EQ(Feed(dm, "{\"a\":1}", 1), Blocks{"{\"a\":1}"});
+  const std::string large(100000, ' ');
+  {
+    kestrel::testing::FailLargeAllocations fail(large.size());
+    EXPECT_EQ(Feed(dm, large, 1), Blocks{});
+    EXPECT_EQ(Feed(dm, large, 1), Blocks{});
+    // A client that cannot be made: its buffer is the allocation that fails.
+    kestrel::testing::FailLargeAllocations fail_buffer(16384);
+    EXPECT_EQ(Feed(dm, "{\"b\":2}", 2), Blocks{});
+    EXPECT_EQ(Feed(dm, "{\"b\":2}", 3), Blocks{});
+  }
+  EXPECT_EQ(dm.Statistics.FailedPackets.Get(), 4u);
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 2u); // once for client 1, once for the packets without a client
+  EXPECT_EQ(log[0].rfind("0:A packet of client 1 (10.0.0.7:5000) on data source Net failed", 0), 0u)
+      << log[0];
+  EXPECT_EQ(log[1].rfind("0:A packet on data source Net failed", 0), 0u) << log[1];
+  EXPECT_EQ(Feed(dm, "{\"c\":3}", 1), Blocks{"{\"c\":3}"}); // the stream goes on
+}
+
+// Random blocks of every size up to `largest` bytes, their strings full of brackets, quotes
+// and escapes, with blanks and noise between them.
+std::vector<std::string> RandomBlocks(std::mt19937& random, int count, std::size_t largest) {
+  std::vector<std::string> blocks;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t size = 2 + random() % largest;
+    static constexpr std::string_view kAlphabet = "ab{}[] \\\"";
+    std::string text;
+    while (text.size() < size) {
+      const char c = kAlphabet[random() % kAlphabet.size()];
+      if (c == '"' || c == '\\')
+        text += '\\';
+      text += c;
+    }
+    const std::string object = "{\"k\":\"" + text + "\"}";
+    blocks.push_back(i % 3 == 0 ? "[" + object + "]" : object);
+  }
+  return blocks;
+}
+
+TEST_F(Streams, AnySplitDropsExactlyTheBlocksOverTheMaximum) {
+  std::mt19937 random(11);
+  // A maximum below the buffer's size, and one above it that the buffer grows to.
+  for (const auto& [maximum, largest, count] :
+       {std::tuple{100, std::size_t{300}, 150}, std::tuple{40000, std::size_t{60000}, 12}}) {
+    auto cfg = std::make_shared<TParserSetup>(*setup_);
+    cfg->MaxBlockSize = maximum;
+    setup_ = cfg;
+    const std::vector<std::string> blocks = RandomBlocks(random, count, largest);
+    std::string stream;
+    Blocks expected;
+    int oversize = 0;
+    for (const std::string& block : blocks) {
+      stream += random() % 2 ? "\r\n" : "";
+      stream += block;
+      // The bytes after the opening bracket count.
+      if (block.size() - 1 <= static_cast<std::size_t>(maximum))
+        expected.push_back(block);
+      else
+        ++oversize;
+    }
+    ASSERT_GT(oversize, 0);
+    for (const std::size_t split : {1u, 2u, 7u, 99u, 100u, 101u, 1500u, 16384u, 1000000u}) {
+      TSerialPortDM dm(module_, 1, "Net", "Network");
+      Blocks got;
+      for (std::size_t at = 0; at < stream.size(); at += split)
+        for (auto& block : Feed(dm, std::string_view(stream).substr(at, split)))
+          got.push_back(block);
+      EXPECT_EQ(got, expected) << "maximum " << maximum << ", split " << split;
+      EXPECT_EQ(dm.Statistics.Oversize.Get(), static_cast<uint64_t>(oversize));
+      EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 0u); // blanks between blocks are no loss
+      // A buffer grown for a long block is back to its usual size.
+      EXPECT_EQ(dm.Clients.Find(1)->Buffer->Capacity(), TCustomParserClient::kDefaultCapacity);
+    }
+  }
+}
+
+TEST_F(Streams, LossesAreLoggedOncePerClientAndCounted) {
+  TSerialPortDM dm(module_, 1, "Net", "Network");
+  EXPECT_EQ(Feed(dm, "noise{\"a\":1}\r\n junk{\"b\":2}"), (Blocks{"{\"a\":1}", "{\"b\":2}"}));
+  EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "1}{\"c\":"), Blocks{}); // the first half is dropped, "1}" discarded
+  g_now += 6000;
+  EXPECT_EQ(Feed(dm, "{\"d\":4}"), Blocks{"{\"d\":4}"});
+  EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 11u); // "noise", "junk", "1}"
+  EXPECT_EQ(dm.Statistics.TimedOut.Get(), 2u);
+  EXPECT_EQ(Feed(dm, "  ", 2), Blocks{}); // another client: blanks only
+  EXPECT_EQ(Feed(dm, "garbage", 2), Blocks{});
+  EXPECT_EQ(Feed(dm, "{not json}[neither]", 2), Blocks{});
+  EXPECT_EQ(dm.Statistics.DiscardedBytes.Get(), 18u);
+  EXPECT_EQ(dm.Statistics.Packets.Get(), 7u);
+  EXPECT_EQ(dm.Statistics.Bytes.Get(), 73u);
+  EXPECT_EQ(dm.Statistics.Blocks.Get(), 5u);
+  EXPECT_EQ(dm.Statistics.Unparsable.Get(), 2u);
+
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0].rfind("2:Bytes outside JSON blocks of client 1 (10.0.0.7:5000) on data source "
+                         "Net were discarded: noise",
+                         0),
+            0u)
+      << log[0];
+  EXPECT_EQ(log[1].rfind("2:A half-received block of client 1 (10.0.0.7:5000) on data source "
+                         "Net (5 bytes) was dropped",
+                         0),
+            0u)
+      << log[1];
+  EXPECT_EQ(log[2].rfind("2:Bytes outside JSON blocks of client 2", 0), 0u) << log[2];
+  EXPECT_EQ(log[3].rfind("1:A block of client 2 (10.0.0.7:5000) on data source Net is not JSON "
+                         "and gives no rows: {not json}",
+                         0),
+            0u)
+      << log[3];
+  const std::string line = dm.Statistics.Line(dm.DataSourceId);
+  EXPECT_EQ(line, "source=1 packets=7 bytes=73 blocks=5 rows=3 filtered=0 unparsable=2 "
+                  "oversize=0 timed_out=2 discarded_bytes=18 conversion_errors=0 clients_swept=0");
+  dm.Statistics.Reset();
+  EXPECT_EQ(dm.Statistics.Line(7), "source=7 packets=0 bytes=0 blocks=0 rows=0 filtered=0 "
+                                   "unparsable=0 oversize=0 timed_out=0 discarded_bytes=0 "
+                                   "conversion_errors=0 clients_swept=0");
+}
+
 TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   TSerialPortDM dm(module_, 1, "Net", "Network");
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
@@ -228,7 +290,7 @@ TEST_F(Streams, SignTimeoutDropsAHalfBlock) {
   EXPECT_EQ(Feed(dm, "1}{\"b\":2}"), Blocks{"{\"b\":2}"}); // the old half is gone
 
   auto cfg = std::make_shared<TParserSetup>(*setup_);
-  cfg->Options.spSignTimeout_Value = 0;
+  cfg->SignTimeout = 0;
   setup_ = cfg;
   EXPECT_EQ(Feed(dm, "{\"a\":"), Blocks{});
   g_now += 6000;
@@ -254,6 +316,7 @@ TEST_F(Streams, ClientsAreKeptApartAndSweptWhenIdle) {
   dm.CheckClientsTimer();
   // The sweep itself removes the last one too; it is the timer that only runs with two or more.
   EXPECT_EQ(dm.Clients.Count(), 0);
+  EXPECT_EQ(dm.Statistics.ClientsSwept.Get(), 2u);
 
   // RemoveIdle without removal only marks.
   Feed(dm, "x", 5);

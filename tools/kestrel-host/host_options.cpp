@@ -29,11 +29,14 @@ const char kHostUsage[] =
     "  --items                print the published parser items at the end\n"
     "  --report               have the plug-in log the completion of every packet\n"
     "  --clients N            TCP: end after N clients have disconnected (default: Ctrl-C)\n"
+    "  --stats                TCP: the plug-in's counters as a table on stderr every 5 s\n"
     "  --progress, --no-progress  a progress line on stderr (default: when it is a terminal)\n"
     "\n"
     "Exit codes: 0 done, 1 the plug-in refused to start, 2 bad command line, 3 library not\n"
-    "loadable, 4 bad INI file, 5 input file not readable, 6 TCP port in use or not usable,\n"
-    "130 interrupted.\n";
+    "loadable, 4 bad INI file, 5 input not readable (or a directory), 6 TCP port in use or\n"
+    "not usable, 130 interrupted.\n"
+    "At the end the plug-in's counters are printed per data source (what came in, what was\n"
+    "delivered, what was dropped).\n";
 
 namespace {
 
@@ -90,6 +93,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       options->items = true;
     } else if (arg == "--report") {
       options->report = true;
+    } else if (arg == "--stats") {
+      options->stats = true;
     } else if (arg == "--progress" || arg == "--no-progress") {
       options->progress = arg == "--progress";
     } else if (arg == "--library") {

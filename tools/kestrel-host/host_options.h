@@ -17,7 +17,7 @@ enum ExitCode : int {
   kExitUsage = 2,         // a bad command line
   kExitNoLibrary = 3,     // the library cannot be loaded or lacks the exports
   kExitBadIni = 4,        // the INI file is missing, unreadable or not an INI file
-  kExitNoInput = 5,       // an input file cannot be opened
+  kExitNoInput = 5,       // an input file cannot be opened or read, or is a directory
   kExitPortInUse = 6,     // a TCP listener cannot be opened
   kExitInterrupted = 130, // Ctrl-C before the input ended
 };
@@ -33,6 +33,7 @@ struct HostOptions {
   bool info = false;
   bool items = false;
   bool report = false; // ask the plug-in to log each packet's completion
+  bool stats = false;  // TCP: the plug-in's counters as a table on stderr every few seconds
   std::string library;
   std::string registry_path = "\\Software\\Kestrel\\kestrel-host";
   std::string ini_file;

@@ -1,24 +1,51 @@
 #include "host_run.h"
 
 #include "host_system.h"
+#include "open_block.h"
 #include "platform/system.h"
 #include "plugin_session.h"
 #include "tcp_listener.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <system_error>
+#include <utility>
 
 namespace kestrel::host {
 
 namespace {
 
-// Checks that the INI file is there and reads as one: every line a section, an entry, a
-// comment or blank. The plug-in itself would quietly fall back to the registry.
+// Why a file cannot be read as an input: the system's reason, or "Is a directory" (a
+// directory opens on some systems and only fails to read); empty when it can be read.
+std::string UnreadableReason(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    return std::make_error_code(std::errc::is_a_directory).message();
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file)
+    return errno ? std::strerror(errno) : "it cannot be opened";
+  std::fclose(file);
+  return std::string();
+}
+
+// Checks that the INI file is a readable file and reads as one: every line a section, an
+// entry, a comment or blank. The plug-in itself would quietly fall back to the registry.
 bool CheckIniFile(const std::string& path, std::string* error) {
+  std::string reason = UnreadableReason(path);
+  std::error_code status;
+  if (reason.empty() && !std::filesystem::is_regular_file(path, status))
+    reason = "not a regular file";
   std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot read the INI file " + path;
+  if (reason.empty() && !file)
+    reason = "it cannot be opened";
+  if (!reason.empty()) {
+    *error = "cannot read the INI file " + path + ": " + reason;
     return false;
   }
   std::string line;
@@ -41,6 +68,57 @@ bool CheckIniFile(const std::string& path, std::string* error) {
     return false;
   }
   return true;
+}
+
+constexpr uint64_t kStatsPeriod = 5000; // ms between two --stats tables
+
+// The lines of the plug-in's "Statistics" text.
+std::vector<std::string> StatisticsLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos)
+      end = text.size();
+    if (end > start)
+      lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// The counters as a table: a header of the counter names, then a row per data source.
+void PrintStatisticsTable(std::FILE* err, const std::string& text) {
+  bool header = true;
+  for (const std::string& line : StatisticsLines(text)) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::size_t start = 0;
+    while (start < line.size()) {
+      std::size_t end = line.find(' ', start);
+      if (end == std::string::npos)
+        end = line.size();
+      const std::string field = line.substr(start, end - start);
+      const std::size_t equals = field.find('=');
+      if (equals != std::string::npos)
+        fields.emplace_back(field.substr(0, equals), field.substr(equals + 1));
+      start = end + 1;
+    }
+    std::string names;
+    std::string values;
+    for (const auto& [name, value] : fields) {
+      const int width = static_cast<int>(std::max<std::size_t>(name.size(), 6)) + 1;
+      names += std::string(static_cast<std::size_t>(width) - name.size(), ' ') + name;
+      values +=
+          std::string(static_cast<std::size_t>(width) - std::min<std::size_t>(value.size(), width),
+                      ' ') +
+          value;
+    }
+    if (header)
+      std::fprintf(err, "kestrel-host:%s\n", names.c_str());
+    header = false;
+    std::fprintf(err, "kestrel-host:%s\n", values.c_str());
+  }
+  std::fflush(err);
 }
 
 // A data source name must not hold the separator of the SET-STATE lines.
@@ -105,9 +183,12 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     DataSource source{static_cast<int32_t>(i + 1), "", ""};
     files.emplace_back(nullptr, &std::fclose);
     if (input.kind == InputSpec::File) {
-      files.back().reset(std::fopen(input.path.c_str(), "rb"));
+      const std::string reason = UnreadableReason(input.path);
+      if (reason.empty())
+        files.back().reset(std::fopen(input.path.c_str(), "rb"));
       if (!files.back()) {
-        std::fprintf(err, "kestrel-host: cannot open the input file %s\n", input.path.c_str());
+        std::fprintf(err, "kestrel-host: cannot open the input file %s: %s\n", input.path.c_str(),
+                     reason.empty() ? "it cannot be opened" : reason.c_str());
         return kExitNoInput;
       }
       source.name = SourceText(std::filesystem::path(input.path).filename().string());
@@ -183,6 +264,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   const std::size_t chunk = options.packet_size ? options.packet_size : 64 * 1024;
   std::vector<char> buffer(chunk);
   bool input_cut = false;
+  bool read_failed = false;
   for (std::size_t i = 0; i < options.inputs.size() && !*stop; ++i) {
     const InputSpec& input = options.inputs[i];
     if (input.kind == InputSpec::Tcp)
@@ -190,9 +272,13 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     std::FILE* file = input.kind == InputSpec::File ? files[i].get() : stdin;
     std::size_t filled = 0;
     while (!*stop) {
+      errno = 0;
       const long got = ReadSome(file, buffer.data() + filled, chunk - filled);
-      if (got < 0)
-        std::fprintf(err, "kestrel-host: reading input %d failed\n", sources[i].id);
+      if (got < 0) {
+        std::fprintf(err, "kestrel-host: reading input %d failed: %s\n", sources[i].id,
+                     errno ? std::strerror(errno) : "read error");
+        read_failed = true;
+      }
       if (got <= 0)
         break;
       filled += static_cast<std::size_t>(got);
@@ -206,18 +292,37 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     input_cut = *stop;
   }
 
-  // TCP clients until enough of them have gone or Ctrl-C.
+  // TCP clients until enough of them have gone or Ctrl-C. A client that goes away in the
+  // middle of a block leaves the plug-in a half block it will never complete: said here.
   int gone = 0;
+  std::map<std::pair<int32_t, int32_t>, OpenBlock> open_blocks;
+  uint64_t stats_due = platform::TickCount64() + kStatsPeriod;
   while (!listeners.empty() && !*stop && (options.tcp_clients == 0 || gone < options.tcp_clients)) {
     platform::WaitWindowMessage(200);
     session.Pump();
     for (const auto& listener : listeners) {
       for (TcpPacket& packet : listener->Take()) {
-        if (packet.closed)
-          ++gone;
-        else
+        const auto key = std::make_pair(packet.source, packet.client);
+        if (!packet.closed) {
+          open_blocks[key].Feed(packet.bytes);
           process(packet.source, packet.client, packet.client_name, packet.bytes);
+          continue;
+        }
+        ++gone;
+        const auto open = open_blocks.find(key);
+        if (open != open_blocks.end() && open->second.Open())
+          std::fprintf(err,
+                       "kestrel-host: client %d (%s) of data source %d closed in the middle of a "
+                       "block (%llu bytes so far); the block is lost\n",
+                       packet.client, packet.client_name.c_str(), packet.source,
+                       static_cast<unsigned long long>(open->second.Bytes()));
+        if (open != open_blocks.end())
+          open_blocks.erase(open);
       }
+    }
+    if (options.stats && platform::TickCount64() >= stats_due) {
+      PrintStatisticsTable(err, session.Statistics());
+      stats_due = platform::TickCount64() + kStatsPeriod;
     }
   }
   for (const auto& listener : listeners)
@@ -257,14 +362,21 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     }
   }
 
+  const std::string statistics = session.Statistics();
   session.Stop();
   std::fprintf(err, "kestrel-host: %llu bytes in %llu packets, %llu blocks, %llu records\n",
                static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(packets),
                static_cast<unsigned long long>(session.Blocks()),
                static_cast<unsigned long long>(session.Records()));
+  // What each data source received, delivered and dropped, as the plug-in counted it.
+  for (const std::string& line : StatisticsLines(statistics))
+    std::fprintf(err, "kestrel-host: %s\n", line.c_str());
+  std::fflush(err);
   std::fflush(out);
   // Ctrl-C is the usual end of a TCP run; it only fails a run that had not read all its files.
-  return input_cut ? kExitInterrupted : kExitOk;
+  if (input_cut)
+    return kExitInterrupted;
+  return read_failed ? kExitNoInput : kExitOk;
 }
 
 } // namespace kestrel::host

@@ -172,6 +172,22 @@ std::string PluginSession::Items() {
   return text;
 }
 
+std::string PluginSession::Statistics() {
+  ListRef params;
+  AddText(params.list, "PARAM", "Statistics");
+  VARIANT empty;
+  VariantInit(&empty);
+  empty.vt = VT_NULL;
+  host_list_add_value(params.list, "RESULT", &empty);
+  if (Command("GET-MODULE-PARAMETER", params.list, 0) != KESTREL_RESULT_OK)
+    return std::string();
+  VARIANT result;
+  params.list->lpVtbl->GetValue(params.list, "RESULT", 0, -1, &result);
+  std::string text = VariantUtf8(result);
+  VariantClear(&result);
+  return text;
+}
+
 int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view client_name,
                                std::string_view bytes, bool report,
                                const std::function<void(Record&&)>& sink) {

@@ -51,6 +51,8 @@ public:
                   std::string_view bytes, bool report, const std::function<void(Record&&)>& sink);
   // The parser items text ("description|name|type|extra" lines).
   std::string Items();
+  // The plug-in's counters: one "source=ID packets=N ..." line per data source, CR LF between.
+  std::string Statistics();
   // Dispatches the window messages waiting for this thread (log notifications, timers).
   void Pump();
   // Collects the log with GetLogEx and prints it.

@@ -1,6 +1,7 @@
 // Expression filters on received data run on the host's packet thread, whose stack may be
 // small: a pattern that backtracks deeply over a long block must not overflow it.
 #include "fake_parser_module.h"
+#include "parser/block_processing.h"
 #include "parser/data_source_cfg.h"
 #include "parser/serial_port_dm.h"
 

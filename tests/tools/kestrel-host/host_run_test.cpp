@@ -144,6 +144,40 @@ TEST(HostRun, SeveralTcpClientsInterleaved) {
   EXPECT_NE(host.Err().find("listens on 127.0.0.1:" + std::to_string(port)), std::string::npos);
 }
 
+TEST(HostRun, AClientGoneInTheMiddleOfABlockIsReportedAndCountersAreShown) {
+  std::string error;
+  ASSERT_TRUE(StartSockets(&error)) << error;
+  HostThread host({"--format", "csv", "--stats", "--clients", "2", "tcp:0"});
+  const uint16_t port = host.Port();
+  ASSERT_NE(port, 0) << host.Err();
+  const SocketHandle whole = ConnectTcp("127.0.0.1", port);
+  const SocketHandle cut = ConnectTcp("127.0.0.1", port);
+  ASSERT_NE(whole, kNoSocket);
+  ASSERT_NE(cut, kNoSocket);
+  const std::string complete = R"({"a":"}"}[{"b":1}])";
+  const std::string half = R"({"c":{"d":"}"},"e":[)";
+  ASSERT_TRUE(SendAll(whole, complete.data(), complete.size()));
+  Pause();
+  ASSERT_TRUE(SendAll(cut, half.data(), half.size()));
+  // Long enough for one table of the counters.
+  std::this_thread::sleep_for(std::chrono::milliseconds(5600));
+  CloseSocket(whole);
+  Pause();
+  CloseSocket(cut);
+  EXPECT_EQ(host.Join(), kExitOk);
+  const std::string err = host.Err();
+  EXPECT_EQ(err.find("client 1 ("), std::string::npos) << err;
+  EXPECT_NE(err.find("client 2 (127.0.0.1:"), std::string::npos) << err;
+  EXPECT_NE(err.find("closed in the middle of a block (20 bytes so far); the block is lost"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("kestrel-host: source packets  bytes blocks   rows"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("kestrel-host: source=1 packets=2 bytes=38 blocks=2 rows=2 "),
+            std::string::npos)
+      << err;
+}
+
 TEST(HostRun, PortInUseIsReported) {
   std::string error;
   ASSERT_TRUE(StartSockets(&error)) << error;

@@ -77,6 +77,13 @@ expect_stderr(ini_bad "bad.ini:3: not an INI file")
 # The documented exit codes.
 run(no_input 5 ARGS no-such-file.jsonl)
 expect_stderr(no_input "cannot open the input file no-such-file.jsonl")
+# A directory is no input and no INI file, though some systems open it.
+run(dir_input 5 ARGS ${WORK})
+expect_stderr(dir_input "Is a directory")
+run(dir_ini 4 ARGS --ini ${WORK} sensors.jsonl)
+expect_stderr(dir_ini "cannot read the INI file")
+# The plug-in's counters close every run, the broken block of the example among them.
+expect_stderr(file_csv "kestrel-host: source=1 packets=1 bytes=893 blocks=9 rows=9 filtered=0 unparsable=1 oversize=0")
 run(no_library 3 ARGS --library ${WORK}/no-such-library sensors.jsonl)
 expect_stderr(no_library "cannot load the plug-in")
 run(usage 2 ARGS --format xml sensors.jsonl)
