@@ -9,7 +9,9 @@
 // the text kept when conversion failed, or an array); every row carries the standard fields;
 // a data source the instance does not serve delivers nothing.
 #include "pipeline_host.h"
+#include "plugin_library.h"
 
+#include "framework/standard_items.h"
 #include "platform/system.h"
 
 #include <cmath>
@@ -28,7 +30,6 @@ namespace {
 using namespace kestrel;
 using kestrel::testing::PacketResult;
 using kestrel::testing::PipelineHost;
-using kestrel::testing::PluginEntryPoints;
 
 void Check(bool condition) {
   if (!condition)
@@ -258,14 +259,6 @@ const Rule* RuleFor(const std::vector<Rule>& rules, const std::string& key) {
   return nullptr;
 }
 
-bool StandardField(const std::string& key) {
-  for (const char* name : {"full_data_packet", "data_packet", "date_time_stamp", "data_source_id",
-                           "data_source_full_name", "clientid", "data_source_name"})
-    if (key == name)
-      return true;
-  return false;
-}
-
 void CheckValue(const Variant& value) {
   const VARIANT& raw = value.Raw();
   switch (raw.vt) {
@@ -320,7 +313,7 @@ void CheckRows(const PacketResult& result, const Settings& settings, int32_t sou
     stamp = stamp || item.Key == "date_time_stamp";
     source_id = source_id || item.Key == "data_source_id";
     client_id = client_id || item.Key == "clientid";
-    if (!names_whole || settings.AddNodeName || StandardField(item.Key))
+    if (!names_whole || settings.AddNodeName || IsStandardItem(item.Key))
       continue;
     if (const Rule* rule = RuleFor(settings.Rules, item.Key)) {
       Check(rule->Include == 1);
@@ -334,8 +327,7 @@ void CheckRows(const PacketResult& result, const Settings& settings, int32_t sou
 const char kSources[] = "1;COM1;Serial port 1\r\n2;NET;Network";
 
 struct Harness {
-  PluginEntryPoints entry;
-  platform::LibraryHandle library = nullptr;
+  testing::PluginLibrary library;
   std::unique_ptr<PipelineHost> host;
   std::string ini;
   std::string loaded;           // the settings text the instance holds
@@ -343,9 +335,7 @@ struct Harness {
   std::vector<char> log_buffer = std::vector<char>(std::size_t{1} << 20);
 
   Harness() {
-    std::string error;
-    library = testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry, &error);
-    Check(library != nullptr);
+    Check(library.Loaded());
     const std::string tag = platform::GuidToText(platform::CreateGuid());
     // A memory file system where there is one: the file is written whenever the settings change.
     const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm")
@@ -353,7 +343,7 @@ struct Harness {
                                              : std::filesystem::temp_directory_path();
     ini = (folder / ("kestrel-fuzz-" + tag + ".ini")).string();
     Write("[Common]\r\n");
-    host = std::make_unique<PipelineHost>(entry);
+    host = std::make_unique<PipelineHost>(library.Entry());
     Check(host->Created());
     Check(host->Load("\\Software\\KestrelFuzz\\" + tag) == 0);
     // The parser type switched off and on once, with the rules built for each; inputs drop
