@@ -175,13 +175,21 @@ void PutValue(std::string& out, const std::string& name, const RegistryValue& va
   out += "\r\n";
 }
 
-void PutKey(std::string& out, const Node& node, const std::string& path) {
-  out += "[" + path + "]\r\n";
-  for (const auto& [name, value] : node.values)
-    PutValue(out, name, value);
-  out += "\r\n";
-  for (const auto& [folded, child] : node.children)
-    PutKey(out, *child, path + "\\" + child->name);
+// Each key with its full path and values, parents before children and children in name order,
+// walked with a stack of its own rather than the call stack.
+void PutKeys(std::string& out, const Node& root, const std::string& root_path) {
+  std::vector<std::pair<const Node*, std::string>> pending;
+  pending.emplace_back(&root, root_path);
+  while (!pending.empty()) {
+    auto [node, path] = std::move(pending.back());
+    pending.pop_back();
+    out += "[" + path + "]\r\n";
+    for (const auto& [name, value] : node->values)
+      PutValue(out, name, value);
+    out += "\r\n";
+    for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+      pending.emplace_back(child->second.get(), path + "\\" + child->second->name);
+  }
 }
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
@@ -295,6 +303,21 @@ std::string Fold(std::string_view name) {
   return folded;
 }
 
+Node::~Node() {
+  std::vector<std::unique_ptr<Node>> pending;
+  const auto take_children = [&pending](Node& node) {
+    for (auto& [folded, child] : node.children)
+      pending.push_back(std::move(child));
+    node.children.clear();
+  };
+  take_children(*this);
+  while (!pending.empty()) {
+    const std::unique_ptr<Node> node = std::move(pending.back());
+    pending.pop_back();
+    take_children(*node);
+  }
+}
+
 Node* Node::Child(std::string_view child) const {
   const auto it = children.find(Fold(child));
   return it == children.end() ? nullptr : it->second.get();
@@ -345,7 +368,7 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
+bool Parse(std::string_view text, std::string_view root_name, Node& tree, std::size_t* too_deep) {
   if (text.starts_with("\xEF\xBB\xBF"))
     text.remove_prefix(3);
   // Logical lines: a line ending in a backslash inside hex data continues on the next one.
@@ -389,6 +412,11 @@ bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
       if (parts.empty() || !EqualFolded(parts.front(), root_name))
         continue; // a key of another root
       parts.erase(parts.begin());
+      if (parts.size() > kMaxKeyDepth) {
+        if (too_deep && !remove)
+          ++*too_deep;
+        continue; // no such key can exist; its values go with it
+      }
       if (!remove) {
         current = Walk(tree, parts, true);
       } else if (!parts.empty()) {
@@ -426,7 +454,7 @@ bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
 std::string Serialize(const Node& tree, std::string_view root_name) {
   std::string out(kHeader);
   out += "\r\n\r\n";
-  PutKey(out, tree, std::string(root_name));
+  PutKeys(out, tree, std::string(root_name));
   return out;
 }
 
