@@ -125,4 +125,29 @@ TEST_F(Settings, LastUnloadSavesIntoANewIniFile) {
   EXPECT_NE(text.find("Sign timeout=5000\r\n"), std::string::npos) << text;
 }
 
+TEST_F(Settings, ReloadOfAnUnchangedFileIsSkippedAndAnyChangeIsTaken) {
+  const std::string file = folder_.File("host.ini");
+  WriteText(file, kIniText);
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos);
+  const auto reload = [&] {
+    return host->Command("LOAD-SETTINGS-NOW",
+                         {{"INI-FILE", Variant(file)}, {"NO-SAVE", Variant(1)}});
+  };
+  // The same text again, by command and by a state change: not read again, so its unusable
+  // value is not reported again, and the settings stay.
+  ASSERT_EQ(reload(), -2);
+  ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
+  EXPECT_EQ(host->Log(), "");
+  ExpectConfiguredRows(*host);
+  // A rewrite of the same size at once, which a time stamp may not tell apart, is read.
+  std::string changed = kIniText;
+  changed.replace(changed.find("drop"), 4, "dorp");
+  WriteText(file, changed);
+  ASSERT_EQ(reload(), -2);
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos);
+  EXPECT_EQ(host->Send(1, 1, "c", R"({"name":"drop me"})").All("name"),
+            std::vector<Variant>{Variant("DROP ME")});
+}
+
 } // namespace
