@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +22,11 @@ namespace {
 using namespace kestrel::platform;
 namespace fs = std::filesystem;
 
-void Check(bool condition) {
-  if (!condition)
-    std::abort();
+void Check(bool condition, int line = __builtin_LINE()) {
+  if (condition)
+    return;
+  std::fprintf(stderr, "fuzz_registry_text: check at line %d failed\n", line);
+  std::abort();
 }
 
 // One store folder per process, removed when the process ends.

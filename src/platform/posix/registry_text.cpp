@@ -46,7 +46,12 @@ int HexDigit(char c) {
   return -1;
 }
 
-// UTF-8 to UTF-16LE bytes. A byte that does not start a valid sequence is taken as Latin-1.
+// A byte of a text that is not UTF-8 travels through UTF-16 as a lone low surrogate of its own
+// (U+DC80..U+DCFF), which no valid text holds, and comes back as the byte: the text is kept
+// whole, whatever other tools may show for it.
+constexpr uint32_t kEscapedByte = 0xDC00;
+
+// UTF-8 to UTF-16LE bytes. A byte that does not start a valid sequence is escaped.
 std::string Utf8ToUtf16Bytes(std::string_view text) {
   std::string out;
   auto put = [&out](uint32_t unit) {
@@ -68,9 +73,11 @@ std::string Utf8ToUtf16Bytes(std::string_view text) {
       }
       if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || (len == 3 && cp < 0x800) ||
           (len == 4 && cp < 0x10000)) {
-        cp = b;
+        cp = kEscapedByte + b;
         len = 1;
       }
+    } else if (b >= 0x80) {
+      cp = kEscapedByte + b;
     }
     if (cp >= 0x10000) {
       put(0xD800 + ((cp - 0x10000) >> 10));
@@ -101,7 +108,8 @@ void PutUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-// UTF-16LE bytes (up to the first zero unit) to UTF-8; lone surrogates become U+FFFD.
+// UTF-16LE bytes (up to the first zero unit) to UTF-8; an escaped byte becomes the byte again,
+// other lone surrogates U+FFFD.
 std::string Utf16BytesToUtf8(std::string_view bytes) {
   std::string out;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
@@ -117,7 +125,10 @@ std::string Utf16BytesToUtf8(std::string_view bytes) {
         continue;
       }
     }
-    PutUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
+    if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF)
+      out.push_back(static_cast<char>(unit - kEscapedByte));
+    else
+      PutUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
   }
   return out;
 }

@@ -343,6 +343,30 @@ TEST_F(Registry, KeysDeeperThanWindowsAllowsAreNeitherMadeNorRead) {
   EXPECT_NE(saved.find("\"Kept\"=dword:00000002"), std::string::npos);
 }
 
+TEST_F(Registry, TextsThatAreNotUtf8ReadBackWhole) {
+  // Bytes that are no UTF-8 (a text of another code page), once with a line break, which the
+  // file holds in its UTF-16 form, and once without.
+  const RegistryValue texts[] = {RegistryValue::String("caf\xE9\r\n\xFF\xC3\x14"),
+                                 RegistryValue::String("\xE9t\xE9\x01")};
+  const std::string names[] = {"T0", "T1"};
+  RegKey key = Create(kKeyPath);
+  for (std::size_t i = 0; i < std::size(texts); ++i)
+    ASSERT_EQ(RegistrySetValue(key, names[i], texts[i]), kErrorSuccess);
+  RegistryCloseKey(key);
+  // Read again from the file alone, as another process reads it.
+  const std::string text = ReadFile(UserFile());
+  fs::remove(UserFile());
+  std::ofstream(UserFile(), std::ios::binary) << text;
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key),
+            kErrorSuccess);
+  for (std::size_t i = 0; i < std::size(texts); ++i) {
+    RegistryValue got;
+    ASSERT_EQ(RegistryQueryValue(key, names[i], &got), kErrorSuccess);
+    EXPECT_EQ(got, texts[i]) << i;
+  }
+  RegistryCloseKey(key);
+}
+
 int g_renames = 0;
 bool CountedRename(const char* from, const char* to) {
   ++g_renames;
