@@ -108,14 +108,16 @@ void PutUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-// UTF-16LE bytes (up to the first zero unit) to UTF-8; an escaped byte becomes the byte again,
-// other lone surrogates U+FFFD.
+// UTF-16LE bytes to UTF-8, without the one zero unit that ends the text: a zero unit before it
+// is a character of the text, which the registry keeps as it keeps any other. An escaped byte
+// becomes the byte again, other lone surrogates U+FFFD.
 std::string Utf16BytesToUtf8(std::string_view bytes) {
   std::string out;
+  if (bytes.size() >= 2 && bytes[bytes.size() - 2] == '\0' && bytes[bytes.size() - 1] == '\0' &&
+      bytes.size() % 2 == 0)
+    bytes.remove_suffix(2);
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     uint32_t unit = static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (unit == 0)
-      break;
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
       const uint32_t low = static_cast<uint8_t>(bytes[i + 2]) | static_cast<uint8_t>(bytes[i + 3])
                                                                     << 8;

@@ -343,12 +343,15 @@ TEST_F(Registry, KeysDeeperThanWindowsAllowsAreNeitherMadeNorRead) {
   EXPECT_NE(saved.find("\"Kept\"=dword:00000002"), std::string::npos);
 }
 
-TEST_F(Registry, TextsThatAreNotUtf8ReadBackWhole) {
+TEST_F(Registry, TextsOfAnyBytesReadBackWhole) {
   // Bytes that are no UTF-8 (a text of another code page), once with a line break, which the
-  // file holds in its UTF-16 form, and once without.
+  // file holds in its UTF-16 form, and once without; zero characters inside a text and at its
+  // end.
+  using namespace std::string_literals;
   const RegistryValue texts[] = {RegistryValue::String("caf\xE9\r\n\xFF\xC3\x14"),
-                                 RegistryValue::String("\xE9t\xE9\x01")};
-  const std::string names[] = {"T0", "T1"};
+                                 RegistryValue::String("\xE9t\xE9\x01"),
+                                 RegistryValue::String("d4\0default\0"s)};
+  const std::string names[] = {"T0", "T1", "T2"};
   RegKey key = Create(kKeyPath);
   for (std::size_t i = 0; i < std::size(texts); ++i)
     ASSERT_EQ(RegistrySetValue(key, names[i], texts[i]), kErrorSuccess);
