@@ -13,10 +13,11 @@
 // holds, and the blocks delivered. --measure BYTES feeds all but the last BYTES of the stream
 // as a warm-up, then those BYTES through MeasuredProcessData, the function a callgrind run
 // collects (--toggle-collect=*MeasuredProcessData*); only they are counted.
-#include "host_list.h"
-#include "platform/host_memory.h"
-#include "platform/library.h"
-#include "platform/text.h"
+#include "framework/standard_items.h"
+#include "host_list_ref.h"
+#include "packet_call.h"
+#include "pipeline_host.h"
+#include "plugin_library.h"
 
 #include <kestrel/kestrel.h>
 
@@ -69,59 +70,17 @@ namespace {
 
 using namespace kestrel;
 
-struct Exports {
-  PFN_CreatePluginInstance create = nullptr;
-  PFN_FreePluginInstance free = nullptr;
-  PFN_ExecutePluginCommand execute = nullptr;
-  PFN_ProcessData process = nullptr;
-  PFN_GetLogEx log = nullptr;
-};
+using host::HostListRef;
+using testing::PacketCall;
+using testing::PipelineHost;
 
-// A host list released at scope end. The plug-in probes the bytes at the address it is given
-// for a plain list object's signature; the zeros after the variable never look like one.
-struct ListRef {
-  IorvParamsListA* list = host_list_create();
-  unsigned char zeros[32] = {};
-  ~ListRef() { list->lpVtbl->Release(list); }
-};
+// The module index this host gives its one instance.
+constexpr int32_t kModuleIndex = 1;
 
-void AddText(IorvParamsListA* list, const char* name, const std::string& utf8) {
-  const platform::WideString wide = platform::Utf8ToWide(utf8);
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()),
-                                    static_cast<UINT>(wide.size()));
-  host_list_add_value(list, name, &value);
-  VariantClear(&value);
-}
-
-TPluginCallRec NewRecord(uintptr_t instance) {
-  TPluginCallRec rec;
-  std::memset(&rec, 0, sizeof(rec));
-  rec.RecSize = sizeof(rec);
-  rec.Instance = instance;
-  rec.ModuleIndex = 1;
-  return rec;
-}
-
-int32_t Command(const Exports& x, uintptr_t instance, const char* command, ListRef& params,
-                uint8_t flags) {
-  AddText(params.list, "COMMAND", command);
-  TPluginCallRec rec = NewRecord(instance);
-  rec.Params = &params.list;
-  rec.DataFlags = flags;
-  return x.execute(&rec);
-}
-
-bool IsStandardName(const char* name) {
-  static const char* const kNames[] = {
-      "FULL_DATA_PACKET", "DATA_PACKET",           "DATE_TIME_STAMP", "DATA_SOURCE_ID",
-      "DATA_SOURCE_NAME", "DATA_SOURCE_FULL_NAME", "CLIENTID"};
-  for (const char* standard : kNames)
-    if (std::strcmp(name, standard) == 0)
-      return true;
-  return false;
+// The standard fields the plug-in adds to every row, which are not values of the stream.
+bool IsStandardName(std::string_view name) {
+  return std::any_of(kStandardItems.begin(), kStandardItems.end(),
+                     [&](const TStandardItem& item) { return item.Name == name; });
 }
 
 struct Counts {
@@ -137,7 +96,7 @@ struct Counts {
 // The allocations the host list makes to hold `rows`: the same items added to a new list,
 // counted. What ProcessData allocated less these is the library's own.
 uint64_t HostListAllocations(IorvParamsListA* rows) {
-  ListRef copy;
+  HostListRef copy;
   uint64_t count = 0;
   const int32_t n = rows->lpVtbl->GetCount(rows);
   for (int32_t i = 0; i < n; ++i) {
@@ -157,33 +116,24 @@ uint64_t HostListAllocations(IorvParamsListA* rows) {
 // One client feeding `stream` in packets; rows are the runs of items between row markers.
 class Client {
 public:
-  Client(const Exports& x, uintptr_t instance, int32_t id)
-      : x_(x), instance_(instance), id_(id), name_("10.0.0." + std::to_string(id) + ":7") {}
+  Client(PFN_ProcessData process, uintptr_t instance, int32_t id)
+      : process_(process), instance_(instance), id_(id),
+        name_("10.0.0." + std::to_string(id) + ":7") {}
 
   void Send(std::string_view bytes, Counts& counts) {
-    TPluginCallRec rec = NewRecord(instance_);
-    ListRef params;
-    ListRef rows;
-    rec.Params = &params.list;
-    rec.DataSourceId = 1;
-    rec.ClientId = id_;
-    std::memcpy(rec.ClientName, name_.data(), std::min(name_.size(), sizeof rec.ClientName - 1));
-    rec.DataFlags = KESTREL_DATA_PACKET;
-    void* block = platform::HostAllocate(bytes.size());
-    std::memcpy(block, bytes.data(), bytes.size());
-    rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
-    rec.DataDesc.Size = static_cast<uint32_t>(bytes.size());
-    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(block);
-    rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
-    rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
+    PacketCall call(instance_, kModuleIndex, 1, id_, name_, bytes);
+    HostListRef params;
+    HostListRef rows;
+    call.rec.Params = &params.list;
+    call.rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
+    call.rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
     t_counter = count_allocations ? &g_allocs : nullptr;
     if (measured)
-      MeasuredProcessData(x_.process, &rec);
+      MeasuredProcessData(process_, &call.rec);
     else
-      x_.process(&rec);
+      process_(&call.rec);
     t_counter = nullptr;
-    platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
-                                            : block);
+    const TPluginCallRec& rec = call.rec;
     counts.bytes += bytes.size();
     counts.blocks += rec.ResultDesc.Counter;
     IorvParamsListA* list = rows.list;
@@ -217,7 +167,7 @@ public:
   bool measured = false;
 
 private:
-  const Exports& x_;
+  PFN_ProcessData process_;
   uintptr_t instance_;
   int32_t id_;
   std::string name_;
@@ -237,22 +187,6 @@ std::string ReadFile(const char* path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-// Whatever the plug-in logged (a parse error, a lost block) goes to stderr, so that a count
-// that differs from the other tools' comes with its reason.
-void PrintLog(const Exports& x, uintptr_t instance) {
-  std::vector<char> buffer(1 << 20);
-  TPluginCallRec rec = NewRecord(instance);
-  ListRef params;
-  rec.Params = &params.list;
-  rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
-  rec.DataDesc.Size = static_cast<uint32_t>(buffer.size());
-  rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(buffer.data());
-  const int32_t copied = x.log(&rec);
-  if (copied > 0)
-    std::fprintf(stderr, "kestrel_driver: the plug-in logged:\n%.*s\n", static_cast<int>(copied),
-                 buffer.data());
 }
 
 int Fail(const std::string& what) {
@@ -295,46 +229,25 @@ int main(int argc, char** argv) {
   if (stream.empty())
     return Fail(std::string("cannot read ") + path);
 
-  std::string error;
-  platform::LibraryHandle handle = platform::OpenLibrary(library, &error);
-  if (!handle)
-    return Fail(error);
-  Exports x;
-  x.create = reinterpret_cast<PFN_CreatePluginInstance>(
-      platform::LibrarySymbol(handle, "CreatePluginInstance"));
-  x.free = reinterpret_cast<PFN_FreePluginInstance>(
-      platform::LibrarySymbol(handle, "FreePluginInstance"));
-  x.execute = reinterpret_cast<PFN_ExecutePluginCommand>(
-      platform::LibrarySymbol(handle, "ExecutePluginCommand"));
-  x.process = reinterpret_cast<PFN_ProcessData>(platform::LibrarySymbol(handle, "ProcessData"));
-  x.log = reinterpret_cast<PFN_GetLogEx>(platform::LibrarySymbol(handle, "GetLogEx"));
-  if (!x.create || !x.free || !x.execute || !x.process || !x.log)
-    return Fail("the library lacks the plug-in exports");
-
-  TPluginCallRec rec = NewRecord(0);
-  ListRef create_params;
-  rec.Params = &create_params.list;
-  if (x.create(&rec) != KESTREL_RESULT_OK)
+  const testing::PluginLibrary plugin(library);
+  if (!plugin.Loaded())
+    return Fail(plugin.Error());
+  PipelineHost host(plugin.Entry(), kModuleIndex);
+  if (!host.Created())
     return Fail("CreatePluginInstance failed");
-  const uintptr_t instance = rec.Instance;
-  {
-    ListRef load;
-    AddText(load.list, "REGISTRY-PATH", "\\Software\\Kestrel\\Compare");
-    if (!ini.empty())
-      AddText(load.list, "INI-FILE", ini);
-    if (Command(x, instance, "LOAD", load, 0) != KESTREL_RESULT_OK)
-      return Fail("LOAD failed");
-    ListRef state;
-    AddText(state.list, "DATA-SOURCES-IN-CFG", "1;NET;Network\r\n");
-    host_list_add_int(state.list, "RESULT", 1);
-    if (Command(x, instance, "SET-STATE", state, 0x02) != KESTREL_RESULT_OK)
-      return Fail("SET-STATE failed");
-  }
+  std::vector<std::pair<std::string, Variant>> load = {
+      {"REGISTRY-PATH", Variant("\\Software\\Kestrel\\Compare")}};
+  if (!ini.empty())
+    load.emplace_back("INI-FILE", Variant(ini));
+  if (host.Command("LOAD", load) != KESTREL_RESULT_OK)
+    return Fail("LOAD failed");
+  if (host.SetState("1;NET;Network\r\n", true) != KESTREL_RESULT_OK)
+    return Fail("SET-STATE failed");
 
   std::vector<Counts> counts(static_cast<std::size_t>(clients));
   std::vector<Client> peers;
   for (int c = 0; c < clients; ++c)
-    peers.emplace_back(x, instance, c + 1);
+    peers.emplace_back(plugin.Entry().Process, host.Instance(), c + 1);
   peers[0].count_allocations = allocs && measure == 0;
 
   double seconds = 0;
@@ -383,13 +296,11 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(total.blocks));
   std::printf("\n");
 
-  PrintLog(x, instance);
-  {
-    ListRef unload;
-    Command(x, instance, "UNLOAD", unload, 0);
-  }
-  rec = NewRecord(instance);
-  x.free(&rec);
-  platform::CloseLibrary(handle);
+  // Whatever the plug-in logged (a parse error, a lost block) goes to stderr, so that a count
+  // that differs from the other tools' comes with its reason.
+  const std::string log = host.Log();
+  if (!log.empty())
+    std::fprintf(stderr, "kestrel_driver: the plug-in logged:\n%s\n", log.c_str());
+  host.Command("UNLOAD");
   return 0;
 }

@@ -21,8 +21,7 @@ void QuietSettings(TaPlugin&, TDataSourceCfg& settings) {
 void BM_ClientMemory(benchmark::State& state) {
   SetModuleClass(&CreateKestrelModule);
   SetSettingsStore(&QuietSettings, nullptr);
-  PluginEntryPoints entry{&CreatePluginInstance, &FreePluginInstance, &ExecutePluginCommand,
-                          &ProcessData, &GetLogEx};
+  const PluginEntryPoints entry = kestrel::testing::LinkedPluginEntryPoints();
   const int clients = static_cast<int>(state.range(0));
   double per_client = 0;
   for (auto _ : state) {

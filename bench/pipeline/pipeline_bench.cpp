@@ -81,8 +81,7 @@ void FeedStream(benchmark::State& state, bool parse) {
   g_drop_all = !parse;
   const Stream& stream = RecordedStream();
   const auto split = static_cast<std::size_t>(state.range(0));
-  PluginEntryPoints entry{&CreatePluginInstance, &FreePluginInstance, &ExecutePluginCommand,
-                          &ProcessData, &GetLogEx};
+  const PluginEntryPoints entry = kestrel::testing::LinkedPluginEntryPoints();
   int64_t rows = 0;
   for (auto _ : state) {
     PipelineHost host(entry);

@@ -5,6 +5,7 @@
 //
 //   kestrel_soak [--library PATH] [--megabytes N] [--max-growth-kib N] [--seed N]
 #include "pipeline_host.h"
+#include "plugin_library.h"
 #include "settings_scratch.h"
 
 #include <atomic>
@@ -112,12 +113,9 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  std::string error;
-  kestrel::testing::PluginEntryPoints entry;
-  kestrel::platform::LibraryHandle library =
-      kestrel::testing::OpenPlugin(options.library, &entry, &error);
-  if (!library) {
-    std::fprintf(stderr, "cannot load %s: %s\n", options.library.c_str(), error.c_str());
+  const kestrel::testing::PluginLibrary library(options.library);
+  if (!library.Loaded()) {
+    std::fprintf(stderr, "cannot load %s: %s\n", options.library.c_str(), library.Error().c_str());
     return 2;
   }
 
@@ -128,7 +126,7 @@ int main(int argc, char** argv) {
     const std::string ini[] = {folder.File("a.ini"), folder.File("b.ini")};
     kestrel::testing::WriteText(ini[0], kSettings[0]);
     kestrel::testing::WriteText(ini[1], kSettings[1]);
-    PipelineHost host(entry);
+    PipelineHost host(library.Entry());
     if (host.Command(
             "LOAD", {{"REGISTRY-PATH", Variant(key.Path())}, {"INI-FILE", Variant(ini[0])}}) != 0 ||
         host.SetState("1;COM1;Serial port 1\r\n2;NET;Network", true) != 0) {
@@ -207,6 +205,5 @@ int main(int argc, char** argv) {
     }
     host.Command("UNLOAD");
   }
-  kestrel::platform::CloseLibrary(library);
   return status;
 }

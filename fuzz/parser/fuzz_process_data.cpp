@@ -1,15 +1,18 @@
 // The whole packet path through the exports, driven as a host drives it. The input chooses
 // settings (filters, item rules with types, date/time templates, translation maps, options)
-// from small menus mixed with its own text, written to an INI file that the one instance of
-// the process reloads; then a sequence of packets with random splits, data sources, client ids
-// and names, state changes that drop every client, publications and reloads.
+// from small menus mixed with its own text, written to the INI file of the instance that runs
+// the input, which reloads it (instances are kept for the settings texts met last); then a
+// sequence of packets with random splits, data sources, client ids and names, state changes
+// that drop every client, publications and reloads.
 //
 // Checked on every call: result codes are documented ones; every delivered value is a
 // well-formed variant; a value under a typed item rule has its type's variant type (or is
 // the text kept when conversion failed, or an array); every row carries the standard fields;
 // a data source the instance does not serve delivers nothing.
 #include "pipeline_host.h"
+#include "plugin_library.h"
 
+#include "framework/standard_items.h"
 #include "platform/system.h"
 
 #include <cmath>
@@ -258,14 +261,6 @@ const Rule* RuleFor(const std::vector<Rule>& rules, const std::string& key) {
   return nullptr;
 }
 
-bool StandardField(const std::string& key) {
-  for (const char* name : {"full_data_packet", "data_packet", "date_time_stamp", "data_source_id",
-                           "data_source_full_name", "clientid", "data_source_name"})
-    if (key == name)
-      return true;
-  return false;
-}
-
 void CheckValue(const Variant& value) {
   const VARIANT& raw = value.Raw();
   switch (raw.vt) {
@@ -320,7 +315,7 @@ void CheckRows(const PacketResult& result, const Settings& settings, int32_t sou
     stamp = stamp || item.Key == "date_time_stamp";
     source_id = source_id || item.Key == "data_source_id";
     client_id = client_id || item.Key == "clientid";
-    if (!names_whole || settings.AddNodeName || StandardField(item.Key))
+    if (!names_whole || settings.AddNodeName || IsStandardItem(item.Key))
       continue;
     if (const Rule* rule = RuleFor(settings.Rules, item.Key)) {
       Check(rule->Include == 1);
@@ -333,25 +328,23 @@ void CheckRows(const PacketResult& result, const Settings& settings, int32_t sou
 
 const char kSources[] = "1;COM1;Serial port 1\r\n2;NET;Network";
 
-struct Harness {
-  PluginEntryPoints entry;
-  platform::LibraryHandle library = nullptr;
+// A memory file system where there is one: settings files are written whenever an instance
+// takes new settings.
+std::filesystem::path ScratchFolder() {
+  return std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path();
+}
+
+// One plug-in instance with a settings file and a registry path of its own.
+struct Instance {
   std::unique_ptr<PipelineHost> host;
   std::string ini;
   std::string loaded;           // the settings text the instance holds
   bool clients_touched = false; // a packet went to a served source since clients were dropped
-  std::vector<char> log_buffer = std::vector<char>(std::size_t{1} << 20);
+  uint64_t last_used = 0;
 
-  Harness() {
-    std::string error;
-    library = testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry, &error);
-    Check(library != nullptr);
-    const std::string tag = platform::GuidToText(platform::CreateGuid());
-    // A memory file system where there is one: the file is written whenever the settings change.
-    const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm")
-                                             ? std::filesystem::path("/dev/shm")
-                                             : std::filesystem::temp_directory_path();
-    ini = (folder / ("kestrel-fuzz-" + tag + ".ini")).string();
+  Instance(const PluginEntryPoints& entry, const std::string& tag) {
+    ini = (ScratchFolder() / ("kestrel-fuzz-" + tag + ".ini")).string();
     Write("[Common]\r\n");
     host = std::make_unique<PipelineHost>(entry);
     Check(host->Created());
@@ -361,7 +354,8 @@ struct Harness {
     Check(host->SetState(kSources, false) == 0);
     Check(host->SetState(kSources, true) == 0);
   }
-  ~Harness() {
+  ~Instance() {
+    host.reset();
     std::error_code ignored;
     std::filesystem::remove(ini, ignored);
   }
@@ -375,8 +369,6 @@ struct Harness {
     return host->Command("LOAD-SETTINGS-NOW",
                          {{"INI-FILE", Variant(ini)}, {"NO-SAVE", Variant(1)}});
   }
-  // Loading a settings text gives the same settings every time, so the text the instance
-  // already holds (fuzzing mostly mutates the packets behind it) is not loaded again.
   void Use(const std::string& text) {
     if (text == loaded)
       return;
@@ -398,10 +390,47 @@ struct Harness {
     return host->Command("SET-STATE",
                          {{"DATA-SOURCES-IN-CFG", Variant(sources)}, {"RESULT", Variant(1)}});
   }
+};
+
+// Instances for the settings texts met last. Consecutive inputs come from different corpus
+// entries, each with settings of its own, and loading settings costs more than the packets of
+// most inputs: an input whose settings an instance already holds runs on that instance, any
+// other on the instance used longest ago, which loads them.
+struct Harness {
+  static constexpr std::size_t kInstances = 64;
+
+  testing::PluginLibrary library;
+  std::string tag = platform::GuidToText(platform::CreateGuid());
+  std::vector<std::unique_ptr<Instance>> instances;
+  uint64_t clock = 0;
+  std::vector<char> log_buffer = std::vector<char>(std::size_t{1} << 20);
+
+  Harness() { Check(library.Loaded()); }
+
+  Instance& For(const std::string& settings) {
+    ++clock;
+    Instance* chosen = nullptr;
+    for (const auto& instance : instances) {
+      if (instance->loaded == settings) {
+        chosen = instance.get();
+        break;
+      }
+      if (!chosen || instance->last_used < chosen->last_used)
+        chosen = instance.get();
+    }
+    if (instances.size() < kInstances && (!chosen || chosen->loaded != settings)) {
+      instances.push_back(std::make_unique<Instance>(library.Entry(),
+                                                     tag + "-" + std::to_string(instances.size())));
+      chosen = instances.back().get();
+    }
+    chosen->last_used = clock;
+    chosen->Use(settings);
+    return *chosen;
+  }
   // The log read as a host reads it, so it does not grow from input to input; the buffer is
   // kept, as a host keeps its own.
-  void ReadLog() {
-    const int32_t copied = host->Log(log_buffer);
+  void ReadLog(Instance& instance) {
+    const int32_t copied = instance.host->Log(log_buffer);
     Check(copied >= 0 && static_cast<std::size_t>(copied) <= log_buffer.size());
   }
 };
@@ -409,11 +438,11 @@ struct Harness {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Harness harness; // one instance per process: created once, its settings set per input
-  PipelineHost& host = *harness.host;
+  static Harness harness;
   Input in(data, size);
   const Settings settings = ReadSettings(in);
-  harness.Use(settings.Ini);
+  Instance& instance = harness.For(settings.Ini);
+  PipelineHost& host = *instance.host;
 
   static const int32_t kClients[] = {0, 1, 2, 7, -1};
   static const char* const kClientNames[] = {"", "10.0.0.7:5000", "a",
@@ -432,7 +461,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 7:
-      Check(Documented(harness.Reload()));
+      Check(Documented(instance.Reload()));
       break;
     default: {
       const int32_t source = 1 + ((op >> 3) & 3) % 3;
@@ -440,7 +469,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t pick = in.Byte();
       const std::string name = pick % 5 < 4 ? std::string(kClientNames[pick % 5]) : in.Text(50);
       const std::string_view packet = in.Bytes(pick >> 3 ? (pick >> 3) * 4 : in.Byte() * 8u);
-      harness.clients_touched = harness.clients_touched || source != 3;
+      instance.clients_touched = instance.clients_touched || source != 3;
       names_whole = names_whole && packet.find('\0') == std::string_view::npos;
       CheckRows(host.Send(source, client, name, packet), settings, source, client, names_whole);
       break;
@@ -449,7 +478,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Clients are dropped before the input returns, so no bytes of it stay buffered for the next
   // one and what it allocated for them is freed within its own run.
-  harness.DropClients();
-  harness.ReadLog();
+  instance.DropClients();
+  harness.ReadLog(instance);
   return 0;
 }

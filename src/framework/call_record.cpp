@@ -13,6 +13,37 @@ namespace kestrel {
 
 namespace {
 
+// The record copies open on this thread, innermost last. Their slots are variables of this
+// library holding interfaces it made itself or checked when the record was opened, so reading
+// one needs no probe of its memory (a probe is a system call on POSIX).
+constexpr std::size_t kTrackedCopies = 8;
+thread_local const TPluginCallRecIntf* t_open_copies[kTrackedCopies];
+thread_local std::size_t t_open_count = 0;
+
+bool IsOpenCopySlot(const void* variable) noexcept {
+  const std::size_t tracked = t_open_count < kTrackedCopies ? t_open_count : kTrackedCopies;
+  for (std::size_t i = tracked; i-- > 0;) {
+    const TPluginCallRecIntf* copy = t_open_copies[i];
+    if (variable == &copy->params || variable == &copy->data || variable == &copy->result)
+      return true;
+  }
+  return false;
+}
+
+// Records close in the reverse order of opening; the copy is looked for all the same, so no
+// closed copy's slots are ever trusted.
+void ForgetOpenCopy(const TPluginCallRecIntf* copy) noexcept {
+  const std::size_t tracked = t_open_count < kTrackedCopies ? t_open_count : kTrackedCopies;
+  for (std::size_t i = tracked; i-- > 0;) {
+    if (t_open_copies[i] == copy) {
+      for (std::size_t j = i + 1; j < tracked; ++j)
+        t_open_copies[j - 1] = t_open_copies[j];
+      break;
+    }
+  }
+  --t_open_count;
+}
+
 // As InterfaceInVariable, for a variable whose bytes the caller has found readable.
 IorvParamsListA* InterfaceInReadableVariable(const void* variable) {
   IorvParamsListA* face = nullptr;
@@ -26,6 +57,11 @@ IorvParamsListA* InterfaceInReadableVariable(const void* variable) {
 // A list interface the host put in a variable: the variable, the interface and its table must
 // be readable before anything calls through them.
 IorvParamsListA* InterfaceInVariable(const void* variable) {
+  if (IsOpenCopySlot(variable)) {
+    IorvParamsListA* face = nullptr;
+    std::memcpy(&face, variable, sizeof(face));
+    return face;
+  }
   if (!platform::IsReadableMemory(variable, sizeof(void*)))
     throw std::runtime_error("The parameter list of the call record cannot be read");
   return InterfaceInReadableVariable(variable);
@@ -96,6 +132,9 @@ void OpenCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) {
     }
   }
   copy.opened = true;
+  if (t_open_count < kTrackedCopies)
+    t_open_copies[t_open_count] = &copy;
+  ++t_open_count;
   try {
     OpenDescriptor(rec->DataDesc, copy.data);
     OpenDescriptor(rec->ResultDesc, copy.result);
@@ -109,6 +148,7 @@ void CloseCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) noexcept {
   if (!copy.opened)
     return;
   copy.opened = false;
+  ForgetOpenCopy(&copy);
   rec->CallFlags = copy.record.CallFlags;
   if (copy.params_wrapped) {
     copy.params->lpVtbl->Release(copy.params);

@@ -5,27 +5,9 @@
 #include "framework/orv_plugin_module.h"
 #include "platform/locale.h"
 
-#include <array>
-
 namespace kestrel {
 
 namespace {
-
-struct StandardItem {
-  std::string_view name;
-  std::string_view description;
-  uint8_t type;
-};
-
-constexpr std::array<StandardItem, 7> kStandardItems = {{
-    {"FULL_DATA_PACKET", "Full data packet", dtString},
-    {"DATA_PACKET", "Data packet", dtString},
-    {"DATE_TIME_STAMP", "Datetime stamp", dtDateTime},
-    {"DATA_SOURCE_ID", "Data source ID", dtInteger},
-    {"DATA_SOURCE_NAME", "Data source name", dtString},
-    {"DATA_SOURCE_FULL_NAME", "Data source long name", dtString},
-    {"CLIENTID", "Client ID", dtInteger},
-}};
 
 // Now as an OLE date: days since 30 December 1899, the time of day as the fraction.
 double LocalNowAsDate() {
@@ -64,19 +46,12 @@ int AddStandardFields(TorvParamsList* list, const TStandardFields& fields) {
 }
 
 void AddStandardItems(TorvPlugin& module, bool with_client) {
-  for (const StandardItem& item : kStandardItems) {
-    if (!with_client && item.name == "CLIENTID")
+  for (const TStandardItem& item : kStandardItems) {
+    if (!with_client && item.Name == "CLIENTID")
       continue;
     module.ParserItems.push_back(
-        TParserItem{std::string(item.name), std::string(item.description), item.type, {}});
+        TParserItem{std::string(item.Name), std::string(item.Description), item.Type, {}});
   }
-}
-
-bool IsStandardItem(std::string_view name) {
-  for (const StandardItem& item : kStandardItems)
-    if (AsciiSameText(item.name, name))
-      return true;
-  return false;
 }
 
 } // namespace kestrel

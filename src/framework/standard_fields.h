@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/orv_param_lst.h"
+#include "framework/standard_items.h"
 
 #include <cstdint>
 #include <string_view>
@@ -32,8 +33,5 @@ int AddStandardFields(TorvParamsList* list, const TStandardFields& fields);
 // Appends the standard parser items to the module's parser items: the first six, and
 // CLIENTID as well when `with_client`.
 void AddStandardItems(TorvPlugin& module, bool with_client);
-
-// Whether `name` is one of the seven standard names (ignoring ASCII case).
-bool IsStandardItem(std::string_view name);
 
 } // namespace kestrel

@@ -74,6 +74,8 @@ struct TCfgOptionValues {
   std::vector<std::string> MapTransl2_Strings;
   int32_t comboTransDirection_Tag = 0;
   int32_t comboChar_Tag = 0;
+
+  friend bool operator==(const TCfgOptionValues&, const TCfgOptionValues&) = default;
 };
 
 // Publishes the option values above as properties.

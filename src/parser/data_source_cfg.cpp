@@ -17,10 +17,21 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
   if (owner_)
     owner_->LoadSettingsFromStore(*this);
   const uint32_t bits = flags < 0 || flags > 255 ? 255u : static_cast<uint32_t>(flags);
+  const bool rebuild = (bits & kRebuildBit) != 0;
+  const bool type_enabled = owner_ ? owner_->ParserTypeEnabled() : true;
 
+  // The options in use give the setup in use (a reload of unchanged settings, a state change
+  // that leaves module type 1 as it was): it stays, and nothing is built again.
+  if (applied_options_ && *applied_options_ == Values() &&
+      (!rebuild || (rules_built_ && rules_type_enabled_ == type_enabled)))
+    return;
   auto next = std::make_shared<TParserSetup>(*Setup());
   next->TakeOptions(Values());
-  if (bits & kRebuildBit) {
+  applied_options_ = Values();
+  // Without the rebuild the tables and rules stay those of the previous options.
+  rules_built_ = rebuild;
+  if (rebuild) {
+    rules_type_enabled_ = type_enabled;
     try {
       auto packet = std::make_shared<TorvTranslationTable>();
       auto strings = std::make_shared<TorvTranslationTable>();
@@ -28,8 +39,7 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
       packet->LoadMap(MapTransl0_Strings);
       strings->LoadMap(MapTransl1_Strings);
       raw->LoadMap(MapTransl2_Strings);
-      auto items = std::make_shared<TParserItemList>(
-          BuildItemRules(this, owner_ ? owner_->ParserTypeEnabled() : true));
+      auto items = std::make_shared<TParserItemList>(BuildItemRules(this, type_enabled));
       next->PacketTable = std::move(packet);
       next->StringTable = std::move(strings);
       next->RawTable = std::move(raw);

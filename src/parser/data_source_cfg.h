@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace kestrel::parser {
@@ -63,10 +64,25 @@ public:
 
   IDataSourceCfgOwner* Owner() const { return owner_; }
 
+  // The INI file the options were last read from, where it was and what it held then: reading
+  // the same text again gives the same options, so the store binding skips it.
+  struct TLoadedFile {
+    std::string Path;
+    std::string SectionPrefix;
+    std::string Text;
+  };
+  std::optional<TLoadedFile> LoadedFile;
+
 private:
   IDataSourceCfgOwner* owner_;
   mutable std::mutex setup_mutex_; // guards only the exchange of the pointer
   std::shared_ptr<const TParserSetup> setup_;
+  // The options setup_ was last made from; nothing before the first apply.
+  std::optional<TCfgOptionValues> applied_options_;
+  // Whether the tables and rules of setup_ were built from its options, and with module type 1
+  // enabled or not (the item rules depend on it).
+  bool rules_built_ = false;
+  bool rules_type_enabled_ = false;
 };
 
 // The item rules the settings give. Empty without settings, and while module type 1 is not

@@ -94,7 +94,8 @@ using RegKey = RegistryKey*;
 KESTREL_PLATFORM_EXPORT RegStatus RegistryOpenKey(RegistryRoot root, std::string_view path,
                                                   RegistryAccess access, RegKey* out);
 
-// Opens a key for writing, creating it and its missing parents.
+// Opens a key for writing, creating it and its missing parents. A key is at most 512 levels
+// below its root, as on Windows: a deeper path is refused.
 KESTREL_PLATFORM_EXPORT RegStatus RegistryCreateKey(RegistryRoot root, std::string_view path,
                                                     RegKey* out);
 
@@ -113,6 +114,16 @@ KESTREL_PLATFORM_EXPORT RegStatus RegistryDeleteValue(RegKey key, std::string_vi
 
 // Deletes a key with all its subkeys and values. The root itself cannot be deleted.
 KESTREL_PLATFORM_EXPORT RegStatus RegistryDeleteKey(RegistryRoot root, std::string_view path);
+
+// A batch of changes to one root, written to the store in one go when it ends: on POSIX every
+// change otherwise rewrites the root's whole file, so a save of many values would rewrite it
+// once per value. Other threads' changes to the root wait for the batch; batches nest, and
+// each ends on the thread that began it. On Windows each change is written as it is made.
+struct RegistryBatch;
+using RegBatch = RegistryBatch*;
+KESTREL_PLATFORM_EXPORT RegStatus RegistryBeginBatch(RegistryRoot root, RegBatch* out);
+// Ends the batch; the status of writing what it changed (kErrorSuccess when it changed nothing).
+KESTREL_PLATFORM_EXPORT RegStatus RegistryEndBatch(RegBatch batch);
 
 // The names of the key's values (in the order they were made) and of its subkeys (sorted).
 KESTREL_PLATFORM_EXPORT RegStatus RegistryEnumValueNames(RegKey key,

@@ -3,12 +3,12 @@
 #include "common/current_exception.h"
 #include "common/text_lines.h"
 #include "common/variant_convert.h"
-#include "settings/big_ini_file.h"
-#include "settings/stored_value.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
+#include "settings/big_ini_file.h"
+#include "settings/stored_value.h"
 
 #include <memory>
 
@@ -37,8 +37,18 @@ public:
 
 class TSettingsStore::RegistryBackend : public TSettingsStore::Backend {
 public:
-  RegistryBackend(platform::RegistryRoot root, std::string base) : root_(root), base_(base) {}
-  ~RegistryBackend() override { Close(); }
+  // A save writes all its values in one batch: the POSIX registry would rewrite its whole file
+  // for every value otherwise.
+  RegistryBackend(TSettingsStore& store, platform::RegistryRoot root, std::string base, bool save)
+      : store_(store), root_(root), base_(base) {
+    if (save && platform::RegistryBeginBatch(root_, &batch_) != platform::kErrorSuccess)
+      batch_ = nullptr;
+  }
+  ~RegistryBackend() override {
+    Close();
+    if (batch_)
+      platform::RegistryEndBatch(batch_);
+  }
 
   bool Open(const TPropertyMapEntry& entry, bool save) override {
     std::string path = base_;
@@ -74,6 +84,16 @@ public:
   }
   bool StoresText() const override { return false; }
   bool DeletesFailedValues() const override { return true; }
+  void Finish() override {
+    Close();
+    if (!batch_)
+      return;
+    const platform::RegStatus status = platform::RegistryEndBatch(batch_);
+    batch_ = nullptr;
+    if (status != platform::kErrorSuccess)
+      store_.Log("the settings were not written to the registry (error " + std::to_string(status) +
+                 ")");
+  }
 
 private:
   void Close() {
@@ -82,10 +102,12 @@ private:
     key_ = nullptr;
   }
 
+  TSettingsStore& store_;
   platform::RegistryRoot root_;
   std::string base_;
   std::string path_;
   platform::RegKey key_ = nullptr;
+  platform::RegBatch batch_ = nullptr;
 };
 
 class TSettingsStore::IniBackend : public TSettingsStore::Backend {
@@ -239,7 +261,7 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
       if (status == platform::kErrorSuccess) {
         platform::RegistryCloseKey(key);
         root_in_use_ = root;
-        backend = std::make_unique<RegistryBackend>(platform_root, base);
+        backend = std::make_unique<RegistryBackend>(*this, platform_root, base, save);
         break;
       }
     }

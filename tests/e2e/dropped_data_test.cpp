@@ -2,6 +2,7 @@
 // whole and the blocks after it come out as if it had never come, at every split of the
 // stream; every loss is logged once per client and counted in the module parameter
 // "Statistics".
+#include "pipeline_host.h"
 #include "platform/text.h"
 #include "plugin_library.h"
 #include "settings_scratch.h"

@@ -1,9 +1,9 @@
 // The plug-in driven through its exports, loaded at run time as a host loads it.
 #include "host_list.h"
+#include "plugin_library.h"
 
 #include "common/orv_param_lst.h"
 #include "common/variant_convert.h"
-#include "platform/library.h"
 #include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
@@ -21,52 +21,21 @@ namespace {
 using kestrel::TorvParamsList;
 using kestrel::Variant;
 
-struct Library {
-  kestrel::platform::LibraryHandle handle = nullptr;
-  PFN_CreatePluginInstance Create = nullptr;
-  PFN_FreePluginInstance Free = nullptr;
-  PFN_GetModuleInfo ModuleInfo = nullptr;
-  PFN_ExecutePluginCommand Execute = nullptr;
-  PFN_ProcessData Process = nullptr;
-  PFN_GetLogEx Log = nullptr;
-  PFN_GetOptionsDialog GetDialog = nullptr;
-  PFN_ShowOptionsDialog ShowDialog = nullptr;
-
-  template <typename T> void Resolve(T& target, const char* name) {
-    target = reinterpret_cast<T>(kestrel::platform::LibrarySymbol(handle, name));
-    ASSERT_NE(target, nullptr) << name;
-  }
-};
-
 class Exports : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    std::string error;
-    lib_.handle = kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
-    ASSERT_NE(lib_.handle, nullptr) << error;
-    lib_.Resolve(lib_.Create, "CreatePluginInstance");
-    lib_.Resolve(lib_.Free, "FreePluginInstance");
-    lib_.Resolve(lib_.ModuleInfo, "GetModuleInfo");
-    lib_.Resolve(lib_.Execute, "ExecutePluginCommand");
-    lib_.Resolve(lib_.Process, "ProcessData");
-    lib_.Resolve(lib_.Log, "GetLogEx");
-    lib_.Resolve(lib_.GetDialog, "GetOptionsDialog");
-    lib_.Resolve(lib_.ShowDialog, "ShowOptionsDialog");
+    library_ = new kestrel::testing::PluginLibrary;
+    lib_ = library_->Entry();
   }
   static void TearDownTestSuite() {
-    TPluginCallRec release = NewRecord();
-    release.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
-    release.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
-    EXPECT_EQ(lib_.Free(&release), 0);
-    kestrel::platform::CloseLibrary(lib_.handle);
+    if (library_->Loaded()) {
+      EXPECT_EQ(library_->ReleaseAll(), 0);
+    }
+    delete library_;
   }
+  void SetUp() override { ASSERT_TRUE(library_->Loaded()) << library_->Error(); }
 
-  static TPluginCallRec NewRecord() {
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    return rec;
-  }
+  static TPluginCallRec NewRecord() { return kestrel::testing::NewRecord(); }
   static uintptr_t CreateInstance() {
     TPluginCallRec rec = NewRecord();
     EXPECT_EQ(lib_.Create(&rec), 0);
@@ -74,10 +43,12 @@ protected:
     return rec.Instance;
   }
 
-  static Library lib_;
+  static kestrel::testing::PluginLibrary* library_;
+  static kestrel::testing::PluginEntryPoints lib_; // the library's exports
 };
 
-Library Exports::lib_;
+kestrel::testing::PluginLibrary* Exports::library_ = nullptr;
+kestrel::testing::PluginEntryPoints Exports::lib_;
 
 TEST_F(Exports, HostDrivesAnInstanceWithPlainLists) {
   TorvParamsList params;

@@ -2,6 +2,8 @@
 // whose kind does not match their payload, lists that are not lists, interfaces that fail every
 // call. Each call must end with its documented code, never a crash, and the client whose call
 // failed must go on parsing where it was.
+#include "packet_call.h"
+#include "pipeline_host.h"
 #include "plugin_library.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +50,7 @@ protected:
   static void TearDownTestSuite() { delete library_; }
 
   void SetUp() override {
+    ASSERT_TRUE(library_->Loaded()) << library_->Error();
     std::memcpy(not_a_list_, &kUnmapped[0], sizeof(uintptr_t));
     host_ = std::make_unique<PipelineHost>(Entry());
     ASSERT_EQ(host_->Load("\\Software\\Kestrel\\Hostile"), 0);
@@ -58,10 +61,7 @@ protected:
 
   // A well-formed ProcessData record for client 4 of data source 1, carrying no bytes.
   TPluginCallRec PacketRecord(TorvParamsList& params) const {
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    rec.Instance = host_->Instance();
+    TPluginCallRec rec = kestrel::testing::NewRecord(host_->Instance());
     rec.Params = &params;
     rec.DataSourceId = 1;
     rec.ClientId = 4;
@@ -150,18 +150,13 @@ TEST_F(HostileHost, FailedDeliveriesLoseOnlyTheirOwnRows) {
     // half of which came in that call, is not.
     host_->Send(1, 4, "c", "{\"a\":");
     TorvParamsList params;
-    TPluginCallRec rec = PacketRecord(params);
-    std::string bytes = "1}{\"a\":";
-    void* block = kestrel::platform::HostAllocate(bytes.size());
-    std::memcpy(block, bytes.data(), bytes.size());
-    rec.DataDesc = {0, static_cast<uint32_t>(bytes.size()), KESTREL_KIND_MEMORY,
-                    reinterpret_cast<uintptr_t>(block)};
+    kestrel::testing::PacketCall call(host_->Instance(), 0, 1, 4, "c", "1}{\"a\":");
+    TPluginCallRec& rec = call.rec;
+    rec.Params = &params;
     rec.ResultDesc = target;
     const int32_t code = Entry().Process(&rec);
     EXPECT_TRUE(code == KESTREL_RESULT_OK || code == KESTREL_RESULT_FAILED) << code;
     EXPECT_EQ(+rec.ResultDesc.Counter, delivered);
-    kestrel::platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload)
-                                                     : block);
     EXPECT_EQ(host_->Send(1, 4, "c", "2}").All("a"), std::vector<Variant>{Variant(2)})
         << +target.Kind << " " << target.Payload;
   }
@@ -176,10 +171,7 @@ TEST_F(HostileHost, CommandsWithBrokenParameterListsFailCleanly) {
   };
   ExpectClientUnharmedBy([&] {
     for (const auto& [params, code] : cases) {
-      TPluginCallRec rec;
-      std::memset(&rec, 0, sizeof(rec));
-      rec.RecSize = sizeof(rec);
-      rec.Instance = host_->Instance();
+      TPluginCallRec rec = kestrel::testing::NewRecord(host_->Instance());
       rec.Params = params;
       EXPECT_EQ(Entry().Execute(&rec), code);
       EXPECT_EQ(+rec.Params, params); // the record is the host's again
@@ -231,24 +223,16 @@ TEST_F(HostileHost, LogBuffersOfEverySize) {
 }
 
 TEST_F(HostileHost, DialogBufferTheHostDoesNotOwn) {
-  std::string error;
-  kestrel::platform::LibraryHandle handle =
-      kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
-  ASSERT_NE(handle, nullptr) << error;
-  const auto get_dialog = reinterpret_cast<PFN_GetOptionsDialog>(
-      kestrel::platform::LibrarySymbol(handle, "GetOptionsDialog"));
-  ASSERT_NE(get_dialog, nullptr);
   TorvParamsList params;
   for (const uintptr_t address : kUnmapped) {
     // The buffer is read for a form name and written with the package: neither may happen.
     TPluginCallRec rec = PacketRecord(params);
     rec.DataDesc = {0, 1u << 20, KESTREL_KIND_MEMORY, address};
-    get_dialog(&rec);
+    Entry().GetDialog(&rec);
     EXPECT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_INTEGER);
     EXPECT_EQ(+rec.ResultDesc.Payload, 3u); // as for a buffer too small
     EXPECT_GT(+rec.ResultDesc.Size, 24u);
   }
-  kestrel::platform::CloseLibrary(handle);
 }
 
 } // namespace

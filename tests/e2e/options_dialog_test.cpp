@@ -1,7 +1,8 @@
 // The options dialog as a host receives it from the built library: the package layout, the
 // form stream read back with a reader of its own, and the script package inflated.
-#include "common/orv_param_lst.h"
-#include "platform/library.h"
+#include "pipeline_host.h"
+#include "plugin_library.h"
+
 #include "platform/messages.h"
 
 #include <kestrel/kestrel.h>
@@ -24,6 +25,10 @@
 #include <vector>
 
 namespace {
+
+using kestrel::Variant;
+using kestrel::testing::PipelineHost;
+using kestrel::testing::PluginLibrary;
 
 // ---- An independent reader of the binary form stream -------------------------------------
 
@@ -181,41 +186,21 @@ std::vector<std::string> Lines(const FormComponent& c, const std::string& proper
 class OptionsDialog : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string error;
-    library_ = kestrel::platform::OpenLibrary(KESTREL_LIBRARY_PATH, &error);
-    ASSERT_NE(library_, nullptr) << error;
-    create_ = Symbol<PFN_CreatePluginInstance>("CreatePluginInstance");
-    free_ = Symbol<PFN_FreePluginInstance>("FreePluginInstance");
-    get_dialog_ = Symbol<PFN_GetOptionsDialog>("GetOptionsDialog");
-    show_dialog_ = Symbol<PFN_ShowOptionsDialog>("ShowOptionsDialog");
-    get_log_ = Symbol<PFN_GetLogEx>("GetLogEx");
-    rec_ = NewRecord();
-    ASSERT_EQ(create_(&rec_), 0);
+    library_ = std::make_unique<PluginLibrary>();
+    ASSERT_TRUE(library_->Loaded()) << library_->Error();
+    host_ = std::make_unique<PipelineHost>(library_->Entry(), 1);
+    ASSERT_TRUE(host_->Created());
   }
   void TearDown() override {
-    if (free_)
-      free_(&rec_);
-    kestrel::platform::CloseLibrary(library_);
+    host_.reset();
+    library_.reset();
   }
-  template <typename T> T Symbol(const char* name) {
-    return reinterpret_cast<T>(kestrel::platform::LibrarySymbol(library_, name));
-  }
-  static TPluginCallRec NewRecord() {
-    TPluginCallRec rec;
-    std::memset(&rec, 0, sizeof(rec));
-    rec.RecSize = sizeof(rec);
-    return rec;
-  }
+  const kestrel::testing::PluginEntryPoints& Entry() const { return library_->Entry(); }
   // GetOptionsDialog with a buffer of `capacity` bytes; the buffer is kept in buffer_.
   TPluginCallRec GetDialog(std::size_t capacity, const std::string& requested = "") {
     buffer_.assign(capacity, '\0');
     std::memcpy(buffer_.data(), requested.data(), std::min(capacity, requested.size()));
-    TPluginCallRec rec = rec_;
-    rec.DataDesc.Kind = KESTREL_KIND_MEMORY;
-    rec.DataDesc.Size = static_cast<uint32_t>(capacity);
-    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(buffer_.data());
-    get_dialog_(&rec);
-    return rec;
+    return host_->OptionsDialog(buffer_);
   }
   uint32_t Header(std::size_t field) const {
     uint32_t value = 0;
@@ -234,32 +219,16 @@ protected:
     ASSERT_EQ(+rec.ResultDesc.Payload, total);
     ASSERT_EQ(+rec.ResultDesc.Kind, KESTREL_KIND_BYTES_WRITTEN);
   }
-  // LOAD of the instance `rec` names, with the shared registry path and the host's window.
-  int32_t Load(TPluginCallRec rec, int32_t module_index, kestrel::platform::HWND window) {
-    kestrel::TorvParamsList params;
-    params.Add("COMMAND", std::string("LOAD"));
-    params.Add("REGISTRY-PATH", std::string("\\Software\\Kestrel\\DialogTest"));
-    params.Add("MSG-PROC-HANDLE", static_cast<int64_t>(reinterpret_cast<uintptr_t>(window)));
-    rec.Params = &params;
-    rec.ModuleIndex = module_index;
-    return Symbol<PFN_ExecutePluginCommand>("ExecutePluginCommand")(&rec);
-  }
-  std::string CollectLog() {
-    TPluginCallRec rec = rec_;
-    std::vector<char> log(1 << 16);
-    rec.DataDesc.Size = static_cast<uint32_t>(log.size());
-    rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(log.data());
-    const int32_t copied = get_log_(&rec);
-    return std::string(log.data(), copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  // LOAD with the shared registry path and the host's window.
+  static int32_t Load(PipelineHost& host, kestrel::platform::HWND window) {
+    return host.Command(
+        "LOAD",
+        {{"REGISTRY-PATH", Variant("\\Software\\Kestrel\\DialogTest")},
+         {"MSG-PROC-HANDLE", Variant(static_cast<int64_t>(reinterpret_cast<uintptr_t>(window)))}});
   }
 
-  kestrel::platform::LibraryHandle library_ = nullptr;
-  PFN_CreatePluginInstance create_ = nullptr;
-  PFN_FreePluginInstance free_ = nullptr;
-  PFN_GetOptionsDialog get_dialog_ = nullptr;
-  PFN_ShowOptionsDialog show_dialog_ = nullptr;
-  PFN_GetLogEx get_log_ = nullptr;
-  TPluginCallRec rec_{};
+  std::unique_ptr<PluginLibrary> library_;
+  std::unique_ptr<PipelineHost> host_;
   std::vector<char> buffer_;
 };
 
@@ -290,7 +259,7 @@ TEST_F(OptionsDialog, PackageLayoutAndBufferSizes) {
   rec = GetDialog(4096, "NOSUCHFORM");
   EXPECT_EQ(+rec.ResultDesc.Payload, 2u);
   rec.Instance = 0;
-  get_dialog_(&rec);
+  Entry().GetDialog(&rec);
   EXPECT_EQ(+rec.ResultDesc.Payload, 1u);
 }
 
@@ -475,12 +444,12 @@ TEST_F(OptionsDialog, ScriptPackageInflatesToTheThreeSections) {
 #endif
 
 TEST_F(OptionsDialog, ShowWithAnUnreadableRecordIsAFailureNotAMissingInstance) {
-  TPluginCallRec rec = rec_;
+  TPluginCallRec rec = kestrel::testing::NewRecord(host_->Instance());
   rec.Params = reinterpret_cast<void*>(0x10);
-  show_dialog_(&rec);
+  Entry().ShowDialog(&rec);
   EXPECT_EQ(+rec.ResultDesc.Payload, 0u);
   EXPECT_EQ(+rec.Params, reinterpret_cast<void*>(0x10));
-  EXPECT_NE(CollectLog().find("{SHOWOPTIONS} "), std::string::npos);
+  EXPECT_NE(host_->Log().find("{SHOWOPTIONS} "), std::string::npos);
 }
 
 // The host's message window: the reload requests it receives, by module index.
@@ -507,20 +476,16 @@ struct ReloadWindow {
 
 TEST_F(OptionsDialog, ConfirmedDialogReachesAnInstanceOfAnotherThreadThroughItsHost) {
   ReloadWindow window;
-  ASSERT_EQ(Load(rec_, 1, window.handle), 0);
-  TPluginCallRec other = NewRecord();
-  ASSERT_EQ(create_(&other), 0);
-  std::thread loader([&] { EXPECT_EQ(Load(other, 2, window.handle), 0); });
+  ASSERT_EQ(Load(*host_, window.handle), 0);
+  PipelineHost other(Entry(), 2);
+  ASSERT_TRUE(other.Created());
+  std::thread loader([&] { EXPECT_EQ(Load(other, window.handle), 0); });
   loader.join();
 
-  kestrel::TorvParamsList params;
-  TPluginCallRec rec = rec_;
-  rec.Params = &params;
-  show_dialog_(&rec);
-  EXPECT_EQ(+rec.ResultDesc.Payload, 1u);
+  EXPECT_EQ(host_->ShowOptionsDialog(), 1u);
   // This thread's instance reloaded in the call; the other one is asked through its window.
   EXPECT_EQ(window.Pump(), std::vector<uintptr_t>{2});
-  EXPECT_EQ(free_(&other), 0);
+  EXPECT_EQ(other.Free(), 0);
 }
 
 } // namespace

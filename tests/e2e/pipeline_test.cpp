@@ -1,4 +1,5 @@
 // The JSON parser driven through the loaded library's exports, as a data logger drives it.
+#include "pipeline_host.h"
 #include "plugin_library.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ class Pipeline : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { library_ = new kestrel::testing::PluginLibrary; }
   static void TearDownTestSuite() { delete library_; }
+  void SetUp() override { ASSERT_TRUE(library_->Loaded()) << library_->Error(); }
 
   static std::unique_ptr<PipelineHost> LoadedHost(const std::string& path,
                                                   const std::string& sources) {

@@ -1,6 +1,7 @@
 // A host configures the plug-in through its exports: LOAD with an INI file or a registry
 // path, the settings commands that import and export, and the save at the last UNLOAD.
 #include "pipeline_host.h"
+#include "plugin_library.h"
 #include "settings_scratch.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +10,11 @@ namespace {
 
 using kestrel::Variant;
 using kestrel::testing::PipelineHost;
-using kestrel::testing::PluginEntryPoints;
+using kestrel::testing::PluginLibrary;
 using kestrel::testing::ReadText;
 using kestrel::testing::ScratchFolder;
 using kestrel::testing::ScratchRegistryKey;
 using kestrel::testing::WriteText;
-namespace platform = kestrel::platform;
 
 // A filter that drops blocks containing "drop", typed item rules (one ignored), a date
 // template, a translation map that upper-cases String-typed values, and a value that is no
@@ -36,23 +36,19 @@ protected:
   // Each test loads the library and unloads it again, as hosts do between sessions: the
   // library must serve data sources again after it was unloaded and loaded anew.
   void SetUp() override {
-    std::string error;
-    handle_ = kestrel::testing::OpenPlugin(KESTREL_LIBRARY_PATH, &entry_, &error);
-    ASSERT_NE(handle_, nullptr) << error;
+    library_ = std::make_unique<PluginLibrary>();
+    ASSERT_TRUE(library_->Loaded()) << library_->Error();
   }
   void TearDown() override {
     // A host releases everything before it unloads the library.
-    TPluginCallRec release;
-    std::memset(&release, 0, sizeof release);
-    release.RecSize = sizeof release;
-    release.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
-    release.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
-    EXPECT_EQ(entry_.Free(&release), 0);
-    platform::CloseLibrary(handle_);
+    if (library_->Loaded()) {
+      EXPECT_EQ(library_->ReleaseAll(), 0);
+    }
+    library_.reset();
   }
 
   std::unique_ptr<PipelineHost> Loaded(std::vector<std::pair<std::string, Variant>> params) {
-    auto host = std::make_unique<PipelineHost>(entry_);
+    auto host = std::make_unique<PipelineHost>(library_->Entry());
     EXPECT_EQ(host->Command("LOAD", std::move(params)), 0);
     EXPECT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
     return host;
@@ -69,8 +65,7 @@ protected:
     EXPECT_EQ(host.Send(1, 1, "c", R"({"name":"drop me"})").Rows(), 0);
   }
 
-  platform::LibraryHandle handle_ = nullptr;
-  PluginEntryPoints entry_;
+  std::unique_ptr<PluginLibrary> library_;
   ScratchFolder folder_;
   ScratchRegistryKey key_;
 };
@@ -128,6 +123,31 @@ TEST_F(Settings, LastUnloadSavesIntoANewIniFile) {
   const std::string text = ReadText(moved);
   EXPECT_NE(text.find("JSON items=temp||1||1||Float%0D%0A"), std::string::npos) << text;
   EXPECT_NE(text.find("Sign timeout=5000\r\n"), std::string::npos) << text;
+}
+
+TEST_F(Settings, ReloadOfAnUnchangedFileIsSkippedAndAnyChangeIsTaken) {
+  const std::string file = folder_.File("host.ini");
+  WriteText(file, kIniText);
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos);
+  const auto reload = [&] {
+    return host->Command("LOAD-SETTINGS-NOW",
+                         {{"INI-FILE", Variant(file)}, {"NO-SAVE", Variant(1)}});
+  };
+  // The same text again, by command and by a state change: not read again, so its unusable
+  // value is not reported again, and the settings stay.
+  ASSERT_EQ(reload(), -2);
+  ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
+  EXPECT_EQ(host->Log(), "");
+  ExpectConfiguredRows(*host);
+  // A rewrite of the same size at once, which a time stamp may not tell apart, is read.
+  std::string changed = kIniText;
+  changed.replace(changed.find("drop"), 4, "dorp");
+  WriteText(file, changed);
+  ASSERT_EQ(reload(), -2);
+  EXPECT_NE(host->Log().find("\"Max depth\""), std::string::npos);
+  EXPECT_EQ(host->Send(1, 1, "c", R"({"name":"drop me"})").All("name"),
+            std::vector<Variant>{Variant("DROP ME")});
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Properties of the packet path that no list of cases covers: how a host cuts a client's stream
 // into packets, and how it interleaves its clients, never changes the rows that come out.
+#include "pipeline_host.h"
 #include "plugin_library.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,7 @@ protected:
   static void TearDownTestSuite() { delete library_; }
 
   void SetUp() override {
+    ASSERT_TRUE(library_->Loaded()) << library_->Error();
     host_ = std::make_unique<PipelineHost>(library_->Entry());
     ASSERT_EQ(host_->Load("\\Software\\Kestrel\\Properties"), 0);
     ASSERT_EQ(host_->SetState("1;COM1;Serial port 1", true), 0);

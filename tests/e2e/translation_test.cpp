@@ -1,19 +1,20 @@
 // The shipped German language file next to a copy of the plug-in: the module starts in the
 // file's default language, and the host's "LANGUAGE" at LOAD switches its log texts.
 #include "pipeline_host.h"
-#include "platform/library.h"
 #include "platform/system.h"
+#include "plugin_library.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 namespace {
 
 namespace fs = std::filesystem;
 using kestrel::Variant;
 using kestrel::testing::PipelineHost;
-using kestrel::testing::PluginEntryPoints;
+using kestrel::testing::PluginLibrary;
 
 class ShippedLanguageFile : public ::testing::Test {
 protected:
@@ -29,34 +30,21 @@ protected:
     fs::copy_file(library, copy);
     fs::copy_file(fs::path(KESTREL_SOURCE_DIR) / "resources" / "lang" / "de" / "kestrel.lng",
                   fs::path(copy).replace_extension(".lng"));
-    std::string error;
-    handle_ = kestrel::platform::OpenLibrary(copy.string(), &error);
-    ASSERT_NE(handle_, nullptr) << error;
-    const auto resolve = [this](auto& target, const char* name) {
-      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
-          kestrel::platform::LibrarySymbol(handle_, name));
-      ASSERT_NE(target, nullptr) << name;
-    };
-    resolve(entry_.Create, "CreatePluginInstance");
-    resolve(entry_.Free, "FreePluginInstance");
-    resolve(entry_.Execute, "ExecutePluginCommand");
-    resolve(entry_.Process, "ProcessData");
-    resolve(entry_.Log, "GetLogEx");
+    library_ = std::make_unique<PluginLibrary>(copy.string());
+    ASSERT_TRUE(library_->Loaded()) << library_->Error();
   }
   void TearDown() override {
-    if (handle_)
-      kestrel::platform::CloseLibrary(handle_);
+    library_.reset();
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
   }
 
   fs::path folder_;
-  kestrel::platform::LibraryHandle handle_ = nullptr;
-  PluginEntryPoints entry_;
+  std::unique_ptr<PluginLibrary> library_;
 };
 
 TEST_F(ShippedLanguageFile, SwitchesTheLogTextsWithTheHostLanguage) {
-  PipelineHost host(entry_);
+  PipelineHost host(library_->Entry());
   ASSERT_TRUE(host.Created());
   const auto load = [&](const char* language) {
     return host.Command("LOAD", {{"REGISTRY-PATH", Variant("\\Software\\Kestrel\\E2ELang")},

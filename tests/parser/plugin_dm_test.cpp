@@ -70,8 +70,7 @@ protected:
   void TearDown() override { TTickWatch::SetTickSource(nullptr); }
 
   std::unique_ptr<PipelineHost> Host(const std::string& sources = "1;COM1;Serial port 1") {
-    PluginEntryPoints entry{&CreatePluginInstance, &FreePluginInstance, &ExecutePluginCommand,
-                            &ProcessData, &GetLogEx};
+    const PluginEntryPoints entry = kestrel::testing::LinkedPluginEntryPoints();
     auto host = std::make_unique<PipelineHost>(entry);
     EXPECT_EQ(host->Load("\\Software\\Kestrel\\InProcess"), 0);
     EXPECT_EQ(host->SetState(sources, true), 0);

@@ -2,10 +2,10 @@
 // this test: the plug-in's own language file decides whether anything is translated, the
 // host's "LANGUAGE" at LOAD switches the outcome and message texts, and packets logging
 // message texts on another thread meet a whole set while the language switches.
-#include "translation/plugin_translator.h"
 #include "language_files.h"
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
+#include "translation/plugin_translator.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ std::filesystem::path g_folder;
 
 std::unique_ptr<IModuleTranslator> TranslatorInTestFolder(TorvPlugin& module) {
   return translation::CreatePluginTranslator(module, (g_folder / "plugins.lng").string() + "|" +
-                                                    (g_folder / "kestrel.lng").string());
+                                                         (g_folder / "kestrel.lng").string());
 }
 
 const char kOwnFile[] = "// Encoding=utf-8\n\n[Languages]\n$EN = English\n$DE = Deutsch\n"
@@ -61,8 +61,7 @@ protected:
   }
 
   std::unique_ptr<PipelineHost> Host() {
-    PluginEntryPoints entry{&CreatePluginInstance, &FreePluginInstance, &ExecutePluginCommand,
-                            &ProcessData, &GetLogEx};
+    const PluginEntryPoints entry = kestrel::testing::LinkedPluginEntryPoints();
     return std::make_unique<PipelineHost>(entry);
   }
 

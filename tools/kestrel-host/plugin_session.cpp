@@ -1,6 +1,7 @@
 #include "plugin_session.h"
 
-#include "host_list.h"
+#include "host_call_record.h"
+#include "host_list_ref.h"
 #include "platform/host_memory.h"
 #include "platform/text.h"
 
@@ -27,35 +28,6 @@ const char* LevelName(unsigned char first) {
     return "log";
   }
 }
-
-// Texts go to the plug-in as wide strings; the command line and files are UTF-8.
-void AddText(IorvParamsListA* list, const char* name, const std::string& utf8) {
-  const platform::WideString wide = platform::Utf8ToWide(utf8);
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(wide.data()),
-                                    static_cast<UINT>(wide.size()));
-  host_list_add_value(list, name, &value);
-  VariantClear(&value);
-}
-
-void AddInt64(IorvParamsListA* list, const char* name, int64_t number) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_I8;
-  value.llVal = number;
-  host_list_add_value(list, name, &value);
-}
-
-// A list released when it goes out of scope. The call record's Params points at `list`; the
-// plug-in first probes that address for the signature of a plain list object, so the bytes
-// after the variable are kept zero and can never look like one.
-struct ListRef {
-  IorvParamsListA* list = host_list_create();
-  unsigned char zeros[32] = {};
-  ~ListRef() { list->lpVtbl->Release(list); }
-};
 
 std::string VariantUtf8(const VARIANT& value) {
   if (value.vt != VT_BSTR || !value.bstrVal)
@@ -95,12 +67,7 @@ bool PluginSession::Open(const std::string& library, std::string* error) {
 }
 
 TPluginCallRec PluginSession::NewRecord() const {
-  TPluginCallRec rec;
-  std::memset(&rec, 0, sizeof(rec));
-  rec.RecSize = sizeof(rec);
-  rec.Instance = instance_;
-  rec.ModuleIndex = kModuleIndex;
-  return rec;
+  return host::NewRecord(instance_, kModuleIndex);
 }
 
 int32_t PluginSession::Command(const char* command, IorvParamsListA* params, uint8_t flags) {
@@ -114,7 +81,7 @@ int32_t PluginSession::Command(const char* command, IorvParamsListA* params, uin
 bool PluginSession::Start(const SettingsPlace& settings, const std::vector<DataSource>& sources,
                           std::string* error) {
   TPluginCallRec rec = NewRecord();
-  ListRef create_params;
+  HostListRef create_params;
   rec.Params = &create_params.list;
   if (create_(&rec) != KESTREL_RESULT_OK || rec.Instance == 0) {
     *error = "CreatePluginInstance failed";
@@ -122,7 +89,7 @@ bool PluginSession::Start(const SettingsPlace& settings, const std::vector<DataS
   }
   instance_ = rec.Instance;
 
-  ListRef load;
+  HostListRef load;
   AddText(load.list, "REGISTRY-PATH", settings.registry_path);
   if (!settings.ini_file.empty())
     AddText(load.list, "INI-FILE", settings.ini_file);
@@ -144,7 +111,7 @@ bool PluginSession::Start(const SettingsPlace& settings, const std::vector<DataS
   std::string lines;
   for (const DataSource& source : sources)
     lines += std::to_string(source.id) + ";" + source.name + ";" + source.long_name + "\r\n";
-  ListRef state;
+  HostListRef state;
   AddText(state.list, "DATA-SOURCES-IN-CFG", lines);
   host_list_add_int(state.list, "RESULT", 1);
   // DataFlags names the module types the state concerns: type 1, the parsers.
@@ -158,7 +125,7 @@ bool PluginSession::Start(const SettingsPlace& settings, const std::vector<DataS
 }
 
 std::string PluginSession::Items() {
-  ListRef items;
+  HostListRef items;
   VARIANT empty;
   VariantInit(&empty);
   empty.vt = VT_NULL;
@@ -173,7 +140,7 @@ std::string PluginSession::Items() {
 }
 
 std::string PluginSession::Statistics() {
-  ListRef params;
+  HostListRef params;
   AddText(params.list, "PARAM", "Statistics");
   VARIANT empty;
   VariantInit(&empty);
@@ -192,8 +159,8 @@ int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view 
                                std::string_view bytes, bool report,
                                const std::function<void(Record&&)>& sink) {
   TPluginCallRec rec = NewRecord();
-  ListRef params;
-  ListRef rows;
+  HostListRef params;
+  HostListRef rows;
   rec.Params = &params.list;
   rec.DataSourceId = source;
   rec.ClientId = client;
@@ -302,7 +269,7 @@ void PluginSession::Stop() {
     Pump();
     CollectLog();
     if (loaded_) {
-      ListRef unload;
+      HostListRef unload;
       if (!ini_file_.empty())
         AddText(unload.list, "INI-FILE", ini_file_);
       Command("UNLOAD", unload.list, 0);
@@ -314,9 +281,7 @@ void PluginSession::Stop() {
     instance_ = 0;
   }
   if (free_) {
-    TPluginCallRec release_all;
-    std::memset(&release_all, 0, sizeof(release_all));
-    release_all.RecSize = sizeof(release_all);
+    TPluginCallRec release_all = host::NewRecord();
     release_all.DataDesc.Kind = KESTREL_KIND_RELEASE_ALL;
     release_all.DataDesc.Payload = KESTREL_RELEASE_ALL_PAYLOAD;
     free_(&release_all);

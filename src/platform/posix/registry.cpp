@@ -4,11 +4,14 @@
 // whenever the file on disk changed (another process saved). A change takes the cross-process
 // lock (flock on "<file>.lock"), re-reads the file if needed, applies the change, writes the
 // whole text to "<file>.tmp", flushes it and renames it over the file. Readers need no lock:
-// rename replaces the file in one step, so they see the old or the new text, never a mix.
+// rename replaces the file in one step, so they see the old or the new text, never a mix. A
+// batch holds the lock from its start to its end and writes the file once, at the end, for all
+// the changes made in it.
 #include "platform/registry.h"
 
 #include "platform/posix/registry_file_ops.h"
 #include "platform/posix/registry_text.h"
+#include "platform/system.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -139,15 +142,45 @@ private:
   int fd_;
 };
 
-// One root's file and its cached tree. Guarded by `mutex`.
+// Holds the store's cross-process lock while it lives.
+class FileLock {
+public:
+  explicit FileLock(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (fd_.get() >= 0) {
+      while (::flock(fd_.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+          locked_ = false;
+          return;
+        }
+      }
+      locked_ = true;
+    }
+  }
+  ~FileLock() {
+    if (locked_)
+      ::flock(fd_.get(), LOCK_UN);
+  }
+  bool locked() const { return locked_; }
+
+private:
+  FileDescriptor fd_;
+  bool locked_ = false;
+};
+
+// One root's file and its cached tree. Guarded by `mutex`, which a batch holds from its start
+// to its end (so the thread that runs it may take it again).
 struct RootStore {
-  std::mutex mutex;
+  std::recursive_mutex mutex;
   std::string root_name;
   std::string file;
   bool loaded = false;
   bool bad = false; // the file is not in the editor's format: never overwritten
   Stamp stamp;
   rt::Node tree;
+  int batch_depth = 0;                  // batches open on the thread holding `mutex`
+  bool batch_changed = false;           // the tree holds changes the batch has not written yet
+  std::unique_ptr<FileLock> batch_lock; // the cross-process lock, held for the batch
 
   // Reads the file again when it changed since the last read.
   RegStatus Refresh() {
@@ -172,7 +205,11 @@ struct RootStore {
       }
     }
     rt::Node fresh;
-    bad = !rt::Parse(text, root_name, fresh);
+    std::size_t too_deep = 0;
+    bad = !rt::Parse(text, root_name, fresh, &too_deep);
+    if (too_deep > 0)
+      DebugOutput("Kestrel: registry file " + file + ": " + std::to_string(too_deep) +
+                  " key(s) more than " + std::to_string(rt::kMaxKeyDepth) + " levels deep skipped");
     tree = std::move(fresh);
     stamp = now;
     loaded = true;
@@ -204,32 +241,6 @@ struct RootStore {
   }
 };
 
-// Holds the store's cross-process lock while it lives.
-class FileLock {
-public:
-  explicit FileLock(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_.get() >= 0) {
-      while (::flock(fd_.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-          locked_ = false;
-          return;
-        }
-      }
-      locked_ = true;
-    }
-  }
-  ~FileLock() {
-    if (locked_)
-      ::flock(fd_.get(), LOCK_UN);
-  }
-  bool locked() const { return locked_; }
-
-private:
-  FileDescriptor fd_;
-  bool locked_ = false;
-};
-
 // The store of a root in the current folder; kept for the life of the process.
 RootStore* StoreFor(RegistryRoot root) {
   const char* name = RootName(root);
@@ -256,15 +267,30 @@ template <typename NodeT> NodeT* Find(NodeT& tree, const std::vector<std::string
   return node;
 }
 
-// Runs `change` on the freshly read tree under the cross-process lock and saves when it
-// returns kErrorSuccess and `changed` was set.
-template <typename Change> RegStatus Modify(RootStore& store, Change&& change) {
-  std::lock_guard lock(store.mutex);
+// Takes the cross-process lock of the store's file, making its folder first.
+std::unique_ptr<FileLock> LockFile(const RootStore& store) {
   const std::string folder = store.file.substr(0, store.file.rfind('/'));
   if (!MakeFolders(folder))
-    return kErrorAccessDenied;
-  FileLock file_lock(store.file + ".lock");
-  if (!file_lock.locked())
+    return nullptr;
+  auto lock = std::make_unique<FileLock>(store.file + ".lock");
+  return lock->locked() ? std::move(lock) : nullptr;
+}
+
+// Runs `change` on the freshly read tree under the cross-process lock and saves when it
+// returns kErrorSuccess and `changed` was set. Inside a batch the lock is the batch's and the
+// save waits for its end.
+template <typename Change> RegStatus Modify(RootStore& store, Change&& change) {
+  std::lock_guard lock(store.mutex);
+  if (store.batch_depth > 0) {
+    if (store.bad)
+      return kErrorBadDb;
+    bool changed = false;
+    const RegStatus status = change(store.tree, changed);
+    store.batch_changed = store.batch_changed || changed;
+    return status;
+  }
+  const std::unique_ptr<FileLock> file_lock = LockFile(store);
+  if (!file_lock)
     return kErrorAccessDenied;
   if (const RegStatus status = store.Refresh(); status != kErrorSuccess)
     return status;
@@ -287,6 +313,11 @@ bool ValidName(std::string_view name) {
 
 } // namespace
 
+struct RegistryBatch {
+  RootStore* store;
+  std::unique_lock<std::recursive_mutex> lock;
+};
+
 struct RegistryKey {
   RootStore* store;
   RegistryRoot root;
@@ -299,6 +330,44 @@ RegistryFileOps& RegistryFileOpsForTesting() {
 }
 void RestoreRegistryFileOps() {
   file_ops = kSystemOps;
+}
+
+RegStatus RegistryBeginBatch(RegistryRoot root, RegBatch* out) {
+  if (!out)
+    return kErrorInvalidParameter;
+  *out = nullptr;
+  RootStore* store = StoreFor(root);
+  if (!store)
+    return kErrorInvalidHandle;
+  std::unique_lock lock(store->mutex);
+  if (store->batch_depth == 0) {
+    std::unique_ptr<FileLock> file_lock = LockFile(*store);
+    if (!file_lock)
+      return kErrorAccessDenied;
+    // What the batch changes is what the file holds now, with the lock held until it is written.
+    if (const RegStatus status = store->Refresh(); status != kErrorSuccess && status != kErrorBadDb)
+      return status;
+    store->batch_lock = std::move(file_lock);
+    store->batch_changed = false;
+  }
+  ++store->batch_depth;
+  *out = new RegistryBatch{store, std::move(lock)};
+  return kErrorSuccess;
+}
+
+RegStatus RegistryEndBatch(RegBatch batch) {
+  if (!batch)
+    return kErrorInvalidHandle;
+  const std::unique_ptr<RegistryBatch> owned(batch);
+  RootStore& store = *batch->store;
+  RegStatus status = kErrorSuccess;
+  if (--store.batch_depth == 0) {
+    if (store.batch_changed)
+      status = store.Save();
+    store.batch_changed = false;
+    store.batch_lock.reset();
+  }
+  return status;
 }
 
 RegStatus RegistryOpenKey(RegistryRoot root, std::string_view path, RegistryAccess access,
@@ -330,6 +399,8 @@ RegStatus RegistryCreateKey(RegistryRoot root, std::string_view path, RegKey* ou
   if (!RootWritable(root))
     return kErrorAccessDenied;
   auto parts = rt::SplitPath(path);
+  if (parts.size() > rt::kMaxKeyDepth)
+    return kErrorInvalidParameter;
   for (const auto& part : parts)
     if (!ValidName(part))
       return kErrorInvalidParameter;

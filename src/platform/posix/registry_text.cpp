@@ -46,7 +46,12 @@ int HexDigit(char c) {
   return -1;
 }
 
-// UTF-8 to UTF-16LE bytes. A byte that does not start a valid sequence is taken as Latin-1.
+// A byte of a text that is not UTF-8 travels through UTF-16 as a lone low surrogate of its own
+// (U+DC80..U+DCFF), which no valid text holds, and comes back as the byte: the text is kept
+// whole, whatever other tools may show for it.
+constexpr uint32_t kEscapedByte = 0xDC00;
+
+// UTF-8 to UTF-16LE bytes. A byte that does not start a valid sequence is escaped.
 std::string Utf8ToUtf16Bytes(std::string_view text) {
   std::string out;
   auto put = [&out](uint32_t unit) {
@@ -68,9 +73,11 @@ std::string Utf8ToUtf16Bytes(std::string_view text) {
       }
       if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || (len == 3 && cp < 0x800) ||
           (len == 4 && cp < 0x10000)) {
-        cp = b;
+        cp = kEscapedByte + b;
         len = 1;
       }
+    } else if (b >= 0x80) {
+      cp = kEscapedByte + b;
     }
     if (cp >= 0x10000) {
       put(0xD800 + ((cp - 0x10000) >> 10));
@@ -101,13 +108,16 @@ void PutUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-// UTF-16LE bytes (up to the first zero unit) to UTF-8; lone surrogates become U+FFFD.
+// UTF-16LE bytes to UTF-8, without the one zero unit that ends the text: a zero unit before it
+// is a character of the text, which the registry keeps as it keeps any other. An escaped byte
+// becomes the byte again, other lone surrogates U+FFFD.
 std::string Utf16BytesToUtf8(std::string_view bytes) {
   std::string out;
+  if (bytes.size() >= 2 && bytes[bytes.size() - 2] == '\0' && bytes[bytes.size() - 1] == '\0' &&
+      bytes.size() % 2 == 0)
+    bytes.remove_suffix(2);
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     uint32_t unit = static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (unit == 0)
-      break;
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
       const uint32_t low = static_cast<uint8_t>(bytes[i + 2]) | static_cast<uint8_t>(bytes[i + 3])
                                                                     << 8;
@@ -117,7 +127,10 @@ std::string Utf16BytesToUtf8(std::string_view bytes) {
         continue;
       }
     }
-    PutUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
+    if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF)
+      out.push_back(static_cast<char>(unit - kEscapedByte));
+    else
+      PutUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
   }
   return out;
 }
@@ -175,13 +188,21 @@ void PutValue(std::string& out, const std::string& name, const RegistryValue& va
   out += "\r\n";
 }
 
-void PutKey(std::string& out, const Node& node, const std::string& path) {
-  out += "[" + path + "]\r\n";
-  for (const auto& [name, value] : node.values)
-    PutValue(out, name, value);
-  out += "\r\n";
-  for (const auto& [folded, child] : node.children)
-    PutKey(out, *child, path + "\\" + child->name);
+// Each key with its full path and values, parents before children and children in name order,
+// walked with a stack of its own rather than the call stack.
+void PutKeys(std::string& out, const Node& root, const std::string& root_path) {
+  std::vector<std::pair<const Node*, std::string>> pending;
+  pending.emplace_back(&root, root_path);
+  while (!pending.empty()) {
+    auto [node, path] = std::move(pending.back());
+    pending.pop_back();
+    out += "[" + path + "]\r\n";
+    for (const auto& [name, value] : node->values)
+      PutValue(out, name, value);
+    out += "\r\n";
+    for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+      pending.emplace_back(child->second.get(), path + "\\" + child->second->name);
+  }
 }
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
@@ -295,6 +316,21 @@ std::string Fold(std::string_view name) {
   return folded;
 }
 
+Node::~Node() {
+  std::vector<std::unique_ptr<Node>> pending;
+  const auto take_children = [&pending](Node& node) {
+    for (auto& [folded, child] : node.children)
+      pending.push_back(std::move(child));
+    node.children.clear();
+  };
+  take_children(*this);
+  while (!pending.empty()) {
+    const std::unique_ptr<Node> node = std::move(pending.back());
+    pending.pop_back();
+    take_children(*node);
+  }
+}
+
 Node* Node::Child(std::string_view child) const {
   const auto it = children.find(Fold(child));
   return it == children.end() ? nullptr : it->second.get();
@@ -345,7 +381,7 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
+bool Parse(std::string_view text, std::string_view root_name, Node& tree, std::size_t* too_deep) {
   if (text.starts_with("\xEF\xBB\xBF"))
     text.remove_prefix(3);
   // Logical lines: a line ending in a backslash inside hex data continues on the next one.
@@ -389,6 +425,11 @@ bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
       if (parts.empty() || !EqualFolded(parts.front(), root_name))
         continue; // a key of another root
       parts.erase(parts.begin());
+      if (parts.size() > kMaxKeyDepth) {
+        if (too_deep && !remove)
+          ++*too_deep;
+        continue; // no such key can exist; its values go with it
+      }
       if (!remove) {
         current = Walk(tree, parts, true);
       } else if (!parts.empty()) {
@@ -426,7 +467,7 @@ bool Parse(std::string_view text, std::string_view root_name, Node& tree) {
 std::string Serialize(const Node& tree, std::string_view root_name) {
   std::string out(kHeader);
   out += "\r\n\r\n";
-  PutKey(out, tree, std::string(root_name));
+  PutKeys(out, tree, std::string(root_name));
   return out;
 }
 

@@ -16,7 +16,17 @@ namespace kestrel::platform::registry_text {
 // Key and value names compare without regard to ASCII case.
 std::string Fold(std::string_view name);
 
+// How many levels of keys a root holds at most, as on Windows: a deeper key is never made, and
+// one in a file is skipped.
+constexpr std::size_t kMaxKeyDepth = 512;
+
 struct Node {
+  Node() = default;
+  // Frees the subtree one node at a time, so no depth of keys can exhaust the stack.
+  ~Node();
+  Node(Node&&) = default;
+  Node& operator=(Node&&) = default;
+
   std::string name; // as first written
   std::vector<std::pair<std::string, RegistryValue>> values;
   std::map<std::string, std::unique_ptr<Node>> children; // by folded name
@@ -32,11 +42,13 @@ struct Node {
 std::vector<std::string> SplitPath(std::string_view path);
 
 // Reads the text of the file of root `root_name` (e.g. "HKEY_CURRENT_USER") into `tree`.
-// Keys of other roots are ignored, "[-key]" and "name"=- delete. Returns false when the text
-// is not empty and does not start with the editor's header.
-bool Parse(std::string_view text, std::string_view root_name, Node& tree);
+// Keys of other roots are ignored, "[-key]" and "name"=- delete; keys more than kMaxKeyDepth
+// levels below the root are skipped, with their values, and counted in `*too_deep`. Returns
+// false when the text is not empty and does not start with the editor's header.
+bool Parse(std::string_view text, std::string_view root_name, Node& tree,
+           std::size_t* too_deep = nullptr);
 
-// The text of `tree`, every key written below `root_name`.
+// The text of `tree`, every key written below `root_name` (without recursion).
 std::string Serialize(const Node& tree, std::string_view root_name);
 
 } // namespace kestrel::platform::registry_text

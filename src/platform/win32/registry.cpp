@@ -87,6 +87,26 @@ RegStatus RegistryCreateKey(RegistryRoot root, std::string_view path, RegKey* ou
   return status;
 }
 
+// The system registry writes each change as it is made: a batch only marks its span.
+struct RegistryBatch {};
+
+RegStatus RegistryBeginBatch(RegistryRoot root, RegBatch* out) {
+  if (!out)
+    return ERROR_INVALID_PARAMETER;
+  *out = nullptr;
+  if (!RootHandle(root))
+    return ERROR_INVALID_HANDLE;
+  *out = new RegistryBatch{};
+  return ERROR_SUCCESS;
+}
+
+RegStatus RegistryEndBatch(RegBatch batch) {
+  if (!batch)
+    return ERROR_INVALID_HANDLE;
+  delete batch;
+  return ERROR_SUCCESS;
+}
+
 void RegistryCloseKey(RegKey key) {
   if (!key)
     return;

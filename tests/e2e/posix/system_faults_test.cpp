@@ -1,5 +1,6 @@
 // The plug-in when the system refuses it something: host memory that cannot grow, message
 // windows that cannot be made. Nothing may crash, and parsing goes on once the system recovers.
+#include "pipeline_host.h"
 #include "platform/posix/system_call_ops.h"
 #include "plugin_library.h"
 
@@ -16,6 +17,7 @@ using kestrel::testing::PipelineHost;
 
 class SystemFaults : public ::testing::Test {
 protected:
+  void SetUp() override { ASSERT_TRUE(library_.Loaded()) << library_.Error(); }
   void TearDown() override { RestoreSystemCallOps(); }
 
   kestrel::testing::PluginLibrary library_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -291,6 +292,134 @@ TEST_F(Registry, RefusesToOverwriteAFileInAnotherFormat) {
   EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "", RegistryAccess::Read, &key),
             kErrorBadDb);
   EXPECT_EQ(ReadFile(UserFile()), foreign);
+}
+
+// A key path of `depth` levels below the root.
+std::string DeepPath(std::size_t depth) {
+  std::string path;
+  for (std::size_t i = 0; i < depth; ++i)
+    path += "\\k";
+  return path;
+}
+
+TEST_F(Registry, KeysDeeperThanWindowsAllowsAreNeitherMadeNorRead) {
+  // A hand-made file with one key 300,000 levels deep (about 600 KB on one line) beside a
+  // key at the deepest level allowed and one just below it.
+  const auto write = [&](std::string_view extra) {
+    std::ofstream(UserFile(), std::ios::binary)
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << "[HKEY_CURRENT_USER" << DeepPath(300000) << "]\r\n\"Lost\"=dword:00000001\r\n\r\n"
+        << "[HKEY_CURRENT_USER" << DeepPath(512) << "]\r\n\"Kept\"=dword:00000002\r\n\r\n"
+        << "[HKEY_CURRENT_USER" << DeepPath(513) << "]\r\n\r\n"
+        << extra;
+  };
+  write("");
+  RegKey key = nullptr;
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, DeepPath(512), RegistryAccess::Read, &key),
+            kErrorSuccess);
+  RegistryValue got;
+  EXPECT_EQ(RegistryQueryValue(key, "Kept", &got), kErrorSuccess);
+  RegistryCloseKey(key);
+  EXPECT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, DeepPath(513), RegistryAccess::Read, &key),
+            kErrorFileNotFound);
+  // Another process changes the file: the tree read before is freed and the file read again.
+  write("[HKEY_CURRENT_USER\\Software]\r\n\"Changed\"=dword:00000003\r\n");
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, "Software", RegistryAccess::Read, &key),
+            kErrorSuccess);
+  EXPECT_EQ(RegistryQueryValue(key, "Changed", &got), kErrorSuccess);
+  RegistryCloseKey(key);
+
+  // No such key is made either, so the file cannot grow with the square of a path's depth.
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, DeepPath(513), &key),
+            kErrorInvalidParameter);
+  EXPECT_EQ(RegistryCreateKey(RegistryRoot::CurrentUser, DeepPath(10000), &key),
+            kErrorInvalidParameter);
+  key = Create(DeepPath(512));
+  ASSERT_EQ(RegistrySetValue(key, "New", RegistryValue::Dword(4)), kErrorSuccess);
+  RegistryCloseKey(key);
+  const std::string saved = ReadFile(UserFile());
+  EXPECT_LT(saved.size(), 1u << 20);
+  EXPECT_EQ(saved.find("Lost"), std::string::npos);
+  EXPECT_NE(saved.find("\"Kept\"=dword:00000002"), std::string::npos);
+}
+
+TEST_F(Registry, TextsOfAnyBytesReadBackWhole) {
+  // Bytes that are no UTF-8 (a text of another code page), once with a line break, which the
+  // file holds in its UTF-16 form, and once without; zero characters inside a text and at its
+  // end.
+  using namespace std::string_literals;
+  const RegistryValue texts[] = {RegistryValue::String("caf\xE9\r\n\xFF\xC3\x14"),
+                                 RegistryValue::String("\xE9t\xE9\x01"),
+                                 RegistryValue::String("d4\0default\0"s)};
+  const std::string names[] = {"T0", "T1", "T2"};
+  RegKey key = Create(kKeyPath);
+  for (std::size_t i = 0; i < std::size(texts); ++i)
+    ASSERT_EQ(RegistrySetValue(key, names[i], texts[i]), kErrorSuccess);
+  RegistryCloseKey(key);
+  // Read again from the file alone, as another process reads it.
+  const std::string text = ReadFile(UserFile());
+  fs::remove(UserFile());
+  std::ofstream(UserFile(), std::ios::binary) << text;
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key),
+            kErrorSuccess);
+  for (std::size_t i = 0; i < std::size(texts); ++i) {
+    RegistryValue got;
+    ASSERT_EQ(RegistryQueryValue(key, names[i], &got), kErrorSuccess);
+    EXPECT_EQ(got, texts[i]) << i;
+  }
+  RegistryCloseKey(key);
+}
+
+int g_renames = 0;
+bool CountedRename(const char* from, const char* to) {
+  ++g_renames;
+  return ::rename(from, to) == 0;
+}
+
+TEST_F(Registry, ABatchWritesItsChangesOnceAtItsEnd) {
+  RegistryFileOpsForTesting().rename = CountedRename;
+  g_renames = 0;
+  RegBatch batch = nullptr;
+  ASSERT_EQ(RegistryBeginBatch(RegistryRoot::CurrentUser, &batch), kErrorSuccess);
+  RegBatch inner = nullptr;
+  ASSERT_EQ(RegistryBeginBatch(RegistryRoot::CurrentUser, &inner), kErrorSuccess);
+  for (const char* sub : {"A", "B\\C"}) {
+    std::string path(kKeyPath);
+    path.append("\\").append(sub);
+    RegKey key = Create(path);
+    for (uint32_t i = 0; i < 20; ++i)
+      ASSERT_EQ(RegistrySetValue(key, std::string(1, 'V').append(std::to_string(i)),
+                                 RegistryValue::Dword(i)),
+                kErrorSuccess);
+    ASSERT_EQ(RegistryDeleteValue(key, "V0"), kErrorSuccess);
+    // The changes read back inside the batch before any is written.
+    RegistryValue got;
+    ASSERT_EQ(RegistryQueryValue(key, "V7", &got), kErrorSuccess);
+    EXPECT_EQ(got.AsDword(), 7u);
+    RegistryCloseKey(key);
+  }
+  EXPECT_EQ(RegistryEndBatch(inner), kErrorSuccess);
+  EXPECT_EQ(g_renames, 0);
+  EXPECT_FALSE(fs::exists(UserFile()));
+  EXPECT_EQ(RegistryEndBatch(batch), kErrorSuccess);
+  EXPECT_EQ(g_renames, 1);
+  const std::string saved = ReadFile(UserFile());
+  EXPECT_NE(saved.find("[HKEY_CURRENT_USER\\Software\\Kestrel\\Test\\B\\C]\r\n\"V1\"="),
+            std::string::npos)
+      << saved;
+
+  // A batch whose write fails reports it and leaves the file and what is read as they were.
+  RegistryFileOpsForTesting().rename = FailingRename;
+  ASSERT_EQ(RegistryBeginBatch(RegistryRoot::CurrentUser, &batch), kErrorSuccess);
+  std::string path(kKeyPath);
+  RegKey key = Create(path.append("\\A"));
+  ASSERT_EQ(RegistrySetValue(key, "V1", RegistryValue::Dword(100)), kErrorSuccess);
+  EXPECT_EQ(RegistryEndBatch(batch), kErrorWriteFault);
+  RegistryValue got;
+  ASSERT_EQ(RegistryQueryValue(key, "V1", &got), kErrorSuccess);
+  EXPECT_EQ(got.AsDword(), 1u);
+  EXPECT_EQ(ReadFile(UserFile()), saved);
+  RegistryCloseKey(key);
 }
 
 } // namespace

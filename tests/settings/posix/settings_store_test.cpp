@@ -6,10 +6,12 @@
 
 #include "common/variant_convert.h"
 #include "helper_process.h"
+#include "platform/posix/registry_file_ops.h"
 #include "settings_scratch.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -81,6 +83,34 @@ TEST(SettingsStoreRoots, DeniedLocalMachineFallsBackToCurrentUser) {
   ASSERT_TRUE(store.LoadValues(loaded));
   EXPECT_EQ(loaded.Text(), "value");
   EXPECT_EQ(store.RootInUse(), TRegistryRoot::rrHKEY_CURRENT_USER);
+}
+
+int g_renames = 0;
+bool CountedRename(const char* from, const char* to) {
+  ++g_renames;
+  return std::rename(from, to) == 0;
+}
+
+TEST(SettingsStoreRoots, ASaveRewritesTheRegistryFileOnce) {
+  kestrel::testing::ScratchRegistryKey key;
+  TSettingsStore store;
+  store.RegistryPath = key.Path();
+  for (int i = 0; i < 30; ++i)
+    store.Components.push_back("Title,Sub" + std::to_string(i % 3) + "\\Value" + std::to_string(i));
+  kestrel::platform::RegistryFileOpsForTesting().rename = CountedRename;
+  const auto renames_of_save = [&](const std::string& text) {
+    OneText target(text);
+    g_renames = 0;
+    EXPECT_TRUE(store.SaveValues(target));
+    return g_renames;
+  };
+  EXPECT_EQ(renames_of_save("first"), 2); // the settings key made, then every value
+  EXPECT_EQ(renames_of_save("first"), 0); // nothing changed
+  EXPECT_EQ(renames_of_save("second"), 1);
+  kestrel::platform::RestoreRegistryFileOps();
+  OneText loaded("");
+  ASSERT_TRUE(store.LoadValues(loaded));
+  EXPECT_EQ(loaded.Text(), "second");
 }
 
 TEST(SettingsStoreProcesses, ConcurrentSavesLoseNoEntry) {
