@@ -308,6 +308,7 @@ void TorvPlugin::ApplyHostLanguage(const TPluginCallRec* rec) noexcept {
     try {
       LogFailure("TRANSL", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed: there is nowhere left to report to, and the call is noexcept.
     }
   }
 }
@@ -320,6 +321,7 @@ void TorvPlugin::ApplyDialogLanguage(const Variant& language) noexcept {
     try {
       LogFailure("TRANSL", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed: there is nowhere left to report to, and the call is noexcept.
     }
   }
 }
@@ -539,6 +541,7 @@ void TorvPlugin::NotifyHost(unsigned message) noexcept {
       platform::SendWindowMessageTimeout(hwnd, message, index, 0, platform::kSmtoAbortIfHung,
                                          kNotifyTimeoutMs, nullptr);
   } catch (...) {
+    // Not logged: a log line would notify the host again; only an allocation fails here.
   }
 }
 

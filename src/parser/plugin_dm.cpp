@@ -4,27 +4,15 @@
 #include "convert/number_text.h"
 #include "framework/instance_registry.h"
 #include "framework/standard_fields.h"
+#include "parser/settings_binding.h"
 #include "platform/text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <stdexcept>
 #include <unordered_set>
 
 namespace kestrel::parser {
-
-namespace {
-
-std::atomic<TSettingsLoadProc> g_settings_load{nullptr};
-std::atomic<TSettingsSaveProc> g_settings_save{nullptr};
-
-} // namespace
-
-void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save) {
-  g_settings_load.store(load);
-  g_settings_save.store(save);
-}
 
 std::unique_ptr<TorvPlugin> CreateKestrelModule(TPluginCallRec* rec) {
   return CreateModule<TaPlugin>(rec);
@@ -266,25 +254,20 @@ void TaPlugin::ParserLog(uint8_t level, const std::string& message) {
 }
 
 void TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
-  if (const TSettingsLoadProc load = g_settings_load.load()) {
-    SettingsBusy = true;
-    try {
-      load(*this, settings);
-    } catch (...) {
-      SettingsBusy = false;
-      throw;
-    }
+  SettingsBusy = true;
+  try {
+    LoadModuleSettings(*this, settings);
+  } catch (...) {
     SettingsBusy = false;
+    throw;
   }
+  SettingsBusy = false;
 }
 
 bool TaPlugin::SaveSettingsToStore(const TDataSourceCfg& settings) {
-  const TSettingsSaveProc save = g_settings_save.load();
-  if (!save)
-    return false;
   SettingsBusy = true;
   try {
-    const bool saved = save(*this, settings);
+    const bool saved = SaveModuleSettings(*this, settings);
     SettingsBusy = false;
     return saved;
   } catch (...) {

@@ -36,21 +36,6 @@ settings::TorvStrHolder MakeModuleProperties() {
   return holder;
 }
 
-void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
-  settings::TSettingsStore store;
-  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
-  TSettingsTargetAdapter target(settings);
-  store.LoadValues(target);
-}
-
-bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
-  settings::TSettingsStore store;
-  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
-  // Saving only reads the object's properties.
-  TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
-  return store.SaveValues(target);
-}
-
 } // namespace
 
 const settings::TorvStrHolder& ModuleProperties() {
@@ -125,8 +110,19 @@ void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLoca
     };
 }
 
-void AttachSettingsStore() {
-  SetSettingsStore(&LoadModuleSettings, &SaveModuleSettings);
+void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
+  settings::TSettingsStore store;
+  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
+  TSettingsTargetAdapter target(settings);
+  store.LoadValues(target);
+}
+
+bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
+  settings::TSettingsStore store;
+  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
+  // Saving only reads the object's properties.
+  TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
+  return store.SaveValues(target);
 }
 
 } // namespace kestrel::parser

@@ -25,5 +25,7 @@ KESTREL_PLATFORM_EXPORT bool ReplaceFileContents(std::string_view path, std::str
 // Tests: while set, ReplaceFileContents writes its temporary file and then fails as if the
 // rename had failed.
 KESTREL_PLATFORM_EXPORT void FailFileReplacementForTesting(bool fail);
+// Whether the switch above is set (for the backends).
+bool FileReplacementFailsForTesting();
 
 } // namespace kestrel::platform

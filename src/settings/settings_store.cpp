@@ -3,12 +3,12 @@
 #include "common/current_exception.h"
 #include "common/text_lines.h"
 #include "common/variant_convert.h"
-#include "settings/big_ini_file.h"
-#include "settings/stored_value.h"
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
+#include "settings/big_ini_file.h"
+#include "settings/stored_value.h"
 
 #include <memory>
 
@@ -165,6 +165,7 @@ void TSettingsStore::Log(const std::string& message) {
     try {
       OnLog(message);
     } catch (...) {
+      // A failing log sink must not turn a warning into a failed load or save.
     }
   }
 }
@@ -318,6 +319,7 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
         try {
           backend->Delete(*entry);
         } catch (...) {
+          // Removing is best effort: the warning below names the value either way.
         }
         Log("settings value " + EntryLabel(*entry) + " was " + (save ? "not saved" : "ignored") +
             " and removed: " + reason);

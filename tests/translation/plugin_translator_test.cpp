@@ -2,10 +2,11 @@
 // this test: the plug-in's own language file decides whether anything is translated, the
 // host's "LANGUAGE" at LOAD switches the outcome and message texts, and packets logging
 // message texts on another thread meet a whole set while the language switches.
-#include "translation/plugin_translator.h"
 #include "language_files.h"
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
+#include "settings_module.h"
+#include "translation/plugin_translator.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ using namespace kestrel;
 using kestrel::testing::PipelineHost;
 using kestrel::testing::PluginEntryPoints;
 
-void LoadBooleanRule(parser::TaPlugin&, parser::TDataSourceCfg& settings) {
+void LoadBooleanRule(parser::TDataSourceCfg& settings) {
   settings.SetPropertyValue("lstJSON_Hint", Variant("b||1||1||Boolean"));
 }
 
@@ -31,7 +32,7 @@ std::filesystem::path g_folder;
 
 std::unique_ptr<IModuleTranslator> TranslatorInTestFolder(TorvPlugin& module) {
   return translation::CreatePluginTranslator(module, (g_folder / "plugins.lng").string() + "|" +
-                                                    (g_folder / "kestrel.lng").string());
+                                                         (g_folder / "kestrel.lng").string());
 }
 
 const char kOwnFile[] = "// Encoding=utf-8\n\n[Languages]\n$EN = English\n$DE = Deutsch\n"
@@ -45,12 +46,10 @@ const char kOwnFile[] = "// Encoding=utf-8\n\n[Languages]\n$EN = English\n$DE = 
 class PluginTranslator : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    SetModuleClass(&parser::CreateKestrelModule);
+    SetModuleClass(&kestrel::testing::CreateSettingsModule<&LoadBooleanRule>);
     SetModuleTranslatorFactory(&TranslatorInTestFolder);
-    parser::SetSettingsStore(&LoadBooleanRule, nullptr);
   }
   static void TearDownTestSuite() {
-    parser::SetSettingsStore(nullptr, nullptr);
     SetModuleTranslatorFactory(nullptr);
     SetModuleClass(nullptr);
   }

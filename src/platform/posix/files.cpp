@@ -4,15 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace kestrel::platform {
 
 namespace {
-
-std::atomic<bool> g_fail_replacement{false};
 
 std::string ErrnoText(const char* what, const std::string& path) {
   return std::string(what) + " " + path + ": " + std::strerror(errno);
@@ -83,7 +80,7 @@ bool ReplaceFileContents(std::string_view path_view, std::string_view contents,
   else if (::fsync(fd) != 0)
     failure = ErrnoText("cannot flush", temp);
   ::close(fd);
-  if (failure.empty() && g_fail_replacement.load())
+  if (failure.empty() && FileReplacementFailsForTesting())
     failure = "cannot rename " + temp + " to " + path + ": simulated failure";
   if (failure.empty() && ::rename(temp.c_str(), path.c_str()) != 0)
     failure = ErrnoText("cannot rename over", path);
@@ -94,10 +91,6 @@ bool ReplaceFileContents(std::string_view path_view, std::string_view contents,
     return false;
   }
   return true;
-}
-
-void FailFileReplacementForTesting(bool fail) {
-  g_fail_replacement.store(fail);
 }
 
 } // namespace kestrel::platform

@@ -3,13 +3,9 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
-#include <atomic>
-
 namespace kestrel::platform {
 
 namespace {
-
-std::atomic<bool> g_fail_replacement{false};
 
 std::wstring WidePath(std::string_view path) {
   const WideString wide = AnsiToWide(path);
@@ -76,7 +72,7 @@ bool ReplaceFileContents(std::string_view path, std::string_view contents, std::
   if (failure.empty() && !FlushFileBuffers(file))
     failure = ErrorText("cannot flush", temp);
   CloseHandle(file);
-  if (failure.empty() && g_fail_replacement.load())
+  if (failure.empty() && FileReplacementFailsForTesting())
     failure = "cannot rename " + temp + " to " + std::string(path) + ": simulated failure";
   if (failure.empty() && !MoveFileExW(wide_temp.c_str(), WidePath(path).c_str(),
                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -88,10 +84,6 @@ bool ReplaceFileContents(std::string_view path, std::string_view contents, std::
     return false;
   }
   return true;
-}
-
-void FailFileReplacementForTesting(bool fail) {
-  g_fail_replacement.store(fail);
 }
 
 } // namespace kestrel::platform
