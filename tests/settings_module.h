@@ -1,6 +1,6 @@
 // The JSON parser module with its settings supplied by the test instead of the settings store:
-// a module class that overrides the settings object's owner interface. Saving reports failure,
-// as a store that cannot be written would.
+// a module class that overrides the settings object's owner interface. Saving keeps nothing and
+// succeeds.
 #pragma once
 
 #include "parser/plugin_dm.h"
@@ -12,8 +12,11 @@ using SettingsLoadProc = void (*)(parser::TDataSourceCfg& settings);
 template <SettingsLoadProc LoadSettings> class SettingsModule : public parser::TaPlugin {
 public:
   using parser::TaPlugin::TaPlugin;
-  void LoadSettingsFromStore(parser::TDataSourceCfg& settings) override { LoadSettings(settings); }
-  bool SaveSettingsToStore(const parser::TDataSourceCfg&) override { return false; }
+  bool LoadSettingsFromStore(parser::TDataSourceCfg& settings) override {
+    LoadSettings(settings);
+    return true;
+  }
+  bool SaveSettingsToStore(const parser::TDataSourceCfg&) override { return true; }
 };
 
 // The module class for SetModuleClass: every instance loads its settings through `LoadSettings`.

@@ -492,17 +492,19 @@ int32_t TorvPlugin::SettingsNow(const std::string& command, TPluginCallRec* rec)
   RestoreText restore(INIFile, INIFile);
   const std::string saved = INIFile;
   INIFile = TextParam(rec, "INI-FILE");
+  bool stored = true;
   if (command == "LOAD-SETTINGS-NOW") {
     // Read from the given file, then save into the module's own store.
     if (OnLoadSettingsNow)
-      OnLoadSettingsNow(*this);
+      stored = OnLoadSettingsNow(*this);
     INIFile = saved;
   }
   const Variant no_save = ReadParam(rec, "NO-SAVE");
   const bool skip_save = !no_save.IsEmptyOrNull() && VariantToBool(no_save).value_or(false);
   if (!skip_save && OnSaveSettingsNow)
-    OnSaveSettingsNow(*this);
-  return KESTREL_RESULT_UNHANDLED;
+    stored = OnSaveSettingsNow(*this) && stored;
+  // -2 stays the answer of success: hosts compare with it.
+  return stored ? KESTREL_RESULT_UNHANDLED : KESTREL_RESULT_FAILED;
 }
 
 TSettingsLocation TorvPlugin::SettingsLocation(const std::string* ini_file) const {

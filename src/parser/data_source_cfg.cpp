@@ -13,9 +13,8 @@ std::shared_ptr<const TParserSetup> TDataSourceCfg::Setup() const {
   return setup_;
 }
 
-void TDataSourceCfg::ApplySettings(int32_t flags) {
-  if (owner_)
-    owner_->LoadSettingsFromStore(*this);
+bool TDataSourceCfg::ApplySettings(int32_t flags) {
+  const bool loaded = !owner_ || owner_->LoadSettingsFromStore(*this);
   const uint32_t bits = flags < 0 || flags > 255 ? 255u : static_cast<uint32_t>(flags);
 
   auto next = std::make_shared<TParserSetup>(*Setup());
@@ -52,6 +51,7 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
     setup_ = std::move(next);
   }
   // `previous` goes here, outside the lock, unless a packet still holds it.
+  return loaded;
 }
 
 bool TDataSourceCfg::SaveSettings() {

@@ -48,8 +48,8 @@ void TaPlugin::orvPluginCreate() {
   OnUnload = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
     orvPluginUnload(rec, result);
   };
-  OnSaveSettingsNow = [this](TorvPlugin&) { orvPluginSaveSettingsNow(); };
-  OnLoadSettingsNow = [this](TorvPlugin&) { orvPluginLoadSettingsNow(); };
+  OnSaveSettingsNow = [this](TorvPlugin&) { return orvPluginSaveSettingsNow(); };
+  OnLoadSettingsNow = [this](TorvPlugin&) { return orvPluginLoadSettingsNow(); };
   OnStateChanged = [this](TorvPlugin&, uint8_t types) { orvPluginStateChanged(types); };
   OnPacket = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
     RoutePacket(rec, result);
@@ -96,14 +96,14 @@ void TaPlugin::orvPluginUnload(TPluginCallRec*, int32_t&) {
   // A packet still running keeps the setup it took; the object itself goes here.
 }
 
-void TaPlugin::orvPluginSaveSettingsNow() {
-  if (const auto settings = Settings())
-    settings->SaveSettings();
+bool TaPlugin::orvPluginSaveSettingsNow() {
+  const auto settings = Settings();
+  return !settings || settings->SaveSettings();
 }
 
-void TaPlugin::orvPluginLoadSettingsNow() {
-  if (const auto settings = Settings())
-    settings->ApplySettings(TDataSourceCfg::kApplyAll);
+bool TaPlugin::orvPluginLoadSettingsNow() {
+  const auto settings = Settings();
+  return !settings || settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
 void TaPlugin::orvPluginStateChanged(uint8_t types) {
@@ -253,15 +253,16 @@ void TaPlugin::ParserLog(uint8_t level, const std::string& message) {
   WriteLog(static_cast<framework::LogLevel>(level), message);
 }
 
-void TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
+bool TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
   SettingsBusy = true;
   try {
-    LoadModuleSettings(*this, settings);
+    const bool loaded = LoadModuleSettings(*this, settings);
+    SettingsBusy = false;
+    return loaded;
   } catch (...) {
     SettingsBusy = false;
     throw;
   }
-  SettingsBusy = false;
 }
 
 bool TaPlugin::SaveSettingsToStore(const TDataSourceCfg& settings) {

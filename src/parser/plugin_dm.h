@@ -33,8 +33,9 @@ public:
   void orvPluginShowOptionsDialog(TPluginCallRec* rec, bool& handled);
   void orvPluginLoad(TPluginCallRec* rec, int32_t& result);
   void orvPluginUnload(TPluginCallRec* rec, int32_t& result);
-  void orvPluginSaveSettingsNow();
-  void orvPluginLoadSettingsNow();
+  // False when the store reported a failure.
+  bool orvPluginSaveSettingsNow();
+  bool orvPluginLoadSettingsNow();
   void orvPluginStateChanged(uint8_t types);
   void orvPluginBeforeGetParserItems();
   // "Statistics": one line of counters per data module, in data source id order, joined by
@@ -67,7 +68,7 @@ public:
   // The settings store at the module's location (registry or INI file), with the module's
   // settings-busy flag set for the operation. A test module that derives from this one
   // overrides these two to supply settings of its own.
-  void LoadSettingsFromStore(TDataSourceCfg& settings) override;
+  bool LoadSettingsFromStore(TDataSourceCfg& settings) override;
   bool SaveSettingsToStore(const TDataSourceCfg& settings) override;
   bool ParserTypeEnabled() const override;
   void ReportConfigurationError(const std::string& message) override;

@@ -110,11 +110,15 @@ void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLoca
     };
 }
 
-void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
+bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
   settings::TSettingsStore store;
   ConfigureSettingsStore(store, module.SettingsLocation(), &module);
   TSettingsTargetAdapter target(settings);
   store.LoadValues(target);
+  if (store.Failure().empty())
+    return true;
+  module.WriteLog(framework::LogLevel::Failure, "The settings were not loaded: " + store.Failure());
+  return false;
 }
 
 bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
@@ -122,7 +126,11 @@ bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
   ConfigureSettingsStore(store, module.SettingsLocation(), &module);
   // Saving only reads the object's properties.
   TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
-  return store.SaveValues(target);
+  store.SaveValues(target);
+  if (store.Failure().empty())
+    return true;
+  module.WriteLog(framework::LogLevel::Failure, "The settings were not saved: " + store.Failure());
+  return false;
 }
 
 } // namespace kestrel::parser

@@ -40,10 +40,11 @@ void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLoca
                             TorvPlugin* module);
 
 // Reads the module's settings from the store at its location into `settings`; options the
-// store does not hold keep their values.
-void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings);
-// Writes every mapped option of `settings` to the store at the module's location; the store's
-// success flag.
+// store does not hold keep their values. A failure of the store is logged (once, with the file
+// or key and the reason) and gives false.
+bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings);
+// Writes every mapped option of `settings` to the store at the module's location; a failure is
+// logged and gives false, as for loading.
 bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings);
 
 } // namespace kestrel::parser
