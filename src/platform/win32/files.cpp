@@ -111,6 +111,7 @@ bool ReplaceFileContents(std::string_view path, std::string_view contents, std::
   };
   std::wstring target = WidePath(path);
   bool existed = false;
+  DWORD attributes = 0;
   {
     Handle existing(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -125,6 +126,7 @@ bool ReplaceFileContents(std::string_view path, std::string_view contents, std::
       // The read-only attribute is the user's word that the file stays as it is.
       if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
         return fail(std::string(path) + " is read-only");
+      attributes = info.dwFileAttributes;
       target = FinalPath(existing.get(), target);
     } else if (!NotFound(GetLastError())) {
       return fail(ErrorText("cannot open", path));
@@ -170,6 +172,11 @@ bool ReplaceFileContents(std::string_view path, std::string_view contents, std::
     DeleteFileW(wide_temp.c_str());
     return fail(failure);
   }
+  // Set again in case the file system's ReplaceFile did not carry them over.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (attributes & kKept)
+    SetFileAttributesW(target.c_str(), attributes & kKept);
   return true;
 }
 
