@@ -1,12 +1,10 @@
 // The plug-in library. Its exported entry points live in the framework, which is linked in
 // whole; this unit names the library for diagnostics and, at library load, makes the JSON
-// parser module the class the framework instantiates, with its settings store attached, and the
-// library's resources the source of the options dialog; every module gets the language-file
-// translator.
+// parser module the class the framework instantiates and the library's resources the source
+// of the options dialog; every module gets the language-file translator.
 #include "framework/options_dialog_package.h"
 #include "framework/orv_plugin_module.h"
 #include "parser/plugin_dm.h"
-#include "parser/settings_binding.h"
 #include "translation/plugin_translator.h"
 
 namespace kestrel {
@@ -16,7 +14,6 @@ const char kLibraryName[] = "kestrel";
 namespace {
 const bool g_module_class_set = [] {
   SetModuleClass(&parser::CreateKestrelModule);
-  parser::AttachSettingsStore();
   SetOptionsDialogSource(&options_dialog::DeliverLibraryOptionsDialog);
   SetModuleTranslatorFactory(&translation::CreatePluginTranslator);
   return true;

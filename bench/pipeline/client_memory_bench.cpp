@@ -3,6 +3,7 @@
 // buffer is 16 384 bytes; the counter "bytes/client" shows what a client costs in all.
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
+#include "settings_module.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -14,13 +15,12 @@ using namespace kestrel::parser;
 using kestrel::testing::PipelineHost;
 using kestrel::testing::PluginEntryPoints;
 
-void QuietSettings(TaPlugin&, TDataSourceCfg& settings) {
+void QuietSettings(TDataSourceCfg& settings) {
   settings.spSignTimeout_Value = 0;
 }
 
 void BM_ClientMemory(benchmark::State& state) {
-  SetModuleClass(&CreateKestrelModule);
-  SetSettingsStore(&QuietSettings, nullptr);
+  SetModuleClass(&kestrel::testing::CreateSettingsModule<&QuietSettings>);
   const PluginEntryPoints entry = kestrel::testing::LinkedPluginEntryPoints();
   const int clients = static_cast<int>(state.range(0));
   double per_client = 0;
@@ -36,7 +36,6 @@ void BM_ClientMemory(benchmark::State& state) {
     per_client = static_cast<double>(mallinfo2().uordblks - before) / clients;
   }
   state.counters["bytes/client"] = per_client;
-  SetSettingsStore(nullptr, nullptr);
 }
 
 BENCHMARK(BM_ClientMemory)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);

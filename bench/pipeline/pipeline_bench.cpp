@@ -5,6 +5,7 @@
 // block after it is cut out), to show that small packets cost linear time.
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
+#include "settings_module.h"
 
 #include <benchmark/benchmark.h>
 
@@ -70,14 +71,13 @@ const Stream& RecordedStream() {
 
 std::atomic<bool> g_drop_all{false};
 
-void BenchSettings(TaPlugin&, TDataSourceCfg& settings) {
+void BenchSettings(TDataSourceCfg& settings) {
   settings.spSignTimeout_Value = 0;
   settings.Filters_Hint = g_drop_all ? "2||0||~absent~||0" : "";
 }
 
 void FeedStream(benchmark::State& state, bool parse) {
-  SetModuleClass(&CreateKestrelModule);
-  SetSettingsStore(&BenchSettings, nullptr);
+  SetModuleClass(&kestrel::testing::CreateSettingsModule<&BenchSettings>);
   g_drop_all = !parse;
   const Stream& stream = RecordedStream();
   const auto split = static_cast<std::size_t>(state.range(0));
@@ -100,7 +100,6 @@ void FeedStream(benchmark::State& state, bool parse) {
   state.counters["rows/s"] =
       benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
   state.counters["packets"] = static_cast<double>((stream.bytes.size() + split - 1) / split);
-  SetSettingsStore(nullptr, nullptr);
 }
 
 void BM_ProcessData(benchmark::State& state) {

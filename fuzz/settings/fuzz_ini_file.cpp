@@ -1,7 +1,8 @@
 // The INI engine: the input up to the first zero byte is a file, the rest are entries to
 // write, each "name=value" up to the next zero byte. The file as the engine writes it reads
 // back the same (same text, same values, same malformed lines); written entries read back
-// with their trimmed values, also after the file was saved and read again.
+// with their trimmed values, also after the file was saved and read again. A file that does
+// not read as an INI file is never written.
 #include "settings/big_ini_file.h"
 
 #include "common/ascii_text.h"
@@ -49,13 +50,18 @@ struct Entry {
   std::string Name;
 };
 
-// Sections and entry names of a text as the engine writes it.
+// Sections and entry names of a text as the engine writes it (lines before the first section
+// are no entries).
 std::vector<Entry> EntriesOf(std::string_view text) {
   std::vector<Entry> entries;
   std::string section;
+  bool in_section = false;
   for (const std::string_view line : SplitLines(text)) {
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       section = std::string(line.substr(1, line.size() - 2));
+      in_section = true;
+    } else if (!in_section) {
+      continue;
     } else if (const std::size_t equals = line.find('='); equals != std::string_view::npos) {
       entries.push_back({section, std::string(TrimBlanks(line.substr(0, equals)))});
     }
@@ -65,7 +71,8 @@ std::vector<Entry> EntriesOf(std::string_view text) {
 
 // The same values and malformed lines; the same text too unless `a` holds written lines,
 // whose blanks around the value a reader trims.
-void CheckSameContent(const settings::TBigIniFile& a, const settings::TBigIniFile& b, bool same_text) {
+void CheckSameContent(const settings::TBigIniFile& a, const settings::TBigIniFile& b,
+                      bool same_text) {
   Check(!same_text || a.Text() == b.Text());
   Check(a.MalformedLines() == b.MalformedLines());
   for (const Entry& entry : EntriesOf(a.Text())) {
@@ -96,6 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   settings::TBigIniFile ini(file);
   Check(ini.FileFound() && !ini.Modified());
+  if (!ini.Problem().empty()) {
+    // Such a file keeps every byte.
+    ini.WriteString("Common", "Name", "value");
+    Check(!ini.UpdateFile());
+    std::string text;
+    Check(platform::ReadWholeFile(file, &text) && text == input.substr(0, split));
+    return 0;
+  }
   Check(platform::ReplaceFileContents(file, ini.Text()));
   const settings::TBigIniFile again(file);
   CheckSameContent(ini, again, true);

@@ -122,12 +122,15 @@ typedef struct TPluginCallRec {
   char ClientName[50]; /* 8-bit, NUL-terminated unless all 50 bytes are used */
 } TPluginCallRec;
 
+/* The interface version GetModuleInfo reports in TPluginModuleInfo.InterfaceVersion. */
+#define KESTREL_INTERFACE_VERSION 4u
+
 /* Header of the module-information record written by GetModuleInfo. The two texts (UTF-8, no
    terminators) follow the header inside the same buffer; their addresses point there. */
 typedef struct TPluginModuleInfo {
   uint32_t BufferSize;       /* set by the host, left unchanged */
   uint32_t ModuleTypes;      /* low 16 bits: module types (bit n = type n); high 16: capabilities */
-  uint32_t InterfaceVersion; /* low word 4, high word 0 */
+  uint32_t InterfaceVersion; /* KESTREL_INTERFACE_VERSION: low word 4, high word 0 */
   float Version;             /* the module's version number */
   uint8_t ModuleByte;
   uint32_t DescriptionLength;

@@ -105,6 +105,7 @@ object frmOption: TfrmOption
         FocusControl = spMaxBlockSize
       end
       object BegSign: TEdit
+        Tag = 10016
         Left = 8
         Top = 24
         Width = 304
@@ -374,6 +375,7 @@ object frmOption: TfrmOption
         TabOrder = 1
       end
       object FmtDate: TEdit
+        Tag = 9999
         Left = 112
         Top = 57
         Width = 200
@@ -382,6 +384,7 @@ object frmOption: TfrmOption
         Text = 'YYYY-MM-DD'
       end
       object FmtTime: TEdit
+        Tag = 9999
         Left = 112
         Top = 85
         Width = 200
@@ -390,6 +393,7 @@ object frmOption: TfrmOption
         Text = 'HH":"NN":"SS'
       end
       object FmtDateTime: TEdit
+        Tag = 9999
         Left = 112
         Top = 113
         Width = 200
@@ -437,24 +441,28 @@ object frmOption: TfrmOption
     Top = 352
   end
   object MapTransl0: TorvStrHolder
+    Tag = 9999
     Capacity = 259
     Left = 88
     Top = 352
     InternalVer = 2
   end
   object MapTransl1: TorvStrHolder
+    Tag = 9999
     Capacity = 259
     Left = 120
     Top = 352
     InternalVer = 2
   end
   object MapTransl2: TorvStrHolder
+    Tag = 9999
     Capacity = 259
     Left = 152
     Top = 352
     InternalVer = 2
   end
   object DataTypes: TorvStrHolder
+    Tag = 9999
     Capacity = 10
     Left = 184
     Top = 352

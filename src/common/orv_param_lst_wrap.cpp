@@ -93,6 +93,7 @@ struct ItemMethods {
       Self(face)->key_text_ = AnsiName(key);
       Self(face)->key_ready_ = true;
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static void KESTREL_CALL SetDataType(IorvParamsListItemW* face, int32_t type) {
@@ -133,6 +134,7 @@ struct ItemMethods {
       Self(face)->item_->Name = AnsiName(name);
       Self(face)->RefreshNames();
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static void KESTREL_CALL SetNameW(IorvParamsListItemW* face, const OLECHAR* name) {
@@ -140,6 +142,7 @@ struct ItemMethods {
       Self(face)->item_->Name = WideName(name);
       Self(face)->RefreshNames();
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static const char* KESTREL_CALL GetName(IorvParamsListItemW* face) {
@@ -329,6 +332,7 @@ template <typename Flavour> struct ListMethods {
     try {
       List(face).Delete(index);
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static KestrelBool KESTREL_CALL FindRowEnd(Face* face, int32_t start, int32_t* index,
@@ -346,12 +350,14 @@ template <typename Flavour> struct ListMethods {
     try {
       List(face).AddNewRow();
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static void KESTREL_CALL AppendRow(Face* face, void* source) {
     try {
       List(face).AppendRow(ResolveSource(source, false));
     } catch (...) {
+      // A void interface method has no way to report a failure, and none may reach the caller.
     }
   }
   static HRESULT KESTREL_CALL GetItem(Face* face, int32_t index, ItemFace** item) {

@@ -67,6 +67,7 @@ void ReportCommandFailure(const std::string& label) {
   try {
     platform::DebugOutput("Kestrel: command " + label + " failed: " + DescribeCurrentException());
   } catch (...) {
+    // The report is a debug aid: its own failure must not change the command's answer.
   }
 }
 

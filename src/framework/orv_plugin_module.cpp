@@ -308,6 +308,7 @@ void TorvPlugin::ApplyHostLanguage(const TPluginCallRec* rec) noexcept {
     try {
       LogFailure("TRANSL", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed: there is nowhere left to report to, and the call is noexcept.
     }
   }
 }
@@ -320,6 +321,7 @@ void TorvPlugin::ApplyDialogLanguage(const Variant& language) noexcept {
     try {
       LogFailure("TRANSL", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed: there is nowhere left to report to, and the call is noexcept.
     }
   }
 }
@@ -490,17 +492,19 @@ int32_t TorvPlugin::SettingsNow(const std::string& command, TPluginCallRec* rec)
   RestoreText restore(INIFile, INIFile);
   const std::string saved = INIFile;
   INIFile = TextParam(rec, "INI-FILE");
+  bool stored = true;
   if (command == "LOAD-SETTINGS-NOW") {
     // Read from the given file, then save into the module's own store.
     if (OnLoadSettingsNow)
-      OnLoadSettingsNow(*this);
+      stored = OnLoadSettingsNow(*this);
     INIFile = saved;
   }
   const Variant no_save = ReadParam(rec, "NO-SAVE");
   const bool skip_save = !no_save.IsEmptyOrNull() && VariantToBool(no_save).value_or(false);
   if (!skip_save && OnSaveSettingsNow)
-    OnSaveSettingsNow(*this);
-  return KESTREL_RESULT_UNHANDLED;
+    stored = OnSaveSettingsNow(*this) && stored;
+  // -2 stays the answer of success: hosts compare with it.
+  return stored ? KESTREL_RESULT_UNHANDLED : KESTREL_RESULT_FAILED;
 }
 
 TSettingsLocation TorvPlugin::SettingsLocation(const std::string* ini_file) const {
@@ -539,6 +543,7 @@ void TorvPlugin::NotifyHost(unsigned message) noexcept {
       platform::SendWindowMessageTimeout(hwnd, message, index, 0, platform::kSmtoAbortIfHung,
                                          kNotifyTimeoutMs, nullptr);
   } catch (...) {
+    // Not logged: a log line would notify the host again; only an allocation fails here.
   }
 }
 

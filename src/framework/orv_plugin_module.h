@@ -176,6 +176,9 @@ public:
       std::function<void(TorvPlugin& sender, TPluginCallRec* rec, int32_t& result)>;
   using TCommandEvent = std::function<void(TorvPlugin& sender, const std::string& command,
                                            int32_t& result, TPluginCallRec* rec)>;
+  // A settings load or save: false when the store reported a failure, which the handler has
+  // logged.
+  using TSettingsEvent = std::function<bool(TorvPlugin& sender)>;
 
   // Raised by ShowOptionsDialog; `handled` starts false and becomes the dialog's result.
   std::function<void(TorvPlugin& sender, TPluginCallRec* rec, bool& handled)> OnShowOptionsDialog;
@@ -187,8 +190,8 @@ public:
   TCommandEvent OnCommand;             // commands not handled here; result starts -2
   TRecordEvent OnLoad;                 // first LOAD
   TRecordEvent OnUnload;               // last UNLOAD
-  TNotifyEvent OnSaveSettingsNow;      // SAVE-/LOAD-SETTINGS-NOW, last UNLOAD with a new file
-  TNotifyEvent OnLoadSettingsNow;      // LOAD-SETTINGS-NOW, reload after the options dialog
+  TSettingsEvent OnSaveSettingsNow;    // SAVE-/LOAD-SETTINGS-NOW, last UNLOAD with a new file
+  TSettingsEvent OnLoadSettingsNow;    // LOAD-SETTINGS-NOW, reload after the options dialog
   TNotifyEvent OnBeforeGetParserItems; // ITEMS, before the items text is built
   TNotifyEvent OnItemsChanged;         // SET-ITEMS
   // SET-STATE, with the set of module types concerned (the record's DataFlags).

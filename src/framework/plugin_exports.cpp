@@ -92,6 +92,7 @@ int32_t FreeInstance(TPluginCallRec* rec) {
   try {
     removed.reset(); // destroyed here unless a call on another thread still uses it
   } catch (...) {
+    // Destroying cannot throw; the instance is out of the registry whatever happens.
   }
   return KESTREL_RESULT_OK;
 }
@@ -128,7 +129,7 @@ uint8_t ModuleInfo(TPluginCallRec* rec, TPluginModuleInfo* info, uint32_t* neede
   std::memset(info, 0, kHeader);
   info->BufferSize = size;
   info->ModuleTypes = module_types;
-  info->InterfaceVersion = 4;
+  info->InterfaceVersion = KESTREL_INTERFACE_VERSION;
   info->Version = version;
   info->ModuleByte = module_byte;
   if (total > size)
@@ -178,6 +179,7 @@ int32_t ExecuteCommand(TPluginCallRec* rec) {
     try {
       instance->LogFailure(label, CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed; the result code still tells the host.
     }
     return KESTREL_RESULT_FAILED;
   }
@@ -213,6 +215,7 @@ int32_t AdmitPacket(TPluginCallRec* rec) {
     try {
       instance->LogFailure("PROCESS", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed; the result code still tells the host.
     }
     result = KESTREL_RESULT_FAILED;
   }
@@ -293,6 +296,7 @@ void ShowDialog(TPluginCallRec* rec) {
     try {
       instance->LogFailure("SHOWOPTIONS", CurrentExceptionMessage());
     } catch (...) {
+      // The log itself failed; the result code still tells the host.
     }
   }
   rec->ResultDesc.Payload = handled ? 1 : 0;
@@ -359,6 +363,7 @@ KESTREL_API void KESTREL_CALL GetOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
     kestrel::exports::OptionsDialog(rec);
   } catch (...) {
+    // ResultDesc holds the outcome set before the failure; nothing may reach the host.
   }
 }
 
@@ -366,6 +371,7 @@ KESTREL_API void KESTREL_CALL ShowOptionsDialog(TPluginCallRec* rec) noexcept {
   try {
     kestrel::exports::ShowDialog(rec);
   } catch (...) {
+    // ResultDesc holds the outcome set before the failure; nothing may reach the host.
   }
 }
 

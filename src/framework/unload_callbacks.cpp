@@ -45,6 +45,7 @@ void RunUnloadCallbacks() noexcept {
       try {
         procedure();
       } catch (...) {
+        // A failing procedure must not keep the others from running at library unload.
       }
     }
   }

@@ -202,7 +202,11 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
       text = value.Raw().boolVal ? "True" : "False";
       break;
     default:
-      break; // Null: empty text
+      // An object or array inside an array is handed over as its compact JSON text; null is
+      // the empty text.
+      if (IsObject(node) || IsList(node))
+        text = Narrow(TJson::SerializeWide(node));
+      break;
     }
     if (!options.OnConvertValue)
       return Variant(); // a value with a rule but nobody to convert it stays unassigned
@@ -214,9 +218,9 @@ Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
 
   switch (value.Type()) {
   case VT_NULL:
-    // An object inside an array is kept as its compact JSON text, written straight as UTF-16:
-    // the text keeps every code unit, lone surrogate halves included.
-    if (IsObject(node))
+    // An object or array inside an array is kept as its compact JSON text, written straight
+    // as UTF-16: the text keeps every code unit, lone surrogate halves included.
+    if (IsObject(node) || IsList(node))
       return Variant(platform::WideStringView(TJson::SerializeWide(node)));
     return value;
   case VT_R8: {

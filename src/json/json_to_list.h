@@ -94,7 +94,8 @@ const TParserItem* FindParserItem(const TParserItemList* rules, platform::WideSt
 
 // The value of a node: through the rule's conversion when there is a rule, else typed by
 // default (whole numbers in range as 32-bit integers, ISO dates and times as date-times,
-// objects inside arrays as their JSON text).
+// objects and arrays inside arrays as their compact JSON text). The conversion receives an
+// object or array inside an array as that text too.
 Variant ConvertJsonValue(const TJsonBase* node, const TParserItem* rule,
                          const TParserOptions& options);
 

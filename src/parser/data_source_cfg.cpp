@@ -13,9 +13,8 @@ std::shared_ptr<const TParserSetup> TDataSourceCfg::Setup() const {
   return setup_;
 }
 
-void TDataSourceCfg::ApplySettings(int32_t flags) {
-  if (owner_)
-    owner_->LoadSettingsFromStore(*this);
+bool TDataSourceCfg::ApplySettings(int32_t flags) {
+  const bool loaded = !owner_ || owner_->LoadSettingsFromStore(*this);
   const uint32_t bits = flags < 0 || flags > 255 ? 255u : static_cast<uint32_t>(flags);
   const bool rebuild = (bits & kRebuildBit) != 0;
   const bool type_enabled = owner_ ? owner_->ParserTypeEnabled() : true;
@@ -24,7 +23,7 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
   // that leaves module type 1 as it was): it stays, and nothing is built again.
   if (applied_options_ && *applied_options_ == Values() &&
       (!rebuild || (rules_built_ && rules_type_enabled_ == type_enabled)))
-    return;
+    return loaded;
   auto next = std::make_shared<TParserSetup>(*Setup());
   next->TakeOptions(Values());
   applied_options_ = Values();
@@ -62,6 +61,7 @@ void TDataSourceCfg::ApplySettings(int32_t flags) {
     setup_ = std::move(next);
   }
   // `previous` goes here, outside the lock, unless a packet still holds it.
+  return loaded;
 }
 
 bool TDataSourceCfg::SaveSettings() {

@@ -27,9 +27,9 @@ class IDataSourceCfgOwner {
 public:
   virtual ~IDataSourceCfgOwner() = default;
   // Reads every mapped option the settings store holds into `settings`; options the store
-  // does not hold keep their values.
-  virtual void LoadSettingsFromStore(TDataSourceCfg& settings) = 0;
-  // Writes every mapped option; the store's success flag.
+  // does not hold keep their values. False when the store reported a failure (logged).
+  virtual bool LoadSettingsFromStore(TDataSourceCfg& settings) = 0;
+  // Writes every mapped option. False when the store reported a failure (logged).
   virtual bool SaveSettingsToStore(const TDataSourceCfg& settings) = 0;
   // Whether module type 1, the type this module serves, is enabled.
   virtual bool ParserTypeEnabled() const = 0;
@@ -49,9 +49,11 @@ public:
 
   // Loads the options from the store, then publishes them; with the rebuild bit the tables
   // and both rule lists are rebuilt from them first (each of the two steps on its own: a
-  // failing step is reported and keeps the previous tables or rules whole).
-  void ApplySettings(int32_t flags);
-  // Writes the options to the store.
+  // failing step is reported and keeps the previous tables or rules whole). False when the
+  // store reported a failure; what it held is applied all the same.
+  bool ApplySettings(int32_t flags);
+  // Writes the options to the store; false when the store reported a failure (or there is
+  // no store).
   bool SaveSettings();
 
   // The settings that blocks use now.

@@ -4,27 +4,15 @@
 #include "convert/number_text.h"
 #include "framework/instance_registry.h"
 #include "framework/standard_fields.h"
+#include "parser/settings_binding.h"
 #include "platform/text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <stdexcept>
 #include <unordered_set>
 
 namespace kestrel::parser {
-
-namespace {
-
-std::atomic<TSettingsLoadProc> g_settings_load{nullptr};
-std::atomic<TSettingsSaveProc> g_settings_save{nullptr};
-
-} // namespace
-
-void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save) {
-  g_settings_load.store(load);
-  g_settings_save.store(save);
-}
 
 std::unique_ptr<TorvPlugin> CreateKestrelModule(TPluginCallRec* rec) {
   return CreateModule<TaPlugin>(rec);
@@ -60,8 +48,8 @@ void TaPlugin::orvPluginCreate() {
   OnUnload = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
     orvPluginUnload(rec, result);
   };
-  OnSaveSettingsNow = [this](TorvPlugin&) { orvPluginSaveSettingsNow(); };
-  OnLoadSettingsNow = [this](TorvPlugin&) { orvPluginLoadSettingsNow(); };
+  OnSaveSettingsNow = [this](TorvPlugin&) { return orvPluginSaveSettingsNow(); };
+  OnLoadSettingsNow = [this](TorvPlugin&) { return orvPluginLoadSettingsNow(); };
   OnStateChanged = [this](TorvPlugin&, uint8_t types) { orvPluginStateChanged(types); };
   OnPacket = [this](TorvPlugin&, TPluginCallRec* rec, int32_t& result) {
     RoutePacket(rec, result);
@@ -108,14 +96,14 @@ void TaPlugin::orvPluginUnload(TPluginCallRec*, int32_t&) {
   // A packet still running keeps the setup it took; the object itself goes here.
 }
 
-void TaPlugin::orvPluginSaveSettingsNow() {
-  if (const auto settings = Settings())
-    settings->SaveSettings();
+bool TaPlugin::orvPluginSaveSettingsNow() {
+  const auto settings = Settings();
+  return !settings || settings->SaveSettings();
 }
 
-void TaPlugin::orvPluginLoadSettingsNow() {
-  if (const auto settings = Settings())
-    settings->ApplySettings(TDataSourceCfg::kApplyAll);
+bool TaPlugin::orvPluginLoadSettingsNow() {
+  const auto settings = Settings();
+  return !settings || settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
 void TaPlugin::orvPluginStateChanged(uint8_t types) {
@@ -265,26 +253,22 @@ void TaPlugin::ParserLog(uint8_t level, const std::string& message) {
   WriteLog(static_cast<framework::LogLevel>(level), message);
 }
 
-void TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
-  if (const TSettingsLoadProc load = g_settings_load.load()) {
-    SettingsBusy = true;
-    try {
-      load(*this, settings);
-    } catch (...) {
-      SettingsBusy = false;
-      throw;
-    }
+bool TaPlugin::LoadSettingsFromStore(TDataSourceCfg& settings) {
+  SettingsBusy = true;
+  try {
+    const bool loaded = LoadModuleSettings(*this, settings);
     SettingsBusy = false;
+    return loaded;
+  } catch (...) {
+    SettingsBusy = false;
+    throw;
   }
 }
 
 bool TaPlugin::SaveSettingsToStore(const TDataSourceCfg& settings) {
-  const TSettingsSaveProc save = g_settings_save.load();
-  if (!save)
-    return false;
   SettingsBusy = true;
   try {
-    const bool saved = save(*this, settings);
+    const bool saved = SaveModuleSettings(*this, settings);
     SettingsBusy = false;
     return saved;
   } catch (...) {

@@ -21,14 +21,6 @@
 
 namespace kestrel::parser {
 
-class TaPlugin;
-
-// The settings store the module reads and writes through. Until one is attached (at library
-// load, by the configuration layer) loading leaves the settings as they are and saving fails.
-using TSettingsLoadProc = void (*)(TaPlugin& module, TDataSourceCfg& settings);
-using TSettingsSaveProc = bool (*)(TaPlugin& module, const TDataSourceCfg& settings);
-void SetSettingsStore(TSettingsLoadProc load, TSettingsSaveProc save);
-
 class TaPlugin : public TorvPlugin, public IParserModule, public IDataSourceCfgOwner {
 public:
   static constexpr uint8_t kParserType = 1; // the module type this module serves
@@ -41,8 +33,9 @@ public:
   void orvPluginShowOptionsDialog(TPluginCallRec* rec, bool& handled);
   void orvPluginLoad(TPluginCallRec* rec, int32_t& result);
   void orvPluginUnload(TPluginCallRec* rec, int32_t& result);
-  void orvPluginSaveSettingsNow();
-  void orvPluginLoadSettingsNow();
+  // False when the store reported a failure.
+  bool orvPluginSaveSettingsNow();
+  bool orvPluginLoadSettingsNow();
   void orvPluginStateChanged(uint8_t types);
   void orvPluginBeforeGetParserItems();
   // "Statistics": one line of counters per data module, in data source id order, joined by
@@ -72,7 +65,10 @@ public:
   std::shared_ptr<const TTextResources> Texts() const override { return TextResources.Current(); }
 
   // ---- IDataSourceCfgOwner ------------------------------------------------------------
-  void LoadSettingsFromStore(TDataSourceCfg& settings) override;
+  // The settings store at the module's location (registry or INI file), with the module's
+  // settings-busy flag set for the operation. A test module that derives from this one
+  // overrides these two to supply settings of its own.
+  bool LoadSettingsFromStore(TDataSourceCfg& settings) override;
   bool SaveSettingsToStore(const TDataSourceCfg& settings) override;
   bool ParserTypeEnabled() const override;
   void ReportConfigurationError(const std::string& message) override;

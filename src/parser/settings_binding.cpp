@@ -37,42 +37,6 @@ settings::TorvStrHolder MakeModuleProperties() {
   return holder;
 }
 
-void LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
-  const TSettingsLocation location = module.SettingsLocation();
-  // Hosts reload an INI file that did not change (every state change reloads the settings as
-  // well): the object already holds what its text gives, so it is neither parsed nor applied
-  // again. The text is compared, not the file's time stamp, which a quick rewrite can keep.
-  std::string text;
-  const bool from_file =
-      !location.IniFile.empty() && platform::ReadWholeFile(location.IniFile, &text);
-  const std::optional<TDataSourceCfg::TLoadedFile>& last = settings.LoadedFile;
-  if (from_file && last && last->Path == location.IniFile &&
-      last->SectionPrefix == location.SectionPrefix && last->Text == text)
-    return;
-  // A load from elsewhere that changes nothing (a registry key that holds no settings) leaves
-  // what the file's text gives as it was.
-  std::optional<TDataSourceCfg::TLoadedFile> kept = std::move(settings.LoadedFile);
-  settings.LoadedFile.reset();
-  const TCfgOptionValues before = settings.Values();
-  settings::TSettingsStore store;
-  ConfigureSettingsStore(store, location, &module);
-  TSettingsTargetAdapter target(settings);
-  store.LoadValues(target);
-  if (from_file)
-    settings.LoadedFile =
-        TDataSourceCfg::TLoadedFile{location.IniFile, location.SectionPrefix, std::move(text)};
-  else if (settings.Values() == before)
-    settings.LoadedFile = std::move(kept);
-}
-
-bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
-  settings::TSettingsStore store;
-  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
-  // Saving only reads the object's properties.
-  TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
-  return store.SaveValues(target);
-}
-
 } // namespace
 
 const settings::TorvStrHolder& ModuleProperties() {
@@ -147,8 +111,50 @@ void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLoca
     };
 }
 
-void AttachSettingsStore() {
-  SetSettingsStore(&LoadModuleSettings, &SaveModuleSettings);
+bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
+  const TSettingsLocation location = module.SettingsLocation();
+  // Hosts reload an INI file that did not change (every state change reloads the settings as
+  // well): the object already holds what its text gives, so it is neither parsed nor applied
+  // again. The text is compared, not the file's time stamp, which a quick rewrite can keep.
+  std::string text;
+  const bool from_file =
+      !location.IniFile.empty() && platform::ReadWholeFile(location.IniFile, &text);
+  const std::optional<TDataSourceCfg::TLoadedFile>& last = settings.LoadedFile;
+  if (from_file && last && last->Path == location.IniFile &&
+      last->SectionPrefix == location.SectionPrefix && last->Text == text)
+    return true;
+  // A load from elsewhere that changes nothing (a registry key that holds no settings) leaves
+  // what the file's text gives as it was.
+  std::optional<TDataSourceCfg::TLoadedFile> kept = std::move(settings.LoadedFile);
+  settings.LoadedFile.reset();
+  const TCfgOptionValues before = settings.Values();
+  settings::TSettingsStore store;
+  ConfigureSettingsStore(store, location, &module);
+  TSettingsTargetAdapter target(settings);
+  store.LoadValues(target);
+  if (!store.Failure().empty()) {
+    module.WriteLog(framework::LogLevel::Failure,
+                    "The settings were not loaded: " + store.Failure());
+    return false;
+  }
+  if (from_file)
+    settings.LoadedFile =
+        TDataSourceCfg::TLoadedFile{location.IniFile, location.SectionPrefix, std::move(text)};
+  else if (settings.Values() == before)
+    settings.LoadedFile = std::move(kept);
+  return true;
+}
+
+bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings) {
+  settings::TSettingsStore store;
+  ConfigureSettingsStore(store, module.SettingsLocation(), &module);
+  // Saving only reads the object's properties.
+  TSettingsTargetAdapter target(const_cast<TDataSourceCfg&>(settings));
+  store.SaveValues(target);
+  if (store.Failure().empty())
+    return true;
+  module.WriteLog(framework::LogLevel::Failure, "The settings were not saved: " + store.Failure());
+  return false;
 }
 
 } // namespace kestrel::parser

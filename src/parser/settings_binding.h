@@ -1,6 +1,6 @@
 // The settings store of the module: the property map that names the settings key of each
 // option (the module's Properties holder), the settings object seen through the store's
-// target interface, and the load and save procedures attached to TaPlugin at library load.
+// target interface, and the load and save procedures TaPlugin runs.
 #pragma once
 
 #include "framework/orv_plugin_module.h"
@@ -39,7 +39,12 @@ private:
 void ConfigureSettingsStore(settings::TSettingsStore& store, const TSettingsLocation& location,
                             TorvPlugin* module);
 
-// Makes TaPlugin load and save its settings through the store.
-void AttachSettingsStore();
+// Reads the module's settings from the store at its location into `settings`; options the
+// store does not hold keep their values. A failure of the store is logged (once, with the file
+// or key and the reason) and gives false.
+bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings);
+// Writes every mapped option of `settings` to the store at the module's location; a failure is
+// logged and gives false, as for loading.
+bool SaveModuleSettings(TaPlugin& module, const TDataSourceCfg& settings);
 
 } // namespace kestrel::parser

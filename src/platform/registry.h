@@ -57,8 +57,9 @@ constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kRegMultiSz = 7;
 constexpr uint32_t kRegQword = 11;
 
-// A typed value. `data` holds the bytes: the text without terminator for kRegSz, four
-// little-endian bytes for kRegDword, the bytes themselves for kRegBinary and other types.
+// A typed value. `data` holds the bytes: the text (UTF-8) without terminator for kRegSz and
+// kRegExpandSz, four little-endian bytes for kRegDword, the bytes themselves for kRegBinary and
+// other types.
 struct RegistryValue {
   uint32_t type = kRegNone;
   std::string data;

@@ -22,16 +22,32 @@ bool EntryName(std::string_view line, std::string_view* name) {
   return true;
 }
 
+// Why `text` is not an 8-bit INI file, or nothing when it is one. UTF-16 text and binary data
+// hold NUL bytes, which no 8-bit text file does.
+std::string NotIniText(std::string_view text) {
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
+    return "it is UTF-16 text, not an 8-bit INI file";
+  if (text.find('\0') != std::string_view::npos)
+    return "it holds NUL bytes (UTF-16 text or binary data), not an 8-bit INI file";
+  return {};
+}
+
 } // namespace
 
 TBigIniFile::TBigIniFile(std::string file_name) : file_name_(std::move(file_name)) {
   std::string text;
-  file_found_ = platform::ReadWholeFile(file_name_, &text);
+  file_found_ = platform::ReadWholeFile(file_name_, &text, &problem_);
   if (!file_found_)
     return;
+  if (const std::string reason = NotIniText(text); !reason.empty()) {
+    problem_ = file_name_ + ": " + reason;
+    return;
+  }
   std::string_view view = text;
-  if (view.substr(0, 3) == "\xEF\xBB\xBF")
+  if (view.substr(0, 3) == "\xEF\xBB\xBF") {
     view.remove_prefix(3);
+    byte_order_mark_ = true;
+  }
   Section* current = nullptr;
   for (const std::string_view raw : SplitLines(view)) {
     const std::string_view line = TrimBlanks(raw);
@@ -48,6 +64,8 @@ TBigIniFile::TBigIniFile(std::string file_name) : file_name_(std::move(file_name
     }
     if (current)
       current->Lines.emplace_back(line);
+    else
+      leading_lines_.emplace_back(line);
   }
 }
 
@@ -118,7 +136,9 @@ void TBigIniFile::DeleteKey(std::string_view section_name, std::string_view name
 }
 
 std::string TBigIniFile::Text() const {
-  std::string text;
+  std::string text = byte_order_mark_ ? "\xEF\xBB\xBF" : "";
+  for (const std::string& line : leading_lines_)
+    text += line + "\r\n";
   for (const Section& section : sections_) {
     if (section.Lines.empty())
       continue;
@@ -133,6 +153,11 @@ std::string TBigIniFile::Text() const {
 bool TBigIniFile::UpdateFile(std::string* error) {
   if (!modified_)
     return true;
+  if (!problem_.empty()) {
+    if (error)
+      *error = problem_;
+    return false;
+  }
   if (!platform::ReplaceFileContents(file_name_, Text(), error))
     return false;
   modified_ = false;

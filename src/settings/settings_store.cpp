@@ -7,8 +7,10 @@
 #include "platform/locale.h"
 #include "platform/named_lock.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "settings/big_ini_file.h"
 #include "settings/stored_value.h"
+#include "settings/text_encoding.h"
 
 #include <memory>
 
@@ -18,6 +20,43 @@ TRegistryRoot RegistryRootFromCode(uint8_t code) {
   return code < static_cast<uint8_t>(TRegistryRoot::rrNone) ? static_cast<TRegistryRoot>(code)
                                                             : TRegistryRoot::rrNone;
 }
+
+namespace {
+
+const char* RootText(platform::RegistryRoot root) {
+  switch (root) {
+  case platform::RegistryRoot::ClassesRoot:
+    return "HKEY_CLASSES_ROOT";
+  case platform::RegistryRoot::CurrentUser:
+    return "HKEY_CURRENT_USER";
+  case platform::RegistryRoot::LocalMachine:
+    return "HKEY_LOCAL_MACHINE";
+  case platform::RegistryRoot::Users:
+    return "HKEY_USERS";
+  case platform::RegistryRoot::CurrentConfig:
+    return "HKEY_CURRENT_CONFIG";
+  }
+  return "?";
+}
+
+std::string StatusText(platform::RegStatus status) {
+  switch (status) {
+  case platform::kErrorFileNotFound:
+    return "the key does not exist";
+  case platform::kErrorAccessDenied:
+    return "access denied";
+  case platform::kErrorWriteFault:
+    return "the registry could not be written";
+  case platform::kErrorReadFault:
+    return "the registry could not be read";
+  case platform::kErrorBadDb:
+    return "the registry data is in a form this store does not read or write";
+  default:
+    return "error " + std::to_string(status);
+  }
+}
+
+} // namespace
 
 // Where the values of one operation live. Open() prepares the place of one entry; reads,
 // writes and deletes then address that place.
@@ -30,8 +69,10 @@ public:
   virtual void Delete(const TPropertyMapEntry& entry) = 0;
   // Values are stored as texts (INI files) rather than typed (registry).
   virtual bool StoresText() const = 0;
-  // A value that fails to load or save is deleted, so the next load does not meet it again.
+  // A value that fails to save is deleted, so that no stale value stays behind.
   virtual bool DeletesFailedValues() const { return false; }
+  // The key or section the last opened entry lives in, for messages.
+  virtual std::string Where() const = 0;
   virtual void Finish() {}
 };
 
@@ -40,7 +81,7 @@ public:
   // A save writes all its values in one batch: the POSIX registry would rewrite its whole file
   // for every value otherwise.
   RegistryBackend(TSettingsStore& store, platform::RegistryRoot root, std::string base, bool save)
-      : store_(store), root_(root), base_(base) {
+      : store_(store), root_(root), base_(base), path_(base) {
     if (save && platform::RegistryBeginBatch(root_, &batch_) != platform::kErrorSuccess)
       batch_ = nullptr;
   }
@@ -67,13 +108,20 @@ public:
     path_ = std::move(path);
     return true;
   }
+  // The registry holds texts in UTF-8; the store works in the ANSI code page. Text that is not
+  // UTF-8 (written by another tool) is taken as it is.
   std::optional<TStoredValue> Read(const TPropertyMapEntry& entry) override {
     TStoredValue value;
     if (platform::RegistryQueryValue(key_, entry.ValueName, &value) != platform::kErrorSuccess)
       return std::nullopt;
+    if (value.type == platform::kRegSz || value.type == platform::kRegExpandSz)
+      value.data = StrictUtf8ToAnsi(value.data).value_or(std::move(value.data));
     return value;
   }
-  void Write(const TPropertyMapEntry& entry, const TStoredValue& value) override {
+  void Write(const TPropertyMapEntry& entry, const TStoredValue& stored) override {
+    TStoredValue value = stored;
+    if (value.type == platform::kRegSz)
+      value.data = platform::AnsiToUtf8(value.data);
     const platform::RegStatus status = platform::RegistrySetValue(key_, entry.ValueName, value);
     if (status != platform::kErrorSuccess)
       throw EStoredValueError("cannot write the registry value (error " + std::to_string(status) +
@@ -91,8 +139,12 @@ public:
     const platform::RegStatus status = platform::RegistryEndBatch(batch_);
     batch_ = nullptr;
     if (status != platform::kErrorSuccess)
-      store_.Log("the settings were not written to the registry (error " + std::to_string(status) +
-                 ")");
+      store_.Fail("the settings were not written to the " + Where() + " (error " +
+                  std::to_string(status) + ")");
+  }
+  std::string Where() const override {
+    return std::string("registry key ") + RootText(root_) + (path_.starts_with('\\') ? "" : "\\") +
+           path_;
   }
 
 private:
@@ -112,10 +164,13 @@ private:
 
 class TSettingsStore::IniBackend : public TSettingsStore::Backend {
 public:
-  IniBackend(TSettingsStore& store, const std::string& file)
-      : store_(store), lock_(file, platform::kWaitForever), ini_(file) {
+  IniBackend(TSettingsStore& store, const std::string& file, bool save)
+      : store_(store), lock_(file, platform::kWaitForever), ini_(file), save_(save) {
     if (!lock_.held())
       store_.Log("the lock of the settings file " + file + " could not be taken");
+    // A file that cannot be used is neither read nor written: its values stay where they are.
+    if (!ini_.Problem().empty() && !save_)
+      store_.Fail("the settings file was not read: " + ini_.Problem());
     for (const std::string& line : ini_.MalformedLines())
       store_.Log("settings file " + file + ": line ignored: " + line);
   }
@@ -137,16 +192,19 @@ public:
     ini_.DeleteKey(section_, entry.ValueName);
   }
   bool StoresText() const override { return true; }
+  std::string Where() const override { return "section [" + section_ + "] of " + ini_.FileName(); }
   void Finish() override {
-    std::string error;
-    if (!ini_.UpdateFile(&error))
-      store_.Log("the settings file was not written, it keeps its previous contents: " + error);
+    std::string error = ini_.Problem();
+    if (!save_ || (error.empty() && ini_.UpdateFile(&error)))
+      return;
+    store_.Fail("the settings file was not written, it keeps its previous contents: " + error);
   }
 
 private:
   TSettingsStore& store_;
   platform::NamedLockGuard lock_; // held from reading the file to writing it back
   TBigIniFile ini_;
+  bool save_;
   std::string section_;
 };
 
@@ -158,6 +216,7 @@ public:
   void Write(const TPropertyMapEntry&, const TStoredValue&) override {}
   void Delete(const TPropertyMapEntry&) override {}
   bool StoresText() const override { return false; }
+  std::string Where() const override { return "the custom store"; }
 };
 
 std::string TSettingsStore::IniSectionName(const std::string& prefix, const std::string& sub_key) {
@@ -187,8 +246,14 @@ void TSettingsStore::Log(const std::string& message) {
     try {
       OnLog(message);
     } catch (...) {
+      // A failing log sink must not turn a warning into a failed load or save.
     }
   }
+}
+
+void TSettingsStore::Fail(const std::string& reason) {
+  if (failure_.empty())
+    failure_ = reason;
 }
 
 bool TSettingsStore::LoadValues(ISettingsTarget& target, const std::vector<std::string>* map) {
@@ -225,6 +290,41 @@ std::string EntryLabel(const TPropertyMapEntry& entry) {
 
 } // namespace
 
+std::unique_ptr<TSettingsStore::Backend> TSettingsStore::OpenRegistry(bool save) {
+  // The key path is taken from the root, with or without a leading backslash.
+  std::string base = RegistryPath;
+  while (!base.empty() && base.back() == '\\')
+    base.pop_back();
+  root_in_use_ = TRegistryRoot::rrNone;
+  std::string reasons;
+  bool failed = save;
+  for (const TRegistryRoot root : {RegistryRoot, SecondRegistryRoot}) {
+    if (root == TRegistryRoot::rrNone)
+      continue;
+    const auto platform_root = static_cast<platform::RegistryRoot>(root);
+    platform::RegKey key = nullptr;
+    const platform::RegStatus status =
+        save ? platform::RegistryCreateKey(platform_root, base, &key)
+             : platform::RegistryOpenKey(platform_root, base, platform::RegistryAccess::ReadWrite,
+                                         &key);
+    if (status == platform::kErrorSuccess) {
+      platform::RegistryCloseKey(key);
+      root_in_use_ = root;
+      return std::make_unique<RegistryBackend>(*this, platform_root, base, save);
+    }
+    // Loading from a key that does not exist, or that this user may not write, finds nothing;
+    // anything else means the settings cannot be read.
+    if (status != platform::kErrorFileNotFound && status != platform::kErrorAccessDenied)
+      failed = true;
+    reasons += std::string(reasons.empty() ? "" : ", ") + RootText(platform_root) + ": " +
+               StatusText(status);
+  }
+  if (failed)
+    Fail("the registry key " + base + " could not be " + (save ? "created" : "opened") +
+         (reasons.empty() ? std::string(" (no registry root given)") : " (" + reasons + ")"));
+  return nullptr;
+}
+
 bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>& map, bool save) {
   struct Running {
     TSettingsStore& store;
@@ -238,33 +338,22 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
     }
   } running(*this, target);
 
+  failure_.clear();
   std::unique_ptr<Backend> backend;
+  const platform::PathKind ini_kind = INIFile.empty() || INIFile == kCustomIniFile
+                                          ? platform::PathKind::Missing
+                                          : platform::GetPathKind(INIFile);
   if (INIFile == kCustomIniFile) {
     backend = std::make_unique<CustomBackend>();
-  } else if (!INIFile.empty() && (save || platform::FileExists(INIFile))) {
-    backend = std::make_unique<IniBackend>(*this, INIFile);
+  } else if (ini_kind == platform::PathKind::Other) {
+    // A folder, a FIFO or a device: reading one could wait forever for a writer, and writing
+    // would not give a settings file.
+    Fail("settings file " + INIFile + " is not a regular file; it was neither read nor written");
+    return false;
+  } else if (!INIFile.empty() && (save || ini_kind == platform::PathKind::RegularFile)) {
+    backend = std::make_unique<IniBackend>(*this, INIFile, save);
   } else {
-    // The key path is taken from the root, with or without a leading backslash.
-    std::string base = RegistryPath;
-    while (!base.empty() && base.back() == '\\')
-      base.pop_back();
-    root_in_use_ = TRegistryRoot::rrNone;
-    for (const TRegistryRoot root : {RegistryRoot, SecondRegistryRoot}) {
-      if (root == TRegistryRoot::rrNone)
-        continue;
-      const auto platform_root = static_cast<platform::RegistryRoot>(root);
-      platform::RegKey key = nullptr;
-      const platform::RegStatus status =
-          save ? platform::RegistryCreateKey(platform_root, base, &key)
-               : platform::RegistryOpenKey(platform_root, base, platform::RegistryAccess::ReadWrite,
-                                           &key);
-      if (status == platform::kErrorSuccess) {
-        platform::RegistryCloseKey(key);
-        root_in_use_ = root;
-        backend = std::make_unique<RegistryBackend>(*this, platform_root, base, save);
-        break;
-      }
-    }
+    backend = OpenRegistry(save);
     if (!backend)
       return false;
   }
@@ -336,16 +425,22 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
       }
     } catch (...) {
       const std::string reason = CurrentExceptionMessage();
+      const std::string label = "settings value " + EntryLabel(*entry) + " in " + backend->Where();
+      if (!save) {
+        // Left where it is: another tool may have written it, and the next load skips it again.
+        Log(label + " was ignored: " + reason);
+        continue;
+      }
+      Fail(label + " was not saved: " + reason);
       if (backend->DeletesFailedValues()) {
         try {
           backend->Delete(*entry);
         } catch (...) {
+          // Removing is best effort: the warning below names the value either way.
         }
-        Log("settings value " + EntryLabel(*entry) + " was " + (save ? "not saved" : "ignored") +
-            " and removed: " + reason);
+        Log(label + " was not saved and removed: " + reason);
       } else {
-        Log("settings value " + EntryLabel(*entry) + " was " + (save ? "not saved" : "ignored") +
-            ": " + reason);
+        Log(label + " was not saved: " + reason);
       }
     }
   }

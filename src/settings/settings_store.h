@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +77,11 @@ public:
   // false when the registry cannot be opened under either root.
   bool SaveValues(ISettingsTarget& target);
 
+  // Why the last operation failed, with the file or key it concerned; empty when it succeeded.
+  // A failed operation is one that could not reach its store (no registry key under either
+  // root, an INI path that is not a usable file) or, when saving, could not write all of it.
+  // Finding no values, and single values that do not read, are no failure.
+  const std::string& Failure() const { return failure_; }
   // The root the last registry operation used, rrNone when none could be opened.
   TRegistryRoot RootInUse() const { return root_in_use_; }
   bool Busy() const { return busy_; }
@@ -98,8 +104,12 @@ private:
   class CustomBackend;
 
   bool Run(ISettingsTarget& target, const std::vector<std::string>& map, bool save);
+  std::unique_ptr<Backend> OpenRegistry(bool save);
   void Log(const std::string& message);
+  // Keeps the first reason the operation failed.
+  void Fail(const std::string& reason);
 
+  std::string failure_;
   TRegistryRoot root_in_use_ = TRegistryRoot::rrNone;
   bool busy_ = false;
   ISettingsTarget* target_ = nullptr;

@@ -5,6 +5,7 @@
 // and "+" itself become "%" and two upper-case hexadecimal digits.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,12 @@ namespace kestrel::settings {
 std::string EncodeSettingsText(std::string_view ansi);
 
 // A stored text back to 8-bit text in the ANSI code page. Texts that carry bytes of 0x80 and
-// above already (written by older versions in the code page itself) are only unescaped.
+// above already (written by older versions in the code page itself) are only unescaped, and so
+// are escaped bytes that do not form UTF-8 (written by other tools in a code page).
 std::string DecodeSettingsText(std::string_view stored);
+
+// UTF-8 text in the ANSI code page (characters the code page lacks become "?"); nothing when
+// `text` is not well-formed UTF-8.
+std::optional<std::string> StrictUtf8ToAnsi(std::string_view text);
 
 } // namespace kestrel::settings

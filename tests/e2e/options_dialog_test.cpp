@@ -359,6 +359,13 @@ TEST_F(OptionsDialog, FormStreamHoldsEveryControlWithItsTexts) {
   EXPECT_EQ(std::get<FormIdent>(at("btnPreset").properties.at("DropDownMenu").value).name,
             "popupPreset");
 
+  // Settings the host's translator must not touch: 9999 keeps a component out of translation,
+  // 10016 keeps the start string's text and translates its caption and hint.
+  for (const char* name :
+       {"FmtDate", "FmtTime", "FmtDateTime", "MapTransl0", "MapTransl1", "MapTransl2", "DataTypes"})
+    EXPECT_EQ(Number(at(name), "Tag"), 9999) << name;
+  EXPECT_EQ(Number(at("BegSign"), "Tag"), 10016);
+
   // The data types holder: encoding version 2, an empty key, then each line as hexadecimal.
   const FormComponent& types = at("DataTypes");
   EXPECT_EQ(Number(types, "InternalVer"), 2);

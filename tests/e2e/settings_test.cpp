@@ -114,6 +114,31 @@ TEST_F(Settings, LoadWithARegistryPathConfiguresTheRows) {
   ExpectConfiguredRows(*Loaded({{"REGISTRY-PATH", Variant(key_.Path())}}));
 }
 
+TEST_F(Settings, SettingsCommandsAnswerFailedWhenTheStoreFails) {
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}});
+  host->Log(); // what LOAD wrote
+  // A file that is no INI file: neither imported nor overwritten, and each failure is one line
+  // with the file and the reason.
+  const std::string wide_file = folder_.File("wide.ini");
+  const std::string wide("\xFF\xFE[\0C\0]\0", 8);
+  WriteText(wide_file, wide);
+  EXPECT_EQ(host->Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Variant(wide_file)}}), -3);
+  EXPECT_EQ(host->Command("LOAD-SETTINGS-NOW",
+                          {{"INI-FILE", Variant(wide_file)}, {"NO-SAVE", Variant(1)}}),
+            -3);
+  EXPECT_EQ(ReadText(wide_file), wide);
+  const std::string log = host->Log();
+  for (const char* failed : {"The settings were not saved: ", "The settings were not loaded: "}) {
+    const std::size_t at = log.find(failed);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(failed, at + 1), std::string::npos) << log;
+    EXPECT_NE(log.find(wide_file + ": it is UTF-16 text", at), std::string::npos) << log;
+  }
+  // Success keeps its answer.
+  EXPECT_EQ(host->Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Variant(folder_.File("ok.ini"))}}),
+            -2);
+}
+
 TEST_F(Settings, LastUnloadSavesIntoANewIniFile) {
   const std::string file = folder_.File("host.ini");
   WriteText(file, kIniText);

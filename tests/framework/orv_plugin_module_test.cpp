@@ -39,8 +39,14 @@ public:
       ++unloads;
       throw std::runtime_error("ignored at unload");
     };
-    OnSaveSettingsNow = [this](TorvPlugin&) { saved_to.push_back(INIFile); };
-    OnLoadSettingsNow = [this](TorvPlugin&) { loaded_from.push_back(INIFile); };
+    OnSaveSettingsNow = [this](TorvPlugin&) {
+      saved_to.push_back(INIFile);
+      return INIFile != "broken.ini";
+    };
+    OnLoadSettingsNow = [this](TorvPlugin&) {
+      loaded_from.push_back(INIFile);
+      return INIFile != "broken.ini";
+    };
     OnStateChanged = [this](TorvPlugin&, uint8_t types) { state_types = types; };
     OnItemsChanged = [this](TorvPlugin&) { ++items_changed; };
     OnEvent = [](TorvPlugin&, const std::string& type, int32_t& result, TPluginCallRec*) {
@@ -235,6 +241,12 @@ TEST(ModuleCommands, SettingsCommandsSwapTheIniFileAndAnswerUnhandled) {
   EXPECT_EQ(host.Command("LOAD-SETTINGS-NOW", {{"NO-SAVE", Variant(1)}}), -2);
   EXPECT_EQ(module.loaded_from.back(), "");
   EXPECT_EQ(module.saved_to.size(), 2u);
+  EXPECT_EQ(module.INIFile, "own.ini");
+
+  // A store that reports a failure makes either command fail; the file is restored all the same.
+  EXPECT_EQ(host.Command("SAVE-SETTINGS-NOW", {{"INI-FILE", Variant("broken.ini")}}), -3);
+  EXPECT_EQ(host.Command("LOAD-SETTINGS-NOW", {{"INI-FILE", Variant("broken.ini")}}), -3);
+  EXPECT_EQ(module.saved_to.back(), "own.ini"); // the import's save still ran
   EXPECT_EQ(module.INIFile, "own.ini");
 }
 

@@ -158,10 +158,10 @@ TEST(JsonToList, ArraysInsideObjects) {
   }
   EXPECT_EQ(elements[0], Variant(int32_t{1}));
   EXPECT_EQ(elements[1], Variant(platform::WideStringView(OLESTR("a"))));
-  // An object inside an array is its compact JSON text, characters intact.
+  // An object or an array inside an array is its compact JSON text, characters intact.
   EXPECT_EQ(elements[2], Variant(platform::WideStringView(OLESTR("{\"k\":\"\u00e9\"}"))));
   EXPECT_EQ(elements[3].Type(), VT_NULL);
-  EXPECT_EQ(elements[4].Type(), VT_NULL);
+  EXPECT_EQ(elements[4], Variant(platform::WideStringView(OLESTR("[2]"))));
   EXPECT_EQ(elements[5], Variant(2.5));
 
   const Variant empty = Single(R"({"l":[]})");
@@ -247,6 +247,12 @@ TEST(JsonToList, RulesSelectSkipAndConvert) {
   EXPECT_EQ(rows[0].values[1].Type(), VT_DATE); // no rule: default typing
   EXPECT_EQ(rows[0].values[2], Variant("keep"));
   EXPECT_EQ(texts, (Strings{"2024-05-01", "keep", "1.5", "", "True"}));
+
+  // Objects and arrays inside a member with a rule reach the conversion as their JSON text.
+  texts.clear();
+  const auto nested = Flatten(R"({"num":[{"k":1},[2,[3]],"keep"]})", options, &rules);
+  ASSERT_EQ(nested.size(), 1u);
+  EXPECT_EQ(texts, (Strings{R"({"k":1})", "[2,[3]]", "keep"}));
 
   // With a rule but no conversion callback the value stays unassigned.
   const auto unset = Flatten(R"({"num":5})", kDefaultParserOptions, &rules);

@@ -13,10 +13,11 @@ using namespace kestrel::parser;
 
 class FakeOwner : public IDataSourceCfgOwner {
 public:
-  void LoadSettingsFromStore(TDataSourceCfg& settings) override {
+  bool LoadSettingsFromStore(TDataSourceCfg& settings) override {
     ++loads;
     if (store_items)
       settings.lstJSON_Hint = *store_items;
+    return true;
   }
   bool SaveSettingsToStore(const TDataSourceCfg&) override { return true; }
   bool ParserTypeEnabled() const override { return enabled; }

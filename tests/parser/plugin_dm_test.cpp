@@ -8,6 +8,7 @@
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
 #include "platform/messages.h"
+#include "settings_module.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ std::mutex g_store_mutex;
 std::map<std::string, Variant> g_store;
 std::map<std::string, std::vector<std::string>> g_store_lists;
 
-void LoadFromTestStore(TaPlugin&, TDataSourceCfg& settings) {
+void LoadFromTestStore(TDataSourceCfg& settings) {
   std::lock_guard lock(g_store_mutex);
   for (const auto& [name, value] : g_store)
     settings.SetPropertyValue(name, value);
@@ -55,13 +56,9 @@ using kestrel::testing::PumpFor;
 class PluginHost : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    SetModuleClass(&CreateKestrelModule);
-    SetSettingsStore(&LoadFromTestStore, nullptr);
+    SetModuleClass(&kestrel::testing::CreateSettingsModule<&LoadFromTestStore>);
   }
-  static void TearDownTestSuite() {
-    SetSettingsStore(nullptr, nullptr);
-    SetModuleClass(nullptr);
-  }
+  static void TearDownTestSuite() { SetModuleClass(nullptr); }
   void SetUp() override {
     std::lock_guard lock(g_store_mutex);
     g_store.clear();

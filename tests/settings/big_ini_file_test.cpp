@@ -49,6 +49,44 @@ TEST(BigIniFile, WritesBackOnlyWhatChanged) {
   EXPECT_EQ(ReadText(file), "[S]\r\nName=new\r\nAdded=x\r\n\r\n[Translation]\r\nMap0=y\r\n\r\n");
 }
 
+TEST(BigIniFile, KeepsTheLinesBeforeTheFirstSection) {
+  ScratchFolder folder;
+  const std::string file = folder.File("lead.ini");
+  WriteText(file, "\xEF\xBB\xBF; written by hand\nversion=2\n\n[S]\nName=old\n");
+  TBigIniFile ini(file);
+  std::string value;
+  EXPECT_FALSE(ini.ReadString("", "version", &value)); // no entry of any section
+  ini.WriteString("S", "Name", "new");
+  ASSERT_TRUE(ini.UpdateFile());
+  EXPECT_EQ(ReadText(file),
+            "\xEF\xBB\xBF; written by hand\r\nversion=2\r\n[S]\r\nName=new\r\n\r\n");
+}
+
+TEST(BigIniFile, AFileThatIsNoIniFileIsNeverWritten) {
+  ScratchFolder folder;
+  // UTF-16 with its byte order mark, UTF-16 without one, and binary data.
+  for (const std::string& text : {std::string("\xFF\xFE[\0S\0]\0\r\0\n\0a\0=\0"
+                                              "1\0",
+                                              18),
+                                  std::string("[\0S\0]\0\r\0\n\0", 10),
+                                  std::string("\x7F"
+                                              "ELF\x02\x01\x01\0\0\0",
+                                              10)}) {
+    const std::string file = folder.File("foreign.ini");
+    WriteText(file, text);
+    TBigIniFile ini(file);
+    EXPECT_TRUE(ini.FileFound());
+    EXPECT_NE(ini.Problem().find(file), std::string::npos) << ini.Problem();
+    std::string value;
+    EXPECT_FALSE(ini.ReadString("S", "a", &value));
+    ini.WriteString("S", "a", "2");
+    std::string error;
+    EXPECT_FALSE(ini.UpdateFile(&error));
+    EXPECT_EQ(error, ini.Problem());
+    EXPECT_EQ(ReadText(file), text);
+  }
+}
+
 TEST(BigIniFile, FailedWriteKeepsThePreviousFile) {
   ScratchFolder folder;
   const std::string file = folder.File("c.ini");

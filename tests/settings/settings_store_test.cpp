@@ -140,6 +140,21 @@ TEST_F(SettingsStore, IniFileKeepsEveryKindInItsTextForm) {
   EXPECT_EQ(log_, "");
 }
 
+TEST_F(SettingsStore, AFileThatIsNoIniFileIsNeitherReadNorRewritten) {
+  const std::string file = folder_.File("wide.ini");
+  const std::string wide("\xFF\xFE[\0C\0o\0m\0m\0o\0n\0]\0\r\0\n\0", 22);
+  WriteText(file, wide);
+  FakeTarget target;
+  auto store = Store(file);
+  EXPECT_FALSE(store->LoadValues(target));
+  EXPECT_NE(store->Failure().find(file), std::string::npos) << store->Failure();
+  FakeTarget changed = Changed();
+  EXPECT_TRUE(store->SaveValues(changed));
+  EXPECT_NE(store->Failure().find("not written"), std::string::npos) << store->Failure();
+  EXPECT_EQ(ReadText(file), wide);
+  ExpectSameValues(target, FakeTarget());
+}
+
 TEST_F(SettingsStore, HandWrittenIniValuesLoadAndBadOnesAreSkipped) {
   const std::string file = folder_.File("hand.ini");
   WriteText(file, "[Common]\nCount = 0x1F\nNumber=2,5\nFlag=maybe\nTitle=\n"
@@ -219,7 +234,7 @@ TEST_F(SettingsStore, MissingIniFileLoadsTheRegistryAndSavingCreatesIt) {
   ExpectSameValues(from_file, defaults);
 }
 
-TEST_F(SettingsStore, RegistryKeepsTypedValuesAndRemovesWrongOnes) {
+TEST_F(SettingsStore, RegistryKeepsTypedValuesAndSkipsWrongOnes) {
   FakeTarget saved = Changed();
   ASSERT_TRUE(Store()->SaveValues(saved));
   platform::RegKey key = nullptr;
@@ -235,16 +250,21 @@ TEST_F(SettingsStore, RegistryKeepsTypedValuesAndRemovesWrongOnes) {
   ASSERT_EQ(platform::RegistryQueryValue(key, "Flag", &value), platform::kErrorSuccess);
   EXPECT_EQ(value, platform::RegistryValue::String("True"));
 
-  // A REG_DWORD written by hand under a Boolean: removed on load, the property keeps its value.
+  // A REG_DWORD written by another tool under a Boolean: skipped with a line that names the
+  // key, and left where it is; the property keeps its value.
   ASSERT_EQ(platform::RegistrySetValue(key, "Flag", platform::RegistryValue::Dword(1)),
             platform::kErrorSuccess);
   FakeTarget loaded;
-  EXPECT_TRUE(Store()->LoadValues(loaded));
+  auto store = Store();
+  EXPECT_TRUE(store->LoadValues(loaded));
+  EXPECT_EQ(store->Failure(), "");
   EXPECT_EQ(loaded.Text("Flag"), "False");
   EXPECT_EQ(loaded.Text("Count"), "-7");
-  EXPECT_EQ(platform::RegistryQueryValue(key, "Flag", &value), platform::kErrorFileNotFound);
-  EXPECT_NE(log_.find("\"Flag\""), std::string::npos) << log_;
-  platform::RegistryCloseKey(key);
+  ASSERT_EQ(platform::RegistryQueryValue(key, "Flag", &value), platform::kErrorSuccess);
+  EXPECT_EQ(value, platform::RegistryValue::Dword(1));
+  EXPECT_NE(log_.find("\"Flag\" in registry key HKEY_CURRENT_USER" + key_.Path() + " was ignored"),
+            std::string::npos)
+      << log_;
 
   // The same path without its leading backslash names the same key.
   auto relative = Store();
@@ -252,6 +272,19 @@ TEST_F(SettingsStore, RegistryKeepsTypedValuesAndRemovesWrongOnes) {
   FakeTarget again;
   EXPECT_TRUE(relative->LoadValues(again));
   EXPECT_EQ(again.Text("Title"), saved.Text("Title"));
+
+  // Texts load as their text: UTF-8 as the registry holds it, and expandable texts.
+  ASSERT_EQ(
+      platform::RegistrySetValue(key, "Title", platform::RegistryValue::String("caf\xC3\xA9")),
+      platform::kErrorSuccess);
+  EXPECT_TRUE(Store()->LoadValues(loaded));
+  EXPECT_EQ(loaded.Text("Title"), "caf\xE9"); // code page 1252
+  ASSERT_EQ(platform::RegistrySetValue(key, "Title",
+                                       platform::RegistryValue{platform::kRegExpandSz, "DD.MM"}),
+            platform::kErrorSuccess);
+  EXPECT_TRUE(Store()->LoadValues(loaded));
+  EXPECT_EQ(loaded.Text("Title"), "DD.MM");
+  platform::RegistryCloseKey(key);
 }
 
 TEST_F(SettingsStore, WithoutAnyRegistryRootNothingHappens) {
@@ -260,7 +293,9 @@ TEST_F(SettingsStore, WithoutAnyRegistryRootNothingHappens) {
   store->SecondRegistryRoot = TRegistryRoot::rrNone;
   FakeTarget target = Changed();
   EXPECT_FALSE(store->SaveValues(target));
+  EXPECT_NE(store->Failure().find(key_.Path()), std::string::npos) << store->Failure();
   EXPECT_FALSE(store->LoadValues(target));
+  EXPECT_EQ(store->Failure(), ""); // nothing to read is no failure
   EXPECT_EQ(store->RootInUse(), TRegistryRoot::rrNone);
   ExpectSameValues(target, Changed());
 }

@@ -23,6 +23,11 @@ TEST(TextEncoding, ReadsWhatOtherWritersLeft) {
   EXPECT_EQ(DecodeSettingsText("%4a%4A"), "JJ");             // either case of digits
   EXPECT_EQ(DecodeSettingsText("caf\xE9+%25"), "caf\xE9 %"); // code-page bytes kept as they are
   EXPECT_EQ(DecodeSettingsText("%"), "%");
+  // Escaped bytes that are no UTF-8 were written in a code page: taken as they are, never "?".
+  EXPECT_EQ(DecodeSettingsText("caf%E9"), "caf\xE9");
+  EXPECT_EQ(DecodeSettingsText("%C3%A9%E9"), "\xC3\xA9\xE9"); // valid, then a stray byte
+  EXPECT_EQ(DecodeSettingsText("%ED%A0%80"), "\xED\xA0\x80"); // a surrogate is no UTF-8
+  EXPECT_EQ(DecodeSettingsText("%C0%AF"), "\xC0\xAF");        // nor an overlong form
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "language_files.h"
 #include "parser/plugin_dm.h"
 #include "pipeline_host.h"
+#include "settings_module.h"
 #include "translation/plugin_translator.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ using namespace kestrel;
 using kestrel::testing::PipelineHost;
 using kestrel::testing::PluginEntryPoints;
 
-void LoadBooleanRule(parser::TaPlugin&, parser::TDataSourceCfg& settings) {
+void LoadBooleanRule(parser::TDataSourceCfg& settings) {
   settings.SetPropertyValue("lstJSON_Hint", Variant("b||1||1||Boolean"));
 }
 
@@ -45,12 +46,10 @@ const char kOwnFile[] = "// Encoding=utf-8\n\n[Languages]\n$EN = English\n$DE = 
 class PluginTranslator : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    SetModuleClass(&parser::CreateKestrelModule);
+    SetModuleClass(&kestrel::testing::CreateSettingsModule<&LoadBooleanRule>);
     SetModuleTranslatorFactory(&TranslatorInTestFolder);
-    parser::SetSettingsStore(&LoadBooleanRule, nullptr);
   }
   static void TearDownTestSuite() {
-    parser::SetSettingsStore(nullptr, nullptr);
     SetModuleTranslatorFactory(nullptr);
     SetModuleClass(nullptr);
   }

@@ -109,6 +109,7 @@ void KestrelPostQuitMessage(int exit_code) {
   try {
     kp::PostQuit(exit_code);
   } catch (...) {
+    // This C call returns nothing to report with; only an allocation can fail here.
   }
 }
 

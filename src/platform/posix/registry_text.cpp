@@ -10,6 +10,7 @@
 //
 // Texts holding control characters (line breaks) cannot be quoted on one line; they are
 // written as hex(1): UTF-16LE code units with a terminating zero, which the editor reads too.
+// Expandable texts (REG_EXPAND_SZ) have no quoted form: hex(2), the same UTF-16LE units.
 #include "platform/posix/registry_text.h"
 
 #include <algorithm>
@@ -174,8 +175,9 @@ void PutValue(std::string& out, const std::string& name, const RegistryValue& va
   char prefix[24];
   if (value.type == kRegSz && !NeedsHexForm(value.data)) {
     PutQuoted(out, value.data);
-  } else if (value.type == kRegSz) {
-    PutHex(out, "hex(1):", Utf8ToUtf16Bytes(value.data) + std::string(2, '\0'));
+  } else if (value.type == kRegSz || value.type == kRegExpandSz) {
+    PutHex(out, value.type == kRegSz ? "hex(1):" : "hex(2):",
+           Utf8ToUtf16Bytes(value.data) + std::string(2, '\0'));
   } else if (value.type == kRegDword && value.data.size() == 4) {
     std::snprintf(prefix, sizeof prefix, "dword:%08x", value.AsDword());
     out += prefix;
@@ -288,7 +290,8 @@ bool ReadData(std::string_view s, RegistryValue& value, bool& erase) {
     if (!ReadHexBytes(s.substr(close + 2), bytes))
       return false;
     value.type = type;
-    value.data = type == kRegSz ? Utf16BytesToUtf8(bytes) : std::move(bytes);
+    value.data =
+        type == kRegSz || type == kRegExpandSz ? Utf16BytesToUtf8(bytes) : std::move(bytes);
     return true;
   }
   return false;

@@ -251,6 +251,7 @@ TEST_F(Registry, ReadsFilesWrittenByTheRegistryEditor) {
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\r\n"
          "  15,16,17\r\n"
          "\"Wide\"=hex(1):41,00,0d,00,0a,00,42,00,00,00\r\n"
+         "\"Expand\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,e9,00,00,00\r\n"
          "\"Short\"=dword:2a\r\n"
          "\"Gone\"=\"x\"\r\n"
          "\"Gone\"=-\r\n"
@@ -271,6 +272,20 @@ TEST_F(Registry, ReadsFilesWrittenByTheRegistryEditor) {
   EXPECT_EQ(got.data[23], '\x17');
   ASSERT_EQ(RegistryQueryValue(key, "Wide", &got), kErrorSuccess);
   EXPECT_EQ(got, RegistryValue::String("A\r\nB"));
+  // Expandable texts are UTF-16LE in the file and text like any other here, also after the
+  // file was written again.
+  const RegistryValue expand{kRegExpandSz, "%TEMP%\xC3\xA9"};
+  ASSERT_EQ(RegistryQueryValue(key, "Expand", &got), kErrorSuccess);
+  EXPECT_EQ(got, expand);
+  RegKey writable = Create("Software\\Vendor");
+  ASSERT_EQ(RegistrySetValue(writable, "Added", RegistryValue::Dword(1)), kErrorSuccess);
+  RegistryCloseKey(writable);
+  EXPECT_NE(ReadFile(UserFile())
+                .find("\"Expand\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,e9,00,00,00"),
+            std::string::npos)
+      << ReadFile(UserFile());
+  ASSERT_EQ(RegistryQueryValue(key, "Expand", &got), kErrorSuccess);
+  EXPECT_EQ(got, expand);
   ASSERT_EQ(RegistryQueryValue(key, "Short", &got), kErrorSuccess);
   EXPECT_EQ(got.AsDword(), 42u);
   EXPECT_EQ(RegistryQueryValue(key, "Gone", &got), kErrorFileNotFound);

@@ -12,9 +12,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -111,6 +119,61 @@ TEST(SettingsStoreRoots, ASaveRewritesTheRegistryFileOnce) {
   OneText loaded("");
   ASSERT_TRUE(store.LoadValues(loaded));
   EXPECT_EQ(loaded.Text(), "second");
+}
+
+TEST(SettingsStoreFailures, AFifoIsRefusedAtOnce) {
+  kestrel::testing::ScratchFolder folder;
+  const std::string fifo = folder.File("fifo.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto run = std::async(std::launch::async, [&] {
+    TSettingsStore store;
+    store.INIFile = fifo;
+    store.Components = {"Title,Title"};
+    OneText target("value");
+    const bool saved = store.SaveValues(target);
+    const std::string save_failure = store.Failure();
+    store.LoadValues(target);
+    return std::make_tuple(saved, save_failure, store.Failure(), target.Text());
+  });
+  if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // let the blocked reader go
+    FAIL() << "saving into a FIFO waited for a writer";
+  }
+  const auto [saved, save_failure, load_failure, text] = run.get();
+  EXPECT_FALSE(saved);
+  EXPECT_NE(save_failure.find(fifo + " is not a regular file"), std::string::npos) << save_failure;
+  EXPECT_EQ(load_failure, save_failure);
+  EXPECT_EQ(text, "value");
+}
+
+TEST(SettingsStoreFailures, AReadOnlyFileAndAForeignRegistryFileAreKept) {
+  kestrel::testing::ScratchFolder folder;
+  const std::string file = folder.File("locked.ini");
+  kestrel::testing::WriteText(file, "[Common]\r\nTitle=old\r\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  TSettingsStore store;
+  store.INIFile = file;
+  store.Components = {"Title,Title"};
+  OneText target("new");
+  store.SaveValues(target);
+  EXPECT_NE(store.Failure().find("read-only"), std::string::npos) << store.Failure();
+  EXPECT_EQ(kestrel::testing::ReadText(file), "[Common]\r\nTitle=old\r\n");
+
+  // A registry file in a form the store does not write: saving fails and says so.
+  const std::string own = std::getenv("KESTREL_REGISTRY");
+  setenv("KESTREL_REGISTRY", folder.File("registry").c_str(), 1);
+  std::filesystem::create_directories(folder.File("registry"));
+  kestrel::testing::WriteText(folder.File("registry/HKEY_CURRENT_USER.reg"), "[settings]\n");
+  TSettingsStore registry;
+  registry.RegistryPath = "\\Software\\Kestrel\\Foreign";
+  registry.Components = {"Title,Title"};
+  EXPECT_FALSE(registry.SaveValues(target));
+  setenv("KESTREL_REGISTRY", own.c_str(), 1);
+  EXPECT_NE(registry.Failure().find("\\Software\\Kestrel\\Foreign"), std::string::npos)
+      << registry.Failure();
+  EXPECT_NE(registry.Failure().find("HKEY_CURRENT_USER: the registry data is in a form"),
+            std::string::npos)
+      << registry.Failure();
 }
 
 TEST(SettingsStoreProcesses, ConcurrentSavesLoseNoEntry) {
