@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <latch>
 #include <thread>
 #include <vector>
 
@@ -92,10 +91,12 @@ TEST(Messages, PostsFromManyThreadsArriveInOrderInTheOwnerThread) {
   constexpr int kSenders = 4;
   constexpr int kEach = 500;
   std::vector<std::thread> senders;
-  std::latch start(kSenders); // all senders begin together, however late each thread got going
+  std::atomic<int> started{0}; // all senders begin together, however late each thread got going
   for (int s = 0; s < kSenders; ++s)
     senders.emplace_back([&, s] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < kSenders)
+        std::this_thread::yield();
       for (int i = 0; i < kEach; ++i)
         ASSERT_TRUE(PostWindowMessage(owner.hwnd(), kRecord, static_cast<WPARAM>(s), i));
     });
