@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -18,10 +17,12 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
   std::atomic<int> inside{0};
   std::atomic<bool> overlap{false};
   std::vector<std::thread> threads;
-  std::latch start(8); // all threads begin together, however late each one got going
+  std::atomic<int> started{0}; // all threads begin together, however late each one got going
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < 8)
+        std::this_thread::yield();
       for (int i = 0; i < 2000; ++i) {
         std::unique_lock lock(sync);
         if (inside.fetch_add(1) != 0)
@@ -31,7 +32,9 @@ TEST(MultiReadSync, ReadersShareAndWritersExclude) {
       }
     });
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < 8)
+        std::this_thread::yield();
       for (int i = 0; i < 2000; ++i) {
         std::shared_lock lock(sync);
         if (inside.load() != 0)
@@ -49,10 +52,12 @@ TEST(MultiReadSync, ConcurrentUpgradesDoNotDeadlock) {
   TMultiReadSync sync;
   int value = 0;
   std::vector<std::thread> threads;
-  std::latch start(4);
+  std::atomic<int> started{0};
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < 4)
+        std::this_thread::yield();
       for (int i = 0; i < 500; ++i) {
         std::shared_lock read(sync);
         std::unique_lock write(sync);

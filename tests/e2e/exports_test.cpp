@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <latch>
 #include <thread>
 #include <vector>
 
@@ -311,10 +310,12 @@ TEST_F(Exports, ReleaseAllNeedsNoInstance) {
 TEST_F(Exports, InstancesComeAndGoOnManyThreads) {
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  std::latch start(4); // all threads begin together, however late each one got going
+  std::atomic<int> started{0}; // all threads begin together, however late each one got going
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < 4)
+        std::this_thread::yield();
       for (int i = 0; i < 100; ++i) {
         TPluginCallRec rec = NewRecord();
         if (lib_.Create(&rec) != 0)

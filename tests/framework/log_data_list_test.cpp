@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -74,10 +74,12 @@ TEST(LogDataList, OldestEntryGivesWayBeyondTheBound) {
 TEST(LogDataList, ConcurrentWritersLoseNoEntry) {
   TLogDataList log;
   std::vector<std::thread> writers;
-  std::latch start(4); // all writers begin together, however late each thread got going
+  std::atomic<int> started{0}; // all writers begin together, however late each thread got going
   for (int t = 0; t < 4; ++t)
-    writers.emplace_back([&log, &start, t] {
-      start.arrive_and_wait();
+    writers.emplace_back([&log, &started, t] {
+      ++started;
+      while (started.load() < 4)
+        std::this_thread::yield();
       for (int i = 0; i < 1000; ++i)
         log.Add(std::to_string(t) + ":" + std::to_string(i));
     });

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <latch>
 #include <random>
 #include <string>
 #include <thread>
@@ -258,10 +257,12 @@ TEST(JsonModel, ConcurrentLookUpsIndexOnce) {
   const auto& object = dynamic_cast<const TJsonObject&>(*doc);
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
-  std::latch start(4); // the first look-ups meet, however late each thread got going
+  std::atomic<int> started{0}; // the first look-ups meet, however late each thread got going
   for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&object, &wrong, &start] {
-      start.arrive_and_wait();
+    threads.emplace_back([&object, &wrong, &started] {
+      ++started;
+      while (started.load() < 4)
+        std::this_thread::yield();
       for (int i = 0; i < 150; ++i) {
         const std::string digits = std::to_string(i);
         WideString name(1, u'm');
@@ -296,10 +297,12 @@ TEST(JsonModel, StringsReadFromTextBehaveAsAnyOther) {
 
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
-  std::latch start(4); // the first reads meet, however late each thread got going
+  std::atomic<int> started{0}; // the first reads meet, however late each thread got going
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < 4)
+        std::this_thread::yield();
       if (first.Value() != expected || &first.Value() != &first.Value())
         ++wrong;
     });

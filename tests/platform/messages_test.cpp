@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <latch>
 #include <thread>
 #include <vector>
 
@@ -92,10 +91,12 @@ TEST(Messages, PostsFromManyThreadsArriveInOrderInTheOwnerThread) {
   constexpr int kSenders = 4;
   constexpr int kEach = 500;
   std::vector<std::thread> senders;
-  std::latch start(kSenders); // all senders begin together, however late each thread got going
+  std::atomic<int> started{0}; // all senders begin together, however late each thread got going
   for (int s = 0; s < kSenders; ++s)
     senders.emplace_back([&, s] {
-      start.arrive_and_wait();
+      ++started;
+      while (started.load() < kSenders)
+        std::this_thread::yield();
       for (int i = 0; i < kEach; ++i)
         ASSERT_TRUE(PostWindowMessage(owner.hwnd(), kRecord, static_cast<WPARAM>(s), i));
     });
@@ -260,9 +261,10 @@ TEST(Messages, TimerFiresOnlyWhilePumpingAndStopsWhenKilled) {
   HWND hwnd = CreateMessageWindow(RecordingProc, &seen);
   ASSERT_EQ(SetWindowTimer(hwnd, 7, kPeriod), 7u);
 
-  // Not pumping: nothing is delivered, and the missed periods become a single message. Only
-  // when emptying the queue took a period itself (the thread lost the processor) may the next
-  // one be due already.
+  // Not pumping: nothing is delivered, and the six missed periods become a single message.
+  // Under Wine the next period may fall due just after the merged message was taken (its
+  // timers keep to the schedule they were started with), and one more for every period that
+  // emptying the queue took.
   std::this_thread::sleep_for(std::chrono::milliseconds(6 * kPeriod));
   EXPECT_EQ(seen.timers.load(), 0);
   const auto taking = Clock::now();
@@ -277,12 +279,13 @@ TEST(Messages, TimerFiresOnlyWhilePumpingAndStopsWhenKilled) {
   const auto took =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - taking).count();
   EXPECT_GE(queued, 1);
-  EXPECT_LE(queued, 1 + took / kPeriod) << "the missed periods were not merged";
+  EXPECT_LE(queued, 2 + took / kPeriod) << "the missed periods were not merged";
 
-  // Pumping: it fires, though not faster than its period (less half a period for clock steps).
+  // Pumping: it fires, though not faster than its period. Of four ticks the first two may come
+  // at once (as above); the other two take a period each, less half a period for clock steps.
   const auto pumping = Clock::now();
-  ASSERT_TRUE(PumpUntil([&] { return seen.timers.load() >= 3; }, 5000))
-      << "fewer than three ticks while pumping: " << seen.timers.load();
+  ASSERT_TRUE(PumpUntil([&] { return seen.timers.load() >= 4; }, 5000))
+      << "fewer than four ticks while pumping: " << seen.timers.load();
   EXPECT_GE(Clock::now() - pumping, std::chrono::milliseconds(2 * kPeriod - kPeriod / 2));
 
   ASSERT_TRUE(KillWindowTimer(hwnd, 7));

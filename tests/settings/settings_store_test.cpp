@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -194,9 +194,11 @@ TEST_F(SettingsStore, IniDoublesTakeTheRegionalDecimalSeparator) {
 TEST_F(SettingsStore, ThreadsSavingOneIniFileLoseNoEntry) {
   const std::string file = folder_.File("shared.ini");
   constexpr int kRounds = 30;
-  std::latch start(2); // both savers begin together, however late each thread got going
+  std::atomic<int> started{0}; // both savers begin together, however late each thread got going
   const auto saver = [&](const std::string& id) {
-    start.arrive_and_wait();
+    ++started;
+    while (started.load() < 2)
+      std::this_thread::yield();
     FakeTarget target;
     for (int round = 0; round < kRounds; ++round) {
       auto store = Store(file);
