@@ -47,3 +47,25 @@ void operator delete(void* block, std::size_t) noexcept {
 void operator delete[](void* block, std::size_t) noexcept {
   std::free(block);
 }
+// The nothrow forms too (std::stable_sort takes its buffer with them): every form of new in this
+// program must pair with the delete above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
