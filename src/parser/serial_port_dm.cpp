@@ -203,8 +203,19 @@ void TSerialPortDM::RecordSeenItems(const TorvParamsList& row) {
 }
 
 bool TSerialPortDM::FirstReport(const std::string& key) {
-  std::lock_guard lock(reported_mutex_);
-  return reported_.insert(key).second;
+  {
+    std::lock_guard lock(reported_mutex_);
+    if (reported_.size() < kReportedKeyLimit)
+      return reported_.insert(key).second;
+    if (reported_.count(key) || reports_capped_)
+      return false;
+    reports_capped_ = true;
+  }
+  Owner.ParserLog(1, "Data source " + DataSourceName + " has made " +
+                         std::to_string(kReportedKeyLimit) +
+                         " different reports; further ones (member names the code page cannot "
+                         "hold among them) are not logged.");
+  return false;
 }
 
 std::vector<TSerialPortDM::SeenItem> TSerialPortDM::SeenItems() const {

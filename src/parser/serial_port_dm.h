@@ -26,6 +26,9 @@ public:
   static constexpr uint32_t kCheckInterval = 300; // idle sweep period, ms
   static constexpr uint32_t kIdleLimit = 60000;   // client idle time before removal, ms
   static constexpr uint32_t kSeenRowLimit = 50;   // rows whose names are recorded
+  // Keys FirstReport remembers: member names come from the data, so their number has no bound
+  // of its own.
+  static constexpr std::size_t kReportedKeyLimit = 1000;
 
   // Made in the thread that will run the idle sweep; that thread must pump window messages.
   TSerialPortDM(IParserModule& owner, int32_t data_source_id, std::string name,
@@ -65,7 +68,8 @@ public:
 
   // True the first time a report under `key` is made in this data module (a filter pattern
   // that reached its match limits, a member name the code page cannot hold, ...), so that the
-  // log gets one line per key rather than one per block.
+  // log gets one line per key rather than one per block. Beyond kReportedKeyLimit keys it is
+  // false for every new key, after one line saying that further reports are left out.
   bool FirstReport(const std::string& key);
 
   IParserModule& Owner;
@@ -93,6 +97,7 @@ private:
 
   std::mutex reported_mutex_;
   std::unordered_set<std::string> reported_;
+  bool reports_capped_ = false;
 };
 
 } // namespace kestrel::parser

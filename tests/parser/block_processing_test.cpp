@@ -190,6 +190,20 @@ TEST_F(Extraction, TextTheCodePageCannotHoldArrivesWhole) {
   EXPECT_EQ(dm_.Statistics.ConversionErrors.Get(), 2u);
 }
 
+TEST_F(Extraction, ReportsOfNamesFromTheDataAreBounded) {
+  // Every name is new, so each would be remembered; the data decide how many there are.
+  std::string block = "{";
+  for (int i = 0; i < 1100; ++i)
+    block += (i ? ",\"\u0416" : "\"\u0416") + std::to_string(i) + "\":1";
+  block += "}";
+  Block(block);
+  Block(block);
+  const auto log = module_.Log();
+  ASSERT_EQ(log.size(), TSerialPortDM::kReportedKeyLimit + 1);
+  EXPECT_EQ(log.back(), "1:Data source COM1 has made 1000 different reports; further ones "
+                        "(member names the code page cannot hold among them) are not logged.");
+}
+
 TEST_F(Extraction, DateAndTimeTemplates) {
   cfg_.FmtDate_Text = "DD.MM.YYYY";
   cfg_.FmtDateTime_Text = "";

@@ -70,8 +70,6 @@ bool CheckIniFile(const std::string& path, std::string* error) {
   return true;
 }
 
-constexpr uint64_t kStatsPeriod = 5000; // ms between two --stats tables
-
 // The lines of the plug-in's "Statistics" text.
 std::vector<std::string> StatisticsLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -296,7 +294,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   // middle of a block leaves the plug-in a half block it will never complete: said here.
   int gone = 0;
   std::map<std::pair<int32_t, int32_t>, OpenBlock> open_blocks;
-  uint64_t stats_due = platform::TickCount64() + kStatsPeriod;
+  uint64_t stats_due = platform::TickCount64() + hooks.statistics_period;
   while (!listeners.empty() && !*stop && (options.tcp_clients == 0 || gone < options.tcp_clients)) {
     platform::WaitWindowMessage(200);
     session.Pump();
@@ -322,7 +320,9 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     }
     if (options.stats && platform::TickCount64() >= stats_due) {
       PrintStatisticsTable(err, session.Statistics());
-      stats_due = platform::TickCount64() + kStatsPeriod;
+      stats_due = platform::TickCount64() + hooks.statistics_period;
+      if (hooks.statistics_shown)
+        hooks.statistics_shown();
     }
   }
   for (const auto& listener : listeners)

@@ -15,6 +15,10 @@ struct HostHooks {
   std::function<void(int32_t source, uint16_t port)> listening;
   // Set to true to end the run as Ctrl-C does.
   std::atomic<bool>* interrupt = nullptr;
+  // Called after each --stats table has been written.
+  std::function<void()> statistics_shown;
+  // Milliseconds between two --stats tables.
+  uint64_t statistics_period = 5000;
 };
 
 // Runs the host with `options`; records go to `out`, log lines and errors to `err`. Returns an

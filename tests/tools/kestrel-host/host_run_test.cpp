@@ -32,6 +32,12 @@ public:
       port_ = port;
       changed_.notify_all();
     };
+    hooks.statistics_period = 20;
+    hooks.statistics_shown = [this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++tables_;
+      changed_.notify_all();
+    };
     thread_ = std::thread([this, options, hooks] {
       const int code = RunHost(options, out_, err_, hooks);
       std::lock_guard<std::mutex> lock(mutex_);
@@ -51,6 +57,13 @@ public:
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(120), [this] { return port_ || exit_ >= 0; });
     return port_;
+  }
+  // Waits until the host has written `count` --stats tables in all; false if it never did.
+  bool WaitForTables(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(120), [&] {
+      return tables_ >= count || exit_ >= 0;
+    }) && tables_ >= count;
   }
   // Waits for the end of the run; the exit code.
   int Join() {
@@ -76,6 +89,7 @@ private:
   std::mutex mutex_;
   std::condition_variable changed_;
   uint16_t port_ = 0;
+  int tables_ = 0;
   int exit_ = -1;
 };
 
@@ -159,8 +173,8 @@ TEST(HostRun, AClientGoneInTheMiddleOfABlockIsReportedAndCountersAreShown) {
   ASSERT_TRUE(SendAll(whole, complete.data(), complete.size()));
   Pause();
   ASSERT_TRUE(SendAll(cut, half.data(), half.size()));
-  // Long enough for one table of the counters.
-  std::this_thread::sleep_for(std::chrono::milliseconds(5600));
+  // A table of the counters while both clients are connected.
+  EXPECT_TRUE(host.WaitForTables(1));
   CloseSocket(whole);
   Pause();
   CloseSocket(cut);
