@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets=(kestrel kestrel_platform_tests kestrel_common_tests kestrel_framework_tests
-         kestrel_parser_tests kestrel_settings_tests kestrel_translation_tests kestrel_e2e_tests)
+         kestrel_parser_tests kestrel_settings_tests kestrel_translation_tests kestrel_e2e_tests
+         kestrel_json_tests kestrel_host_tests)
 
 # GCC's ThreadSanitizer expects the address layout of kernels with fewer random mmap bits; on
 # newer kernels it may stop with "unexpected memory mapping". Running without address space
