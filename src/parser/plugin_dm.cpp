@@ -83,6 +83,7 @@ void TaPlugin::orvPluginLoad(TPluginCallRec*, int32_t&) {
     settings_ = settings;
   }
   unloaded_ = false;
+  settings->BeginLoad();
   settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
@@ -103,7 +104,10 @@ bool TaPlugin::orvPluginSaveSettingsNow() {
 
 bool TaPlugin::orvPluginLoadSettingsNow() {
   const auto settings = Settings();
-  return !settings || settings->ApplySettings(TDataSourceCfg::kApplyAll);
+  if (!settings)
+    return true;
+  settings->BeginLoad();
+  return settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
 void TaPlugin::orvPluginStateChanged(uint8_t types) {
@@ -284,6 +288,10 @@ bool TaPlugin::ParserTypeEnabled() const {
 void TaPlugin::ReportConfigurationError(const std::string& message) {
   WriteLog(framework::LogLevel::Failure,
            FormatMessageText(TextResources.Current()->ConfigError, {message}));
+}
+
+void TaPlugin::ReportSettingsWarning(const std::string& message) {
+  WriteLog(framework::LogLevel::Warning, message);
 }
 
 } // namespace kestrel::parser

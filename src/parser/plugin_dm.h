@@ -72,6 +72,7 @@ public:
   bool SaveSettingsToStore(const TDataSourceCfg& settings) override;
   bool ParserTypeEnabled() const override;
   void ReportConfigurationError(const std::string& message) override;
+  void ReportSettingsWarning(const std::string& message) override;
 
 private:
   mutable std::mutex settings_mutex_; // guards the reference only
