@@ -14,7 +14,4 @@ namespace kestrel::parser {
 // The warnings the option values give, in the order of the options.
 std::vector<std::string> CheckOptionValues(const TCfgOptionValues& options);
 
-// Levenshtein distance of two texts compared without regard to ASCII case.
-std::size_t EditDistance(std::string_view a, std::string_view b);
-
 } // namespace kestrel::parser

@@ -159,9 +159,14 @@ TEST_F(Settings, ReloadOfAnUnchangedFileIsSkippedAndAnyChangeIsTaken) {
     return host->Command("LOAD-SETTINGS-NOW",
                          {{"INI-FILE", Variant(file)}, {"NO-SAVE", Variant(1)}});
   };
-  // The same text again, by command and by a state change: not read again, so its unusable
-  // value is not reported again, and the settings stay.
+  // The same text again, by command and by a state change: not read again, and the settings
+  // stay. The reload reports its unusable value again, once; the state change, within the
+  // same load, does not.
   ASSERT_EQ(reload(), -2);
+  const std::string log = host->Log();
+  const std::size_t first = log.find("\"Max depth\"");
+  EXPECT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("\"Max depth\"", first + 1), std::string::npos) << log;
   ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
   EXPECT_EQ(host->Log(), "");
   ExpectConfiguredRows(*host);
