@@ -5,6 +5,7 @@
 #include "framework/instance_registry.h"
 #include "framework/standard_fields.h"
 #include "parser/settings_binding.h"
+#include "parser/settings_report.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -207,6 +208,10 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
 }
 
 std::optional<Variant> TaPlugin::orvPluginGetModuleParameter(std::string_view name) {
+  if (AsciiSameText(name, "SettingsCheck")) {
+    const auto settings = Settings();
+    return settings ? Variant(SettingsReport(*settings)) : Variant::Null();
+  }
   if (!AsciiSameText(name, "Statistics"))
     return std::nullopt;
   std::vector<std::shared_ptr<TSerialPortDM>> modules = DataModules();
