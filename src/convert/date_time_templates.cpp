@@ -274,6 +274,18 @@ const char* FieldName(Field field) {
 
 } // namespace
 
+bool UsesLocaleFormats(std::string_view template_text) {
+  const std::string upper = UpperAscii(template_text);
+  for (std::size_t pos = 0;;) {
+    const Token token = NextToken(upper, pos);
+    if (token.kind == Kind::End || token.kind == Kind::None)
+      return false;
+    if (token.kind == Kind::Composite)
+      return true;
+    pos = token.end;
+  }
+}
+
 TTemplateReport InspectTemplate(std::string_view template_text, const LocaleSettings& settings) {
   TTemplateReport report;
   const std::string upper = UpperAscii(template_text);

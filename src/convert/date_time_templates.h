@@ -45,6 +45,9 @@ struct TTemplateReport {
 };
 TTemplateReport InspectTemplate(std::string_view template_text,
                                 const platform::LocaleSettings& settings);
+// Whether the template holds a token that stands for one of the locale's formats (C, T, TT,
+// DDDDD, DDDDDD) before it ends: only then does its expansion depend on the locale.
+bool UsesLocaleFormats(std::string_view template_text);
 
 // A copy of the regional settings of `lcid` from the shared cache, refilled when the id
 // differs from the one it holds.

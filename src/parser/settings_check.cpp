@@ -232,10 +232,22 @@ std::vector<std::string> CheckOptionValues(const TCfgOptionValues& options) {
                        " is not a locale this system knows; dates and times are read under "
                        "locale " +
                        std::to_string(platform::ResolveLocale(lcid)) + " instead");
-  const platform::LocaleSettings locale = convert::DateTimeTemplates::CachedLocaleSettings(lcid);
-  CheckTemplate("Date format", options.FmtDate_Text, locale, warnings);
-  CheckTemplate("Time format", options.FmtTime_Text, locale, warnings);
-  CheckTemplate("Date and time format", options.FmtDateTime_Text, locale, warnings);
+  // The locale's formats are read only for a template that uses them: the locale cache holds
+  // one locale, and instances with different locales would refill it at every load.
+  const bool uses_locale = convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDate_Text) ||
+                           convert::DateTimeTemplates::UsesLocaleFormats(options.FmtTime_Text) ||
+                           convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDateTime_Text);
+  const platform::LocaleSettings locale =
+      uses_locale ? convert::DateTimeTemplates::CachedLocaleSettings(lcid)
+                  : platform::LocaleSettings{};
+  // The default templates are known to be sound.
+  const TCfgOptionValues defaults;
+  if (options.FmtDate_Text != defaults.FmtDate_Text)
+    CheckTemplate("Date format", options.FmtDate_Text, locale, warnings);
+  if (options.FmtTime_Text != defaults.FmtTime_Text)
+    CheckTemplate("Time format", options.FmtTime_Text, locale, warnings);
+  if (options.FmtDateTime_Text != defaults.FmtDateTime_Text)
+    CheckTemplate("Date and time format", options.FmtDateTime_Text, locale, warnings);
   return warnings;
 }
 
