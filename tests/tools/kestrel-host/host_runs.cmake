@@ -89,8 +89,8 @@ expect_stderr(no_library "cannot load the plug-in")
 run(usage 2 ARGS --format xml sensors.jsonl)
 
 # --check: the shipped example loads clean; the example of mistakes gives one warning for each
-# and exit code 7. The INI file is named by its full path in warnings; the expected file names
-# it relative to the examples folder.
+# and exit code 7. Warnings name the INI file by its full path, which differs from system to
+# system; the expected file names it without its folder.
 run(check_clean 0 ARGS --check --ini sensors.ini)
 file(READ ${WORK}/check_clean.out check_clean)
 string(FIND "${check_clean}" "\nwarnings: 0\n" at)
@@ -98,9 +98,9 @@ if(at LESS 0)
   message(SEND_ERROR "check_clean: sensors.ini gave warnings:\n${check_clean}")
 endif()
 run(check_mistakes 7 ARGS --check --ini mistakes.ini)
-file(REAL_PATH ${EXAMPLES} examples_path)
 file(READ ${WORK}/check_mistakes.out check_mistakes)
-string(REPLACE "${examples_path}/" "" check_mistakes "${check_mistakes}")
+string(REGEX REPLACE "settings file [^\n]*[/\\]mistakes\\.ini" "settings file mistakes.ini"
+       check_mistakes "${check_mistakes}")
 file(WRITE ${WORK}/check_mistakes.out "${check_mistakes}")
 expect_same(check_mistakes mistakes_check.txt)
 
