@@ -5,8 +5,8 @@
 #pragma once
 
 #include "common/variant.h"
-#include "platform/registry.h"
 #include "settings/settings_target.h"
+#include "platform/registry.h"
 
 #include <cstdint>
 #include <optional>
