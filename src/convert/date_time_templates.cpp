@@ -250,6 +250,73 @@ std::string ExpandTemplate(std::string_view template_text, const LocaleSettings&
   return UpperAscii(expanded);
 }
 
+const char* FieldName(Field field) {
+  switch (field) {
+  case Field::Day:
+    return "day";
+  case Field::Month:
+    return "month";
+  case Field::Year2:
+  case Field::Year4:
+    return "year";
+  case Field::Hour:
+    return "hour";
+  case Field::Minute:
+    return "minute";
+  case Field::Second:
+  case Field::SecondFraction:
+    return "second";
+  case Field::Millisecond:
+    return "millisecond";
+  }
+  return "?";
+}
+
+} // namespace
+
+bool UsesLocaleFormats(std::string_view template_text) {
+  const std::string upper = UpperAscii(template_text);
+  for (std::size_t pos = 0;;) {
+    const Token token = NextToken(upper, pos);
+    if (token.kind == Kind::End || token.kind == Kind::None)
+      return false;
+    if (token.kind == Kind::Composite)
+      return true;
+    pos = token.end;
+  }
+}
+
+TTemplateReport InspectTemplate(std::string_view template_text, const LocaleSettings& settings) {
+  TTemplateReport report;
+  const std::string upper = UpperAscii(template_text);
+  for (std::size_t pos = 0;;) {
+    const Token token = NextToken(upper, pos);
+    if (token.kind == Kind::End)
+      break;
+    if (token.kind == Kind::None) {
+      report.StoppedAt = pos;
+      break;
+    }
+    pos = token.end;
+  }
+  report.Expanded = ExpandTemplate(template_text, settings);
+  const std::string_view expanded = report.Expanded;
+  for (std::size_t pos = 0;;) {
+    const Token token = NextToken(expanded, pos);
+    if (token.kind == Kind::End || token.kind == Kind::None)
+      break;
+    const std::string text(expanded.substr(token.begin, token.end - token.begin));
+    if (token.kind == Kind::Number)
+      report.Fields.emplace_back(FieldName(token.field), text);
+    else if (token.kind == Kind::ShortMonthName || token.kind == Kind::LongMonthName)
+      report.Fields.emplace_back("month", text);
+    pos = token.end;
+  }
+  return report;
+}
+
+namespace {
+
 // The fields of one reading.
 struct WorkRecord {
   uint16_t year = 1899, month = 12, day_of_week = 0, day = 30;

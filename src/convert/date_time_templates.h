@@ -7,7 +7,10 @@
 #include "platform/locale.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kestrel::convert::DateTimeTemplates {
 
@@ -30,6 +33,21 @@ TDateTime ScanDateTime(std::string_view template_text, std::string_view text, bo
 TDateTime ScanDateTime(std::string_view template_text, std::string_view text, bool use_current_date,
                        const platform::LocaleSettings& settings, bool use_current_time,
                        const platform::LocalTime& now);
+
+// What a template does, for checking it: its expansion under the locale, where the expansion
+// stopped at a text that is no token (npos: at the template's end), and the fields it sets in
+// order ("year", "month", "day", "hour", "minute", "second", "millisecond") with the token that
+// sets each.
+struct TTemplateReport {
+  std::string Expanded;
+  std::size_t StoppedAt = std::string::npos;
+  std::vector<std::pair<std::string, std::string>> Fields;
+};
+TTemplateReport InspectTemplate(std::string_view template_text,
+                                const platform::LocaleSettings& settings);
+// Whether the template holds a token that stands for one of the locale's formats (C, T, TT,
+// DDDDD, DDDDDD) before it ends: only then does its expansion depend on the locale.
+bool UsesLocaleFormats(std::string_view template_text);
 
 // A copy of the regional settings of `lcid` from the shared cache, refilled when the id
 // differs from the one it holds.

@@ -193,6 +193,18 @@ void TPcreRegex::SetMatchPattern(std::string_view pattern) {
   Compile();
 }
 
+std::string TPcreRegex::CompileError(const std::string& pattern, uint32_t bits) {
+  const char* error = nullptr;
+  int error_offset = 0;
+  pcre* code =
+      pcre_compile(pattern.c_str(), static_cast<int>(bits), &error, &error_offset, nullptr);
+  if (code) {
+    pcre_free(code);
+    return {};
+  }
+  return std::string(error ? error : "error") + " at offset " + std::to_string(error_offset);
+}
+
 void TPcreRegex::Compile() {
   FreeCompiled();
   last_result_ = -2;

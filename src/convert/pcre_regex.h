@@ -150,6 +150,10 @@ public:
   const std::string& Subject() const { return subject_; }
   int32_t LastResult() const { return last_result_; }
   bool Compiled() const { return code_ != nullptr; }
+  // Why `pattern` does not compile with `bits` (PCRE's message and offset), or empty when it
+  // compiles. Settings checks use it; matching never needs it.
+  static std::string CompileError(const std::string& pattern,
+                                  uint32_t bits = kDefaultCompileOptionBits);
   // Byte offsets of the last match: pairs (start, end) per group, then PCRE's work space.
   const std::vector<int>& CaptureVector() const { return captures_; }
   // The name of the last (*MARK) passed on the way to a match, with poMark.

@@ -1,5 +1,8 @@
 #include "parser/data_source_cfg.h"
 #include "common/current_exception.h"
+#include "parser/settings_check.h"
+
+#include <algorithm>
 
 #include <exception>
 
@@ -18,6 +21,14 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
   const uint32_t bits = flags < 0 || flags > 255 ? 255u : static_cast<uint32_t>(flags);
   const bool rebuild = (bits & kRebuildBit) != 0;
   const bool type_enabled = owner_ ? owner_->ParserTypeEnabled() : true;
+  // Checked only when the options changed: a state change or a reload of the same settings
+  // repeats the findings without working them out again.
+  if (!checked_options_ || !(*checked_options_ == Values())) {
+    option_warnings_ = CheckOptionValues(Values());
+    checked_options_ = Values();
+  }
+  for (const std::string& warning : option_warnings_)
+    Warn(warning);
 
   // The options in use give the setup in use (a reload of unchanged settings, a state change
   // that leaves module type 1 as it was): it stays, and nothing is built again.
@@ -62,6 +73,18 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
   }
   // `previous` goes here, outside the lock, unless a packet still holds it.
   return loaded;
+}
+
+void TDataSourceCfg::BeginLoad() {
+  load_warnings_.clear();
+}
+
+void TDataSourceCfg::Warn(const std::string& message) {
+  if (std::find(load_warnings_.begin(), load_warnings_.end(), message) != load_warnings_.end())
+    return;
+  load_warnings_.push_back(message);
+  if (owner_)
+    owner_->ReportSettingsWarning(message);
 }
 
 bool TDataSourceCfg::SaveSettings() {

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrel::parser {
 
@@ -35,6 +36,8 @@ public:
   virtual bool ParserTypeEnabled() const = 0;
   // Logs "Error occurred while changing the configuration (%s)" with the message.
   virtual void ReportConfigurationError(const std::string& message) = 0;
+  // Logs a warning about a setting that is unusable or read otherwise than it looks.
+  virtual void ReportSettingsWarning(const std::string&) {}
 };
 
 class TDataSourceCfg : public TProxyCodeObject {
@@ -66,12 +69,22 @@ public:
 
   IDataSourceCfgOwner* Owner() const { return owner_; }
 
+  // Starts a load of the settings (LOAD, LOAD-SETTINGS-NOW): its warnings are reported again,
+  // each once. Applying the settings without a new load (a state change) reports only warnings
+  // the load has not reported yet.
+  void BeginLoad();
+  // Reports a warning unless this load has reported it already.
+  void Warn(const std::string& message);
+  // The warnings of the current load, in the order they were first reported.
+  const std::vector<std::string>& LoadWarnings() const { return load_warnings_; }
+
   // The INI file the options were last read from, where it was and what it held then: reading
   // the same text again gives the same options, so the store binding skips it.
   struct TLoadedFile {
     std::string Path;
     std::string SectionPrefix;
     std::string Text;
+    std::vector<std::string> Warnings; // what reading the text warned about
   };
   std::optional<TLoadedFile> LoadedFile;
 
@@ -85,6 +98,10 @@ private:
   // enabled or not (the item rules depend on it).
   bool rules_built_ = false;
   bool rules_type_enabled_ = false;
+  // The warnings the option values give, and the options they were made from.
+  std::vector<std::string> option_warnings_;
+  std::optional<TCfgOptionValues> checked_options_;
+  std::vector<std::string> load_warnings_;
 };
 
 // The item rules the settings give. Empty without settings, and while module type 1 is not

@@ -5,6 +5,7 @@
 #include "framework/instance_registry.h"
 #include "framework/standard_fields.h"
 #include "parser/settings_binding.h"
+#include "parser/settings_report.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -83,6 +84,7 @@ void TaPlugin::orvPluginLoad(TPluginCallRec*, int32_t&) {
     settings_ = settings;
   }
   unloaded_ = false;
+  settings->BeginLoad();
   settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
@@ -103,7 +105,10 @@ bool TaPlugin::orvPluginSaveSettingsNow() {
 
 bool TaPlugin::orvPluginLoadSettingsNow() {
   const auto settings = Settings();
-  return !settings || settings->ApplySettings(TDataSourceCfg::kApplyAll);
+  if (!settings)
+    return true;
+  settings->BeginLoad();
+  return settings->ApplySettings(TDataSourceCfg::kApplyAll);
 }
 
 void TaPlugin::orvPluginStateChanged(uint8_t types) {
@@ -203,6 +208,10 @@ void TaPlugin::orvPluginBeforeGetParserItems() {
 }
 
 std::optional<Variant> TaPlugin::orvPluginGetModuleParameter(std::string_view name) {
+  if (AsciiSameText(name, "SettingsCheck")) {
+    const auto settings = Settings();
+    return settings ? Variant(SettingsReport(*settings)) : Variant::Null();
+  }
   if (!AsciiSameText(name, "Statistics"))
     return std::nullopt;
   std::vector<std::shared_ptr<TSerialPortDM>> modules = DataModules();
@@ -284,6 +293,10 @@ bool TaPlugin::ParserTypeEnabled() const {
 void TaPlugin::ReportConfigurationError(const std::string& message) {
   WriteLog(framework::LogLevel::Failure,
            FormatMessageText(TextResources.Current()->ConfigError, {message}));
+}
+
+void TaPlugin::ReportSettingsWarning(const std::string& message) {
+  WriteLog(framework::LogLevel::Warning, message);
 }
 
 } // namespace kestrel::parser

@@ -39,7 +39,8 @@ public:
   void orvPluginStateChanged(uint8_t types);
   void orvPluginBeforeGetParserItems();
   // "Statistics": one line of counters per data module, in data source id order, joined by
-  // CR LF; setting it (to any value) resets them.
+  // CR LF; setting it (to any value) resets them. "SettingsCheck": the effective settings and
+  // the warnings of their last load as text (kestrel-host --check prints it).
   std::optional<Variant> orvPluginGetModuleParameter(std::string_view name);
   std::optional<bool> orvPluginSetModuleParameter(std::string_view name, const Variant& value);
   // The packet handler (OnPacket): the packet's data module receives it with the current
@@ -72,6 +73,7 @@ public:
   bool SaveSettingsToStore(const TDataSourceCfg& settings) override;
   bool ParserTypeEnabled() const override;
   void ReportConfigurationError(const std::string& message) override;
+  void ReportSettingsWarning(const std::string& message) override;
 
 private:
   mutable std::mutex settings_mutex_; // guards the reference only

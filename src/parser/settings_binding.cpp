@@ -121,8 +121,12 @@ bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
       !location.IniFile.empty() && platform::ReadWholeFile(location.IniFile, &text);
   const std::optional<TDataSourceCfg::TLoadedFile>& last = settings.LoadedFile;
   if (from_file && last && last->Path == location.IniFile &&
-      last->SectionPrefix == location.SectionPrefix && last->Text == text)
+      last->SectionPrefix == location.SectionPrefix && last->Text == text) {
+    // Skipped, but this load still reports what the text warned about.
+    for (const std::string& warning : last->Warnings)
+      settings.Warn(warning);
     return true;
+  }
   // A load from elsewhere that changes nothing (a registry key that holds no settings) leaves
   // what the file's text gives as it was.
   std::optional<TDataSourceCfg::TLoadedFile> kept = std::move(settings.LoadedFile);
@@ -130,16 +134,25 @@ bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
   const TCfgOptionValues before = settings.Values();
   settings::TSettingsStore store;
   ConfigureSettingsStore(store, location, &module);
+  std::vector<std::string> warnings;
+  store.OnLog = [&warnings](const std::string& message) { warnings.push_back(message); };
   TSettingsTargetAdapter target(settings);
   store.LoadValues(target);
+  if (!location.IniFile.empty() && location.IniFile != settings::TSettingsStore::kCustomIniFile &&
+      platform::GetPathKind(location.IniFile) == platform::PathKind::Missing)
+    warnings.push_back("settings file " + location.IniFile +
+                       " does not exist; the settings come from the registry key " +
+                       location.RegistryPath + " instead");
+  for (const std::string& warning : warnings)
+    settings.Warn(warning);
   if (!store.Failure().empty()) {
     module.WriteLog(framework::LogLevel::Failure,
                     "The settings were not loaded: " + store.Failure());
     return false;
   }
   if (from_file)
-    settings.LoadedFile =
-        TDataSourceCfg::TLoadedFile{location.IniFile, location.SectionPrefix, std::move(text)};
+    settings.LoadedFile = TDataSourceCfg::TLoadedFile{location.IniFile, location.SectionPrefix,
+                                                      std::move(text), std::move(warnings)};
   else if (settings.Values() == before)
     settings.LoadedFile = std::move(kept);
   return true;

@@ -76,6 +76,24 @@ TBigIniFile::Section* TBigIniFile::FindSection(std::string_view name) {
   return nullptr;
 }
 
+std::vector<std::string> TBigIniFile::SectionNames() const {
+  std::vector<std::string> names;
+  for (const Section& section : sections_)
+    names.push_back(section.Name);
+  return names;
+}
+
+std::vector<std::string> TBigIniFile::EntryNames(std::string_view section_name) const {
+  std::vector<std::string> names;
+  if (const Section* section = FindSection(section_name))
+    for (const std::string& line : section->Lines) {
+      std::string_view name;
+      if (!line.starts_with(';') && !line.starts_with('#') && EntryName(line, &name))
+        names.emplace_back(name);
+    }
+  return names;
+}
+
 const TBigIniFile::Section* TBigIniFile::FindSection(std::string_view name) const {
   return const_cast<TBigIniFile*>(this)->FindSection(name);
 }

@@ -45,6 +45,10 @@ public:
   // Problem() (`error` says why); the file on disk is then as it was.
   bool UpdateFile(std::string* error = nullptr);
 
+  // The names of the sections, in file order, and the entry names of one section.
+  std::vector<std::string> SectionNames() const;
+  std::vector<std::string> EntryNames(std::string_view section) const;
+
   // "[section] line" for each line that is neither an entry nor a comment.
   std::vector<std::string> MalformedLines() const;
 

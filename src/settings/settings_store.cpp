@@ -1,6 +1,8 @@
 #include "settings/settings_store.h"
 
+#include "common/ascii_text.h"
 #include "common/current_exception.h"
+#include "common/edit_distance.h"
 #include "common/text_lines.h"
 #include "common/variant_convert.h"
 #include "platform/files.h"
@@ -12,6 +14,7 @@
 #include "settings/stored_value.h"
 #include "settings/text_encoding.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace kestrel::settings {
@@ -71,6 +74,8 @@ public:
   virtual bool StoresText() const = 0;
   // A value that fails to save is deleted, so that no stale value stays behind.
   virtual bool DeletesFailedValues() const { return false; }
+  // Warns about what the store holds beside the entries of the map (a load only).
+  virtual void ReportUnknown(const std::vector<TPropertyMapEntry>&) {}
   // The key or section the last opened entry lives in, for messages.
   virtual std::string Where() const = 0;
   virtual void Finish() {}
@@ -193,6 +198,7 @@ public:
   }
   bool StoresText() const override { return true; }
   std::string Where() const override { return "section [" + section_ + "] of " + ini_.FileName(); }
+  void ReportUnknown(const std::vector<TPropertyMapEntry>& entries) override;
   void Finish() override {
     std::string error = ini_.Problem();
     if (!save_ || (error.empty() && ini_.UpdateFile(&error)))
@@ -207,6 +213,101 @@ private:
   bool save_;
   std::string section_;
 };
+
+namespace {
+
+std::string LastComponent(std::string_view section) {
+  const std::size_t dot = section.rfind('.');
+  return std::string(dot == std::string_view::npos ? std::string_view() : section.substr(dot + 1));
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  return AsciiSameText(a, b);
+}
+
+} // namespace
+
+// Keys under the instance's sections that no setting reads, sections under its prefix that it
+// never reads, and names of other sections within two letters of one of its own (a likely
+// misspelling). Sections of other instances sharing the file, which differ from this one's
+// only by their prefix, stay silent.
+void TSettingsStore::IniBackend::ReportUnknown(const std::vector<TPropertyMapEntry>& entries) {
+  if (save_ || !ini_.Problem().empty())
+    return;
+  struct Expected {
+    std::string Section;
+    std::vector<std::string> Names;
+  };
+  std::vector<Expected> expected;
+  for (const TPropertyMapEntry& entry : entries) {
+    const std::string section = IniSectionName(store_.INIFileSectionPrefix, entry.SubKey);
+    auto it = std::find_if(expected.begin(), expected.end(),
+                           [&](const Expected& e) { return SameAscii(e.Section, section); });
+    if (it == expected.end())
+      it = expected.insert(expected.end(), Expected{section, {}});
+    it->Names.push_back(entry.ValueName);
+  }
+  std::string prefix = store_.INIFileSectionPrefix;
+  if (!prefix.empty() && (prefix.back() == '/' || prefix.back() == '\\'))
+    prefix.pop_back();
+  std::replace(prefix.begin(), prefix.end(), '\\', '.');
+  const std::string file = "settings file " + ini_.FileName();
+  bool own_section_found = false;
+  bool misspelling = false;
+  for (const std::string& section : ini_.SectionNames()) {
+    const auto own = std::find_if(expected.begin(), expected.end(),
+                                  [&](const Expected& e) { return SameAscii(e.Section, section); });
+    if (own != expected.end()) {
+      own_section_found = true;
+      for (const std::string& name : ini_.EntryNames(section)) {
+        if (std::any_of(own->Names.begin(), own->Names.end(),
+                        [&](const std::string& n) { return SameAscii(n, name); }))
+          continue;
+        std::string message = file + ", section [" + section + "]: unknown key \"" + name + "\"";
+        std::size_t best = 3;
+        std::string suggestion;
+        for (const std::string& known : own->Names)
+          if (const std::size_t d = EditDistance(known, name); d < best) {
+            best = d;
+            suggestion = known;
+          }
+        message += suggestion.empty() ? ", which no setting reads"
+                                      : " is not read (did you mean \"" + suggestion + "\"?)";
+        store_.Log(message);
+      }
+      continue;
+    }
+    const bool under_prefix = !prefix.empty() && section.size() > prefix.size() &&
+                              SameAscii(section.substr(0, prefix.size() + 1), prefix + ".");
+    std::string closest;
+    for (const Expected& e : expected) {
+      if (EditDistance(e.Section, section) > 2)
+        continue;
+      const std::string last = LastComponent(section);
+      const bool only_prefix_differs =
+          !under_prefix && ((!last.empty() && SameAscii(last, LastComponent(e.Section))) ||
+                            SameAscii(e.Section, prefix));
+      if (!only_prefix_differs) {
+        closest = e.Section;
+        break;
+      }
+    }
+    if (under_prefix)
+      store_.Log(file + ": section [" + section + "] is not read by this instance" +
+                 (closest.empty() ? std::string() : " (did you mean [" + closest + "]?)"));
+    else if (!closest.empty())
+      store_.Log(file + ": section [" + section + "] is not read; is it a misspelling of [" +
+                 closest + "]?");
+    misspelling = misspelling || under_prefix || !closest.empty();
+  }
+  if (!own_section_found && !misspelling && !ini_.SectionNames().empty()) {
+    std::string names;
+    for (const Expected& e : expected)
+      names += (names.empty() ? "[" : ", [") + e.Section + "]";
+    store_.Log(file + " holds none of the sections " + names + " of the section prefix \"" +
+               store_.INIFileSectionPrefix + "\"; the settings keep their values");
+  }
+}
 
 // Reads and writes go to the store's CustomRead / CustomWrite instead.
 class TSettingsStore::CustomBackend : public TSettingsStore::Backend {
@@ -364,10 +465,13 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
       save && backend->StoresText() ? platform::GetLocaleSettings(0).decimal_separator : '.';
 
   bool result = false;
+  std::vector<TPropertyMapEntry> entries;
   for (std::size_t index = 0; index < map.size(); ++index) {
     const auto entry = ParsePropertyMapLine(map[index]);
     if (!entry)
       continue;
+    if (!save)
+      entries.push_back(*entry);
     const std::string name = entry->PropertyName();
     TSettingKind kind = target.PropertyKind(name);
     bool require = kind != TSettingKind::Unknown;
@@ -444,6 +548,8 @@ bool TSettingsStore::Run(ISettingsTarget& target, const std::vector<std::string>
       }
     }
   }
+  if (!save && OnLog)
+    backend->ReportUnknown(entries);
   backend->Finish();
   return result;
 }

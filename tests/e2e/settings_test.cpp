@@ -114,6 +114,42 @@ TEST_F(Settings, LoadWithARegistryPathConfiguresTheRows) {
   ExpectConfiguredRows(*Loaded({{"REGISTRY-PATH", Variant(key_.Path())}}));
 }
 
+// Counts the lines of a log that contain `text`.
+std::size_t Lines(const std::string& log, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+    ++count;
+  return count;
+}
+
+TEST_F(Settings, LoadWarnsOnceAboutEachMistake) {
+  // A file the host names that does not exist: the registry serves the settings instead.
+  const std::string absent = folder_.File("absent.ini");
+  auto missing = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(absent)}});
+  EXPECT_EQ(Lines(missing->Log(), "settings file " + absent +
+                                      " does not exist; the settings come from the registry key " +
+                                      key_.Path() + " instead"),
+            1u);
+
+  // LOAD and the state change after it read the settings twice; each mistake is one line.
+  const std::string file = folder_.File("host.ini");
+  std::string text = kIniText;
+  text.replace(text.find("Float"), 5, "Flaot");
+  text += "[Comon]\r\nLeft trim=True\r\n";
+  WriteText(file, text);
+  auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}, {"INI-FILE", Variant(file)}});
+  const std::string log = host->Log();
+  EXPECT_EQ(Lines(log, "\"Max depth\""), 1u) << log;
+  EXPECT_EQ(Lines(log, "unknown type \"Flaot\""), 1u) << log;
+  EXPECT_EQ(Lines(log, "section [Comon] is not read; is it a misspelling of [Common]?"), 1u) << log;
+  // What the check reports is what the log said.
+  Variant report;
+  ASSERT_EQ(
+      host->Command("GET-MODULE-PARAMETER", {{"PARAM", Variant("SettingsCheck")}}, 0, &report), 0);
+  EXPECT_NE(kestrel::VariantToAnsi(report).find("warnings: 3\n"), std::string::npos)
+      << kestrel::VariantToAnsi(report);
+}
+
 TEST_F(Settings, SettingsCommandsAnswerFailedWhenTheStoreFails) {
   auto host = Loaded({{"REGISTRY-PATH", Variant(key_.Path())}});
   host->Log(); // what LOAD wrote
@@ -159,9 +195,14 @@ TEST_F(Settings, ReloadOfAnUnchangedFileIsSkippedAndAnyChangeIsTaken) {
     return host->Command("LOAD-SETTINGS-NOW",
                          {{"INI-FILE", Variant(file)}, {"NO-SAVE", Variant(1)}});
   };
-  // The same text again, by command and by a state change: not read again, so its unusable
-  // value is not reported again, and the settings stay.
+  // The same text again, by command and by a state change: not read again, and the settings
+  // stay. The reload reports its unusable value again, once; the state change, within the
+  // same load, does not.
   ASSERT_EQ(reload(), -2);
+  const std::string log = host->Log();
+  const std::size_t first = log.find("\"Max depth\"");
+  EXPECT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("\"Max depth\"", first + 1), std::string::npos) << log;
   ASSERT_EQ(host->SetState("1;COM1;Serial port 1", true), 0);
   EXPECT_EQ(host->Log(), "");
   ExpectConfiguredRows(*host);

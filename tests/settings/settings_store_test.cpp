@@ -133,11 +133,15 @@ TEST_F(SettingsStore, IniFileKeepsEveryKindInItsTextForm) {
   FakeTarget loaded;
   EXPECT_TRUE(Store(file, "Cfg1\\")->LoadValues(loaded));
   ExpectSameValues(loaded, saved);
-  // Another prefix finds nothing: the values keep theirs.
+  EXPECT_EQ(log_, "");
+  // Another prefix finds nothing: the values keep theirs, and the one warning says that the
+  // file holds no section of that prefix (a likely wrong prefix).
   FakeTarget untouched;
   EXPECT_FALSE(Store(file, "Cfg2")->LoadValues(untouched));
   ExpectSameValues(untouched, FakeTarget());
-  EXPECT_EQ(log_, "");
+  EXPECT_EQ(log_, "settings file " + file +
+                      " holds none of the sections [Cfg2.Common], [Cfg2.Translation] of the "
+                      "section prefix \"Cfg2\"; the settings keep their values\n");
 }
 
 TEST_F(SettingsStore, AFileThatIsNoIniFileIsNeitherReadNorRewritten) {
@@ -351,6 +355,49 @@ TEST_F(SettingsStore, CustomBackendReadsThroughTheOverride) {
   EXPECT_EQ(target.Text("Title"), "from custom");
   EXPECT_EQ(target.Text("Count"), "3");
   EXPECT_FALSE(platform::FileExists(TSettingsStore::kCustomIniFile));
+}
+
+} // namespace
+
+namespace {
+
+// What a load warns about beside the mapped values: one line per mistake, none for the
+// sections of other instances sharing the file.
+TEST_F(SettingsStore, IniLoadNamesKeysAndSectionsNoSettingReads) {
+  struct Row {
+    const char* category;
+    const char* prefix;
+    const char* text;
+    const char* expected; // the one warning after "settings file F"; empty: none
+  };
+  const Row rows[] = {
+      {"misspelled key", "", "[Common]\r\nCuont=1\r\n",
+       ", section [Common]: unknown key \"Cuont\" is not read (did you mean \"Count\"?)"},
+      {"unknown key", "", "[Common]\r\nColour=1\r\n",
+       ", section [Common]: unknown key \"Colour\", which no setting reads"},
+      {"misspelled section", "", "[Comon]\r\nCount=1\r\n",
+       ": section [Comon] is not read; is it a misspelling of [Common]?"},
+      {"section under the prefix", "Cfg1", "[Cfg1.Common]\r\nCount=1\r\n[Cfg1.Extra]\r\nX=1\r\n",
+       ": section [Cfg1.Extra] is not read by this instance"},
+      {"wrong prefix", "Cfg", "[Cfg1.Common]\r\nCount=1\r\n",
+       " holds none of the sections [Cfg.Common], [Cfg.Translation] of the section prefix "
+       "\"Cfg\"; the settings keep their values"},
+      {"other instances", "Cfg1",
+       "[Cfg1.Common]\r\nCount=1\r\n[Cfg2.Common]\r\nCount=2\r\n[Cfg2.Translation]\r\nMap0=\r\n"
+       "[Other]\r\nA=1\r\n",
+       ""},
+      {"other instance, empty prefix", "", "[Common]\r\nCount=1\r\n[Cfg2.Common]\r\nCount=2\r\n",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.category);
+    const std::string file = folder_.File("shared.ini");
+    WriteText(file, row.text);
+    log_.clear();
+    FakeTarget target;
+    Store(file, row.prefix)->LoadValues(target);
+    EXPECT_EQ(log_, *row.expected ? "settings file " + file + row.expected + "\n" : "");
+  }
 }
 
 } // namespace

@@ -7,6 +7,7 @@ namespace kestrel::host {
 const char kHostUsage[] =
     "usage: kestrel-host [OPTIONS] INPUT...\n"
     "       kestrel-host --info [--library PATH]\n"
+    "       kestrel-host --check [--ini FILE] [--section PREFIX] [--registry PATH]\n"
     "\n"
     "Loads the Kestrel plug-in as a data logger does and prints the records it parses.\n"
     "Each INPUT is one data source (ids 1, 2, ... in order):\n"
@@ -27,6 +28,8 @@ const char kHostUsage[] =
     "                         (default: as read)\n"
     "  --hide NAME[,NAME...]  leave these values out (e.g. DATE_TIME_STAMP)\n"
     "  --items                print the published parser items at the end\n"
+    "  --check                load the settings as a run does, print the effective\n"
+    "                         configuration and every warning, and end (exit 7 on warnings)\n"
     "  --report               have the plug-in log the completion of every packet\n"
     "  --clients N            TCP: end after N clients have disconnected (default: Ctrl-C)\n"
     "  --stats                TCP: the plug-in's counters as a table on stderr every 5 s\n"
@@ -34,7 +37,7 @@ const char kHostUsage[] =
     "\n"
     "Exit codes: 0 done, 1 the plug-in refused to start, 2 bad command line, 3 library not\n"
     "loadable, 4 bad INI file, 5 input not readable (or a directory), 6 TCP port in use or\n"
-    "not usable, 130 interrupted.\n"
+    "not usable, 7 --check found warnings, 130 interrupted.\n"
     "At the end the plug-in's counters are printed per data source (what came in, what was\n"
     "delivered, what was dropped).\n";
 
@@ -89,6 +92,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
     uint64_t number = 0;
     if (arg == "--info") {
       options->info = true;
+    } else if (arg == "--check") {
+      options->check = true;
     } else if (arg == "--items") {
       options->items = true;
     } else if (arg == "--report") {
@@ -156,7 +161,7 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       options->inputs.push_back(input);
     }
   }
-  if (!options->info && options->inputs.empty()) {
+  if (!options->info && !options->check && options->inputs.empty()) {
     *error = "no input given";
     return false;
   }

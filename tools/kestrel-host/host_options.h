@@ -19,6 +19,7 @@ enum ExitCode : int {
   kExitBadIni = 4,        // the INI file is missing, unreadable or not an INI file
   kExitNoInput = 5,       // an input file cannot be opened or read, or is a directory
   kExitPortInUse = 6,     // a TCP listener cannot be opened
+  kExitCheckWarnings = 7, // --check: the settings gave at least one warning
   kExitInterrupted = 130, // Ctrl-C before the input ended
 };
 
@@ -32,6 +33,7 @@ struct InputSpec {
 struct HostOptions {
   bool info = false;
   bool items = false;
+  bool check = false;  // print the effective settings and their warnings, then end
   bool report = false; // ask the plug-in to log each packet's completion
   bool stats = false;  // TCP: the plug-in's counters as a table on stderr every few seconds
   std::string library;

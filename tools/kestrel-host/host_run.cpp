@@ -242,6 +242,14 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     return kExitPluginFailed;
   }
 
+  if (options.check) {
+    session.CollectLog();
+    const std::string report = session.ModuleParameter("SettingsCheck");
+    std::fputs(report.c_str(), out);
+    std::fflush(out);
+    return report.find("\nwarnings: 0\n") != std::string::npos ? kExitOk : kExitCheckWarnings;
+  }
+
   const OutputFormat format =
       options.format.value_or(IsTerminal(out) ? OutputFormat::Table : OutputFormat::Csv);
   RowWriter writer(out, format, options.hidden);

@@ -140,8 +140,12 @@ std::string PluginSession::Items() {
 }
 
 std::string PluginSession::Statistics() {
+  return ModuleParameter("Statistics");
+}
+
+std::string PluginSession::ModuleParameter(const char* name) {
   HostListRef params;
-  AddText(params.list, "PARAM", "Statistics");
+  AddText(params.list, "PARAM", name);
   VARIANT empty;
   VariantInit(&empty);
   empty.vt = VT_NULL;

@@ -53,6 +53,8 @@ public:
   std::string Items();
   // The plug-in's counters: one "source=ID packets=N ..." line per data source, CR LF between.
   std::string Statistics();
+  // A module parameter as text (GET-MODULE-PARAMETER); empty when the plug-in gives none.
+  std::string ModuleParameter(const char* name);
   // Dispatches the window messages waiting for this thread (log notifications, timers).
   void Pump();
   // Collects the log with GetLogEx and prints it.

@@ -87,3 +87,35 @@ expect_stderr(file_csv "kestrel-host: source=1 packets=1 bytes=893 blocks=9 rows
 run(no_library 3 ARGS --library ${WORK}/no-such-library sensors.jsonl)
 expect_stderr(no_library "cannot load the plug-in")
 run(usage 2 ARGS --format xml sensors.jsonl)
+
+# --check: the shipped example loads clean; the example of mistakes gives one warning for each
+# and exit code 7. Warnings name the INI file by its full path, which differs from system to
+# system; the expected file names it without its folder.
+run(check_clean 0 ARGS --check --ini sensors.ini)
+file(READ ${WORK}/check_clean.out check_clean)
+string(FIND "${check_clean}" "\nwarnings: 0\n" at)
+if(at LESS 0)
+  message(SEND_ERROR "check_clean: sensors.ini gave warnings:\n${check_clean}")
+endif()
+run(check_mistakes 7 ARGS --check --ini mistakes.ini)
+file(READ ${WORK}/check_mistakes.out check_mistakes)
+string(REGEX REPLACE "settings file [^\n]*[/\\]mistakes\\.ini" "settings file mistakes.ini"
+       check_mistakes "${check_mistakes}")
+file(WRITE ${WORK}/check_mistakes.out "${check_mistakes}")
+expect_same(check_mistakes mistakes_check.txt)
+
+# The settings reference names every key of the property map, as `Key` in its table.
+get_filename_component(source_root ${EXAMPLES} DIRECTORY)
+file(STRINGS ${source_root}/resources/options_dialog/property_map.txt map_lines)
+file(READ ${source_root}/docs/settings.md settings_doc)
+foreach(line IN LISTS map_lines)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^;" OR NOT line MATCHES ",")
+    continue()
+  endif()
+  string(REGEX REPLACE "^[^,]*," "" key "${line}")
+  string(FIND "${settings_doc}" "| `${key}` |" at)
+  if(at LESS 0)
+    message(SEND_ERROR "docs/settings.md lacks the settings key \"${key}\"")
+  endif()
+endforeach()
