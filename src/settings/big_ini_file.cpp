@@ -157,6 +157,10 @@ std::string TBigIniFile::Text() const {
   std::string text = byte_order_mark_ ? "\xEF\xBB\xBF" : "";
   for (const std::string& line : leading_lines_)
     text += line + "\r\n";
+  // A first line that starts as a UTF-16 byte order mark once its blanks are trimmed would make
+  // the written file unreadable as INI text; an empty line before it keeps the file readable.
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
+    text.insert(0, "\r\n");
   for (const Section& section : sections_) {
     if (section.Lines.empty())
       continue;
