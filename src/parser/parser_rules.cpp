@@ -58,20 +58,25 @@ TParserItemList ParseItemRules(std::string_view text) {
   return rules;
 }
 
+std::vector<std::string_view> FilterRuleFields(std::string_view line, std::string& storage) {
+  storage = convert::ReplaceAll(convert::ReplaceAll(line, "||", "\r"), "[7C]", "|");
+  std::vector<std::string_view> fields;
+  std::string_view rest = storage;
+  while (true) {
+    const std::size_t hit = rest.find('\r');
+    fields.push_back(TrimBlanks(rest.substr(0, hit)));
+    if (hit == std::string_view::npos)
+      break;
+    rest = rest.substr(hit + 1);
+  }
+  return fields;
+}
+
 TFilterItemList ParseFilterRules(std::string_view text) {
   TFilterItemList rules;
   for (std::string_view line : SplitLines(text)) {
-    const std::string fields_text =
-        convert::ReplaceAll(convert::ReplaceAll(line, "||", "\r"), "[7C]", "|");
-    std::vector<std::string_view> fields;
-    std::string_view rest = fields_text;
-    while (true) {
-      const std::size_t hit = rest.find('\r');
-      fields.push_back(TrimBlanks(rest.substr(0, hit)));
-      if (hit == std::string_view::npos)
-        break;
-      rest = rest.substr(hit + 1);
-    }
+    std::string fields_text;
+    const std::vector<std::string_view> fields = FilterRuleFields(line, fields_text);
     const auto field = [&](std::size_t i) {
       return i < fields.size() ? fields[i] : std::string_view();
     };

@@ -43,6 +43,9 @@ using TFilterItemList = std::vector<TFilterItem>;
 // skipped. Names are lower-cased with the ANSI case mapping.
 TParserItemList ParseItemRules(std::string_view text);
 // The filter rules of a "Filter" text, in line order.
+// The fields of one filter rule line: split at "||", "[7C]" read as "|", each trimmed. The views
+// point into `storage`.
+std::vector<std::string_view> FilterRuleFields(std::string_view line, std::string& storage);
 TFilterItemList ParseFilterRules(std::string_view text);
 
 } // namespace kestrel::parser

@@ -123,17 +123,8 @@ void CheckFilterRules(std::string_view text, std::vector<std::string>& warnings)
       continue;
     std::string where = "\"Filter\" line ";
     where.append(std::to_string(number)).append(" ").append(Quoted(line));
-    const std::string fields_text =
-        convert::ReplaceAll(convert::ReplaceAll(line, "||", "\r"), "[7C]", "|");
-    std::vector<std::string_view> fields;
-    std::string_view rest = fields_text;
-    while (true) {
-      const std::size_t hit = rest.find('\r');
-      fields.push_back(TrimBlanks(rest.substr(0, hit)));
-      if (hit == std::string_view::npos)
-        break;
-      rest = rest.substr(hit + 1);
-    }
+    std::string fields_text;
+    const std::vector<std::string_view> fields = FilterRuleFields(line, fields_text);
     const auto field = [&](std::size_t i) {
       return i < fields.size() ? fields[i] : std::string_view();
     };
