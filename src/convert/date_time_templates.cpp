@@ -1,6 +1,8 @@
 // Reading dates and times by template.
 #include "convert/date_time_templates.h"
+#include "common/ascii_text.h"
 #include "common/ole_date.h"
+#include "convert/epoch_time.h"
 
 #include "platform/text.h"
 
@@ -288,6 +290,11 @@ bool UsesLocaleFormats(std::string_view template_text) {
 
 TTemplateReport InspectTemplate(std::string_view template_text, const LocaleSettings& settings) {
   TTemplateReport report;
+  if (EpochTemplate(template_text)) {
+    // A whole moment: no fields, nothing the locale expands.
+    report.Expanded = UpperAscii(TrimBlanks(template_text));
+    return report;
+  }
   const std::string upper = UpperAscii(template_text);
   for (std::size_t pos = 0;;) {
     const Token token = NextToken(upper, pos);
@@ -608,6 +615,8 @@ TDateTime ParseDateTimeByTemplate(std::string_view template_text, uint32_t lcid,
                                   bool use_current_date) {
   if (template_text.empty())
     return 0;
+  if (const auto epoch = EpochTemplate(template_text))
+    return EpochToDateTime(text, *epoch);
   const platform::LocaleSettings settings = CachedLocaleSettings(lcid);
   return ScanDateTime(template_text, text, use_current_date, settings, use_current_time);
 }

@@ -6,6 +6,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <typeinfo>
@@ -306,9 +307,38 @@ const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name) {
   return nullptr;
 }
 
-int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
-                  const TParserItemList* rules, const TParserOptions& options,
-                  TorvParamsList& list) {
+namespace {
+
+// Whether any rule names a member by its path.
+bool HasPathRules(const TParserItemList* rules) {
+  if (!rules)
+    return false;
+  return std::any_of(rules->begin(), rules->end(),
+                     [](const TParserItem& rule) { return rule.Name.starts_with('/'); });
+}
+
+// The path of a member below a level's path: the level's path, "/" and the member's name,
+// lower-cased as rule names are.
+std::string MemberPath(const std::string& level_path, platform::WideStringView name) {
+  return level_path + "/" + platform::AnsiLowerCase(Narrow(name));
+}
+
+// The rule for a member: one naming its path wins over one naming the member alone. Without
+// path rules (`level_path` null) the path is never built.
+const TParserItem* FindMemberRule(const TParserItemList* rules, const std::string* level_path,
+                                  platform::WideStringView name, uint8_t kind) {
+  if (level_path) {
+    const std::string path = MemberPath(*level_path, name);
+    for (const TParserItem& rule : *rules)
+      if ((rule.Kind == TParserItem::kAnyMember || rule.Kind == kind) && rule.Name == path)
+        return &rule;
+  }
+  return FindParserItem(rules, name, kind);
+}
+
+int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
+                 const std::string* level_path, const TParserItemList* rules,
+                 const TParserOptions& options, TorvParamsList& list) {
   if (!node)
     return 0;
   const int32_t count = node->ItemCount();
@@ -326,7 +356,8 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
       has_objects = true;
       continue;
     }
-    const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
+    const TParserItem* rule =
+        FindMemberRule(rules, level_path, member->Name(), TParserItem::kValueMember);
     if (rule && rule->Include != 1)
       continue;
     Variant converted =
@@ -343,7 +374,8 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     const TJsonMember* member = AsMember(node->GetItem(i));
     if (!member || !IsObject(member->Value()))
       continue;
-    const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kObjectMember);
+    const TParserItem* rule =
+        FindMemberRule(rules, level_path, member->Name(), TParserItem::kObjectMember);
     if (rule && rule->Include != 1)
       continue;
     if (member->Value()->ItemCount() == 0)
@@ -352,9 +384,26 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     if (!nested_prefix.empty() && options.Separator != 0)
       nested_prefix += options.Separator;
     AppendNarrow(nested_prefix, member->Name(), options);
-    emitted += FlattenObject(member->Value(), level + 1, nested_prefix, rules, options, list);
+    if (level_path) {
+      const std::string nested_path = MemberPath(*level_path, member->Name());
+      emitted += FlattenLevel(member->Value(), level + 1, nested_prefix, &nested_path, rules,
+                              options, list);
+    } else {
+      emitted +=
+          FlattenLevel(member->Value(), level + 1, nested_prefix, nullptr, rules, options, list);
+    }
   }
   return emitted;
+}
+
+} // namespace
+
+int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
+                  const TParserItemList* rules, const TParserOptions& options,
+                  TorvParamsList& list) {
+  const std::string top;
+  return FlattenLevel(node, level, prefix, HasPathRules(rules) ? &top : nullptr, rules, options,
+                      list);
 }
 
 std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,

@@ -83,7 +83,9 @@ FlattenJsonText(std::string_view text, const TParserOptions& options, const TPar
 // The value of the first member named `name` (8-bit, exact), depth first in document order.
 const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name);
 
-// Emits the values of one object level, then of its nested objects; returns how many.
+// Emits the values of one object level, then of its nested objects; returns how many. A rule
+// whose name starts with "/" names a member by its path from this level ("/site/temp") and wins
+// over a rule naming the member alone.
 int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
                   const TParserItemList* rules, const TParserOptions& options,
                   TorvParamsList& list);

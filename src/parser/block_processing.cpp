@@ -10,6 +10,7 @@
 #include "framework/standard_fields.h"
 #include "parser/loss_reports.h"
 #include "parser/serial_port_dm.h"
+#include "platform/text.h"
 
 #include <exception>
 #include <limits>
@@ -69,6 +70,34 @@ bool PatternFound(TSerialPortDM& module, const TFilterItem& rule, const std::str
 
 [[noreturn]] void NotValid(std::string_view text, const char* what) {
   throw convert::EConvertError("'" + std::string(text) + "' is not a valid " + what);
+}
+
+// The part of a value a rule's pattern picks, as a view into `text`; a value the pattern does
+// not match fails to convert as a value that does not read.
+std::string_view PatternPart(const TRuleFormat& format, std::string_view text) {
+  bool limited = false;
+  if (const auto part = format.Pattern->Extract(text, &limited))
+    return *part;
+  throw convert::EConvertError(
+      "'" + std::string(text) + "' " +
+      (limited ? "reached the match limit of the pattern '" : "does not match the pattern '") +
+      format.Pattern->Pattern() + "'");
+}
+
+// The part a pattern picks of a text the code page cannot hold: matched on its UTF-8 form, so
+// that no character is lost, and refused when it starts or ends inside a character.
+platform::WideString WidePatternPart(const TRuleFormat& format, platform::WideStringView text,
+                                     const std::string& lossy) {
+  const std::string utf8 = platform::WideToUtf8(text);
+  const std::string_view part = PatternPart(format, utf8);
+  const auto inside = [&utf8](std::size_t at) {
+    return at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80;
+  };
+  const auto begin = static_cast<std::size_t>(part.data() - utf8.data());
+  if (inside(begin) || inside(begin + part.size()))
+    throw convert::EConvertError("the pattern '" + format.Pattern->Pattern() +
+                                 "' splits a character of '" + lossy + "'");
+  return platform::Utf8ToWide(part);
 }
 
 } // namespace
@@ -160,7 +189,9 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
 bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
                       const std::string& text, Variant& value) {
   try {
-    std::string work = text;
+    const TRuleFormat* rule_format = setup.FormatOf(rule);
+    std::string work =
+        rule_format && rule_format->Pattern ? std::string(PatternPart(*rule_format, text)) : text;
     switch (rule.DataType) {
     case dtString: {
       work = convert::orvTransTable::Translate(setup.StringTable.get(), work);
@@ -173,7 +204,8 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       return true;
     }
     case dtBoolean: {
-      const auto flag = convert::TryStrToBool(work);
+      const auto flag =
+          rule_format ? BooleanFromWords(*rule_format, work) : convert::TryStrToBool(work);
       if (!flag)
         NotValid(work, "boolean value");
       value = Variant(*flag);
@@ -223,7 +255,8 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     case dtDate:
     case dtTime:
     case dtDateTime: {
-      const std::string& format = rule.DataType == dtDate   ? setup.DateFormat
+      const std::string& format = !rule.Text.empty()        ? rule.Text
+                                  : rule.DataType == dtDate ? setup.DateFormat
                                   : rule.DataType == dtTime ? setup.TimeFormat
                                                             : setup.DateTimeFormat;
       const std::string trimmed(TrimBlanks(work));
@@ -268,6 +301,20 @@ bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, cons
   case dtDateTime:
     return ConvertItemValue(module, setup, rule, lossy, value);
   case dtString: {
+    platform::WideString picked;
+    if (const TRuleFormat* rule_format = setup.FormatOf(rule);
+        rule_format && rule_format->Pattern) {
+      try {
+        picked = WidePatternPart(*rule_format, text, lossy);
+        text = picked;
+      } catch (...) {
+        value = Variant::Null();
+        module.Statistics.ConversionErrors.Add();
+        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->ParamFormatError,
+                                                    {CurrentExceptionMessage()}));
+        return false;
+      }
+    }
     if (!convert::orvTransTable::ChangesNothing(setup.StringTable.get()))
       ReportMapNotApplied(module, rule.Name);
     const auto blank = [](auto unit) { return unit <= 32; };

@@ -50,10 +50,12 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
       strings->LoadMap(MapTransl1_Strings);
       raw->LoadMap(MapTransl2_Strings);
       auto items = std::make_shared<TParserItemList>(BuildItemRules(this, type_enabled));
+      auto formats = std::make_shared<TRuleFormatList>(ReadRuleFormats(*items));
       next->PacketTable = std::move(packet);
       next->StringTable = std::move(strings);
       next->RawTable = std::move(raw);
       next->ItemRules = std::move(items);
+      next->RuleFormats = std::move(formats);
     } catch (...) {
       if (owner_)
         owner_->ReportConfigurationError(CurrentExceptionMessage());

@@ -29,6 +29,18 @@ std::vector<std::string_view> SplitRuleFields(std::string_view line, std::string
 
 } // namespace
 
+std::vector<std::string_view> ItemRuleFields(std::string_view line) {
+  std::vector<std::string_view> fields = SplitRuleFields(line, "||");
+  if (fields.size() >= 5) {
+    // The format is the rest of the line: a pattern may hold "||" itself.
+    const char* begin = fields[4].data();
+    fields[4] =
+        std::string_view(begin, static_cast<std::size_t>(line.data() + line.size() - begin));
+    fields.resize(5);
+  }
+  return fields;
+}
+
 uint8_t DataTypeFromText(std::string_view text) {
   if (const auto code = convert::TryStrToInt(text); code && *code >= 0 && *code <= 17)
     return static_cast<uint8_t>(*code);
@@ -41,7 +53,7 @@ uint8_t DataTypeFromText(std::string_view text) {
 TParserItemList ParseItemRules(std::string_view text) {
   TParserItemList rules;
   for (std::string_view line : SplitLines(text)) {
-    const std::vector<std::string_view> fields = SplitRuleFields(line, "||");
+    const std::vector<std::string_view> fields = ItemRuleFields(line);
     if (fields.size() < 4 || fields[0].empty())
       continue;
     TParserItem rule;
@@ -53,6 +65,8 @@ TParserItemList ParseItemRules(std::string_view text) {
       continue;
     rule.Include = static_cast<uint8_t>(*include);
     rule.DataType = DataTypeFromText(fields[3]);
+    if (fields.size() > 4)
+      rule.Text = std::string(fields[4]);
     rules.push_back(std::move(rule));
   }
   return rules;

@@ -2,7 +2,10 @@
 // parsed or skipped and how their values are typed) and block filter rules (which blocks are
 // accepted), with the data type codes they use.
 //
-// Item rule line:   name||kind||include||type        e.g. Temp||1||1||Float
+// Item rule line:   name||kind||include||type[||format]   e.g. Temp||1||1||Float
+//   the optional format (the rest of the line) is a date/time template for Date, Time and
+//   DateTime, a pattern picking the part to convert for the numbers and String, and
+//   "true words/false words" for Boolean; a name starting with "/" is a member's path.
 // Filter rule line: condition||method||pattern||verdict   e.g. 1||0||error||0
 // (a filter pattern that must contain "||" writes it as [7C][7C]).
 #pragma once
@@ -39,6 +42,9 @@ struct TFilterItem {
 };
 using TFilterItemList = std::vector<TFilterItem>;
 
+// The fields of one item rule line, split at "||" (an empty last field is no field); a fifth
+// field is the whole rest of the line after the fourth "||".
+std::vector<std::string_view> ItemRuleFields(std::string_view line);
 // The item rules of a "JSON items" text, in line order; lines that do not form a rule are
 // skipped. Names are lower-cased with the ANSI case mapping.
 TParserItemList ParseItemRules(std::string_view text);

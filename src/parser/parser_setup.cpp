@@ -57,8 +57,22 @@ std::shared_ptr<const TParserSetup> TParserSetup::Defaults() {
   setup->StringTable = std::make_shared<TorvTranslationTable>();
   setup->RawTable = std::make_shared<TorvTranslationTable>();
   setup->ItemRules = std::make_shared<TParserItemList>();
+  setup->RuleFormats = std::make_shared<TRuleFormatList>();
   setup->FilterRules = std::make_shared<TFilterItemList>();
   return setup;
+}
+
+const TRuleFormat* TParserSetup::FormatOf(const TParserItem& rule) const {
+  if (!ItemRules || !RuleFormats || ItemRules->empty())
+    return nullptr;
+  // The rule the flattening found is an element of ItemRules.
+  const TParserItem* first = ItemRules->data();
+  if (&rule < first || &rule >= first + ItemRules->size())
+    return nullptr;
+  const auto index = static_cast<std::size_t>(&rule - first);
+  if (index >= RuleFormats->size() || !(*RuleFormats)[index])
+    return nullptr;
+  return &*(*RuleFormats)[index];
 }
 
 } // namespace kestrel::parser

@@ -7,6 +7,7 @@
 #include "convert/orv_trans_table.h"
 #include "parser/cfg_options_proxy.h"
 #include "parser/parser_rules.h"
+#include "parser/rule_format.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,6 +53,11 @@ struct TParserSetup {
   std::shared_ptr<const TorvTranslationTable> RawTable;    // received bytes
   std::shared_ptr<const TParserItemList> ItemRules;
   std::shared_ptr<const TFilterItemList> FilterRules;
+  // The format of each item rule, in the order of ItemRules.
+  std::shared_ptr<const TRuleFormatList> RuleFormats;
+
+  // The format of a rule of ItemRules; null when it has none.
+  const TRuleFormat* FormatOf(const TParserItem& rule) const;
 
   // Takes the option values (not the tables and rule lists derived from them).
   void TakeOptions(const TCfgOptionValues& options);

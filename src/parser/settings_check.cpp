@@ -27,21 +27,6 @@ bool IsBlankLine(std::string_view line) {
   return TrimBlanks(line).empty();
 }
 
-std::vector<std::string_view> SplitItemFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t hit = line.find("||", start);
-    if (hit == std::string_view::npos) {
-      if (start < line.size())
-        fields.push_back(line.substr(start));
-      return fields;
-    }
-    fields.push_back(line.substr(start, hit - start));
-    start = hit + 2;
-  }
-}
-
 std::string Quoted(std::string_view text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
@@ -74,7 +59,7 @@ void CheckItemRules(std::string_view text, std::vector<std::string>& warnings) {
       continue;
     std::string where = "\"JSON items\" line ";
     where.append(std::to_string(number)).append(" ").append(Quoted(line));
-    const std::vector<std::string_view> fields = SplitItemFields(line);
+    const std::vector<std::string_view> fields = ItemRuleFields(line);
     if (fields.size() < 4) {
       warnings.push_back(where + " was skipped: it has " + std::to_string(fields.size()) +
                          " field(s), a rule needs 4 (name||kind||include||type)");

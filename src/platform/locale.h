@@ -72,4 +72,8 @@ struct LocalTime {
 };
 KESTREL_PLATFORM_EXPORT LocalTime LocalTimeNow();
 
+// How many seconds local time was ahead of UTC at a moment given in seconds since
+// 1970-01-01 UTC, daylight saving time included (negative west of Greenwich).
+KESTREL_PLATFORM_EXPORT int64_t LocalUtcOffsetSeconds(int64_t unix_seconds);
+
 } // namespace kestrel::platform

@@ -218,4 +218,12 @@ LocalTime LocalTimeNow() {
   return time;
 }
 
+int64_t LocalUtcOffsetSeconds(int64_t unix_seconds) {
+  const time_t moment = static_cast<time_t>(unix_seconds);
+  tm local{};
+  if (localtime_r(&moment, &local) == nullptr)
+    return 0;
+  return local.tm_gmtoff;
+}
+
 } // namespace kestrel::platform

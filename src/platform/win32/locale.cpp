@@ -139,4 +139,26 @@ LocalTime LocalTimeNow() {
   return time;
 }
 
+int64_t LocalUtcOffsetSeconds(int64_t unix_seconds) {
+  // The zone rules of the year in question: SYSTEMTIME covers 1601..30827, so a moment before
+  // 1601 takes the offset of 1601's first day.
+  constexpr int64_t kFrom1601 = 11644473600; // seconds from 1601-01-01 to 1970-01-01
+  const int64_t since_1601 = unix_seconds + kFrom1601 < 0 ? 0 : unix_seconds + kFrom1601;
+  ULARGE_INTEGER ticks{};
+  ticks.QuadPart = static_cast<ULONGLONG>(since_1601) * 10000000ULL;
+  const FILETIME utc_file{ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME utc{};
+  SYSTEMTIME local{};
+  FILETIME local_file{};
+  if (!FileTimeToSystemTime(&utc_file, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+      !SystemTimeToFileTime(&local, &local_file))
+    return 0;
+  ULARGE_INTEGER local_ticks{};
+  local_ticks.LowPart = local_file.dwLowDateTime;
+  local_ticks.HighPart = local_file.dwHighDateTime;
+  return (static_cast<int64_t>(local_ticks.QuadPart) - static_cast<int64_t>(ticks.QuadPart)) /
+         10000000;
+}
+
 } // namespace kestrel::platform
