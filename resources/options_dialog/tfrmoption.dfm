@@ -149,6 +149,14 @@ object frmOption: TfrmOption
         Caption = 'Export names in upper case'
         TabOrder = 4
       end
+      object chkExpandArrays: TCheckBox
+        Left = 8
+        Top = 152
+        Width = 304
+        Height = 17
+        Caption = 'Flatten the objects of arrays one by one'
+        TabOrder = 6
+      end
       object spMaxBlockSize: TJvSpinEdit
         Left = 8
         Top = 176

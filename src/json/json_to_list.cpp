@@ -336,6 +336,17 @@ const TParserItem* FindMemberRule(const TParserItemList* rules, const std::strin
   return FindParserItem(rules, name, kind);
 }
 
+// Whether a member's value is an array that "Expand arrays" flattens element by element: at
+// least one element, and every one an object. Other arrays stay one array value.
+bool IsObjectArray(const TJsonBase* value) {
+  if (!IsList(value) || value->ItemCount() == 0)
+    return false;
+  for (int32_t i = 0; i < value->ItemCount(); ++i)
+    if (!IsObject(value->GetItem(i)))
+      return false;
+  return true;
+}
+
 int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
                  const std::string* level_path, const TParserItemList* rules,
                  const TParserOptions& options, TorvParamsList& list) {
@@ -345,6 +356,13 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
   int emitted = 0;
   bool has_objects = false;
   std::string name; // the emitted name of each value in turn
+  // Nested levels are flattened only above the depth limit; there an array of objects stays
+  // one array value, as it is without "Expand arrays".
+  const bool descends = options.MaxDepth <= 0 || level < options.MaxDepth;
+  // An array of objects with a rule of its own keeps being typed by that rule as one value.
+  const auto expands = [&](const TJsonBase* value, const TParserItem* rule) {
+    return options.ExpandArrays && descends && !rule && IsObjectArray(value);
+  };
 
   // First pass: the values of this level.
   for (int32_t i = 0; i < count; ++i) {
@@ -360,6 +378,10 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
         FindMemberRule(rules, level_path, member->Name(), TParserItem::kValueMember);
     if (rule && rule->Include != 1)
       continue;
+    if (expands(value, rule)) {
+      has_objects = true;
+      continue;
+    }
     Variant converted =
         IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
     WriteValueName(name, prefix, member->Name(), options);
@@ -367,30 +389,49 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
     ++emitted;
   }
 
-  // Second pass: nested objects, below the depth limit.
-  if (!has_objects || (options.MaxDepth > 0 && level >= options.MaxDepth))
+  // Second pass: nested objects (and the elements of arrays of objects), below the depth limit.
+  if (!has_objects || !descends)
     return emitted;
-  for (int32_t i = 0; i < count; ++i) {
-    const TJsonMember* member = AsMember(node->GetItem(i));
-    if (!member || !IsObject(member->Value()))
-      continue;
-    const TParserItem* rule =
-        FindMemberRule(rules, level_path, member->Name(), TParserItem::kObjectMember);
-    if (rule && rule->Include != 1)
-      continue;
-    if (member->Value()->ItemCount() == 0)
-      continue; // nothing to flatten; the objects after it are still read
+  const auto nested = [&](const TJsonBase* object, std::string nested_prefix,
+                          const std::string* nested_path) {
+    if (object->ItemCount() == 0)
+      return; // nothing to flatten; the objects after it are still read
+    emitted += FlattenLevel(object, level + 1, nested_prefix, nested_path, rules, options, list);
+  };
+  const auto joined = [&](platform::WideStringView member_name) {
     std::string nested_prefix = prefix;
     if (!nested_prefix.empty() && options.Separator != 0)
       nested_prefix += options.Separator;
-    AppendNarrow(nested_prefix, member->Name(), options);
-    if (level_path) {
-      const std::string nested_path = MemberPath(*level_path, member->Name());
-      emitted += FlattenLevel(member->Value(), level + 1, nested_prefix, &nested_path, rules,
-                              options, list);
-    } else {
-      emitted +=
-          FlattenLevel(member->Value(), level + 1, nested_prefix, nullptr, rules, options, list);
+    AppendNarrow(nested_prefix, member_name, options);
+    return nested_prefix;
+  };
+  for (int32_t i = 0; i < count; ++i) {
+    const TJsonMember* member = AsMember(node->GetItem(i));
+    if (!member || !member->Value())
+      continue;
+    const TJsonBase* value = member->Value();
+    const bool object = IsObject(value);
+    if (!object && !(options.ExpandArrays && IsList(value)))
+      continue;
+    const TParserItem* rule =
+        FindMemberRule(rules, level_path, member->Name(),
+                       object ? TParserItem::kObjectMember : TParserItem::kValueMember);
+    const std::string member_path = level_path ? MemberPath(*level_path, member->Name()) : "";
+    if (object) {
+      if (rule && rule->Include != 1)
+        continue;
+      nested(value, joined(member->Name()), level_path ? &member_path : nullptr);
+    } else if (expands(value, rule)) {
+      // Each element is a level of its own, named by its index: readings_0_t, readings_1_t.
+      const std::string array_prefix = joined(member->Name());
+      for (int32_t k = 0; k < value->ItemCount(); ++k) {
+        std::string element_prefix = array_prefix;
+        if (options.Separator != 0)
+          element_prefix += options.Separator;
+        element_prefix += std::to_string(k);
+        const std::string element_path = member_path + "/" + std::to_string(k);
+        nested(value->GetItem(k), std::move(element_prefix), level_path ? &element_path : nullptr);
+      }
     }
   }
   return emitted;

@@ -62,6 +62,9 @@ struct TParserOptions {
   bool AddNodeName = false;  // names carry the path of enclosing member names
   bool UpperCase = false;    // names are upper-cased (a-z only)
   int32_t MaxDepth = 0;      // deepest object level flattened; 0 or less = no limit
+  // Each object of an array of objects is flattened as a nested object named by its index
+  // (readings_0_t); an array with a rule of its own, or holding anything else, stays one value.
+  bool ExpandArrays = false;
   TConvertValueEvent OnConvertValue;
   TObjectDoneEvent OnObjectDone;
   TNumberAsTextEvent OnNumberAsText; // optional

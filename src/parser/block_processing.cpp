@@ -151,6 +151,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   options.AddNodeName = setup.AddNodeName;
   options.UpperCase = setup.UpperCaseNames;
   options.MaxDepth = setup.MaxDepth;
+  options.ExpandArrays = setup.ExpandArrays;
   options.OnConvertValue = [&module, &setup](const TParserItem& rule, const std::string& text,
                                              Variant& value) {
     return ConvertItemValue(module, setup, rule, text, value);

@@ -49,6 +49,7 @@ const std::vector<Binding>& Bindings() {
       KESTREL_PROPERTY(spMaxBlockSize_Value, Double),
       KESTREL_PROPERTY(chkAddNodeName_Checked, Boolean),
       KESTREL_PROPERTY(chkNameUpper_Checked, Boolean),
+      KESTREL_PROPERTY(chkExpandArrays_Checked, Boolean),
       KESTREL_PROPERTY(spDepth_Value, Double),
       KESTREL_PROPERTY(MapTransl0_Strings, Strings),
       KESTREL_PROPERTY(MapTransl1_Strings, Strings),

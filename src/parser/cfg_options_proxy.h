@@ -68,6 +68,7 @@ struct TCfgOptionValues {
   double spMaxBlockSize_Value = 16384;
   bool chkAddNodeName_Checked = false;
   bool chkNameUpper_Checked = false;
+  bool chkExpandArrays_Checked = false;
   double spDepth_Value = 0;
   std::vector<std::string> MapTransl0_Strings;
   std::vector<std::string> MapTransl1_Strings;

@@ -30,6 +30,7 @@ int32_t ClampToInt32(int64_t value) {
 void TParserSetup::TakeOptions(const TCfgOptionValues& options) {
   StartNodeName = options.BegSign_Text;
   AddNodeName = options.chkAddNodeName_Checked;
+  ExpandArrays = options.chkExpandArrays_Checked;
   UpperCaseNames = options.chkNameUpper_Checked;
   MaxDepth = ClampToInt32(IntegerPart(options.spDepth_Value));
   LeftTrim = options.LeftTrim_Checked;

@@ -28,6 +28,7 @@ struct TParserSetup {
   bool AddNodeName = false;    // value names carry the names of their enclosing objects
   bool UpperCaseNames = false; // value names are upper-cased
   int32_t MaxDepth = 0;        // deepest object level flattened; below 1: no limit
+  bool ExpandArrays = false;   // arrays of objects are flattened element by element
 
   // Values that have an item rule.
   bool LeftTrim = false;  // String values lose leading characters with codes up to 32

@@ -8,6 +8,7 @@
 #include "convert/pcre_regex.h"
 #include "framework/parser_items.h"
 #include "parser/parser_rules.h"
+#include "parser/rule_format.h"
 #include "platform/locale.h"
 
 #include <algorithm>
@@ -51,7 +52,36 @@ std::string ClosestTypeName(std::string_view text) {
   return best;
 }
 
-void CheckItemRules(std::string_view text, std::vector<std::string>& warnings) {
+// A rule's template, checked once the locale is known.
+struct RuleTemplate {
+  std::string Where;
+  std::string Text;
+};
+
+void CheckRuleFormat(const std::string& where, std::string_view name, uint8_t type,
+                     std::string_view format, std::vector<std::string>& warnings,
+                     std::vector<RuleTemplate>& templates) {
+  if (name.starts_with('/') &&
+      (name.size() == 1 || name.ends_with('/') || name.find("//") != std::string_view::npos))
+    warnings.push_back(where + ": the path " + Quoted(name) +
+                       " has an empty level, so it names no member");
+  if (format.empty())
+    return;
+  if (FormatIsTemplate(type)) {
+    templates.push_back({where + " template " + Quoted(format), std::string(format)});
+    return;
+  }
+  TParserItem rule;
+  rule.DataType = type;
+  rule.Text = std::string(format);
+  std::string problem;
+  if (!ReadRuleFormat(rule, &problem) && !problem.empty())
+    warnings.push_back(where + ": format " + Quoted(format) + " is not used: " + problem +
+                       "; the rule converts as one without a format");
+}
+
+void CheckItemRules(std::string_view text, std::vector<std::string>& warnings,
+                    std::vector<RuleTemplate>& templates) {
   std::size_t number = 0;
   for (std::string_view line : SplitLines(text)) {
     ++number;
@@ -85,6 +115,8 @@ void CheckItemRules(std::string_view text, std::vector<std::string>& warnings) {
                          "; the value stays untyped" +
                          (suggestion.empty() ? "" : " (did you mean " + suggestion + "?)"));
     }
+    CheckRuleFormat(where, fields[0], DataTypeFromText(fields[3]),
+                    fields.size() > 4 ? fields[4] : std::string_view(), warnings, templates);
     std::string blank_fields;
     for (std::size_t i = 0; i < fields.size(); ++i)
       if (HasOuterBlank(fields[i])) {
@@ -150,14 +182,13 @@ void CheckFilterRules(std::string_view text, std::vector<std::string>& warnings)
   }
 }
 
-void CheckTemplate(const char* key, const std::string& text, const platform::LocaleSettings& locale,
-                   std::vector<std::string>& warnings) {
+// `where` names the template in the warnings.
+void CheckTemplate(const std::string& where, const std::string& text,
+                   const platform::LocaleSettings& locale, std::vector<std::string>& warnings) {
   if (text.empty())
     return;
   const convert::DateTimeTemplates::TTemplateReport report =
       convert::DateTimeTemplates::InspectTemplate(text, locale);
-  std::string where = Quoted(key);
-  where.append(" ").append(Quoted(text));
   if (report.StoppedAt != std::string::npos) {
     std::string message = where;
     message.append(": the template stops at character ")
@@ -198,7 +229,8 @@ void CheckTemplate(const char* key, const std::string& text, const platform::Loc
 
 std::vector<std::string> CheckOptionValues(const TCfgOptionValues& options) {
   std::vector<std::string> warnings;
-  CheckItemRules(options.lstJSON_Hint, warnings);
+  std::vector<RuleTemplate> rule_templates;
+  CheckItemRules(options.lstJSON_Hint, warnings, rule_templates);
   CheckFilterRules(options.Filters_Hint, warnings);
   const double id = std::trunc(options.spLocaleID_Value);
   const uint32_t lcid = id < 0 || id > 4294967295.0 ? 0 : static_cast<uint32_t>(id);
@@ -210,20 +242,32 @@ std::vector<std::string> CheckOptionValues(const TCfgOptionValues& options) {
                        std::to_string(platform::ResolveLocale(lcid)) + " instead");
   // The locale's formats are read only for a template that uses them: the locale cache holds
   // one locale, and instances with different locales would refill it at every load.
-  const bool uses_locale = convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDate_Text) ||
-                           convert::DateTimeTemplates::UsesLocaleFormats(options.FmtTime_Text) ||
-                           convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDateTime_Text);
+  const bool uses_locale =
+      convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDate_Text) ||
+      convert::DateTimeTemplates::UsesLocaleFormats(options.FmtTime_Text) ||
+      convert::DateTimeTemplates::UsesLocaleFormats(options.FmtDateTime_Text) ||
+      std::any_of(rule_templates.begin(), rule_templates.end(), [](const RuleTemplate& rule) {
+        return convert::DateTimeTemplates::UsesLocaleFormats(rule.Text);
+      });
   const platform::LocaleSettings locale =
       uses_locale ? convert::DateTimeTemplates::CachedLocaleSettings(lcid)
                   : platform::LocaleSettings{};
   // The default templates are known to be sound.
   const TCfgOptionValues defaults;
+  const auto named = [](const char* key, const std::string& text) {
+    return Quoted(key) + " " + Quoted(text);
+  };
   if (options.FmtDate_Text != defaults.FmtDate_Text)
-    CheckTemplate("Date format", options.FmtDate_Text, locale, warnings);
+    CheckTemplate(named("Date format", options.FmtDate_Text), options.FmtDate_Text, locale,
+                  warnings);
   if (options.FmtTime_Text != defaults.FmtTime_Text)
-    CheckTemplate("Time format", options.FmtTime_Text, locale, warnings);
+    CheckTemplate(named("Time format", options.FmtTime_Text), options.FmtTime_Text, locale,
+                  warnings);
   if (options.FmtDateTime_Text != defaults.FmtDateTime_Text)
-    CheckTemplate("Date and time format", options.FmtDateTime_Text, locale, warnings);
+    CheckTemplate(named("Date and time format", options.FmtDateTime_Text), options.FmtDateTime_Text,
+                  locale, warnings);
+  for (const RuleTemplate& rule : rule_templates)
+    CheckTemplate(rule.Where, rule.Text, locale, warnings);
   return warnings;
 }
 

@@ -83,6 +83,7 @@ std::string SettingsReport(const TDataSourceCfg& settings) {
         .append(std::to_string(rule.Kind))
         .append(rule.Include ? " parse " : " ignore ")
         .append(rule.DataType < 17 ? std::string(ParserItemTypeName(rule.DataType)) : "untyped")
+        .append(rule.Text.empty() ? std::string() : " format " + Quoted(rule.Text))
         .append("\n");
   out.append("filter rules\n");
   for (const TFilterItem& rule : *setup->FilterRules)

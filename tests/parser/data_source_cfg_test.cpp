@@ -48,7 +48,7 @@ TEST(DataSourceCfg, DefaultsAndProperties) {
   EXPECT_TRUE(cfg.MapTransl0_Strings.empty());
 
   const auto& properties = cfg.PublishedProperties();
-  ASSERT_EQ(properties.size(), 29u);
+  ASSERT_EQ(properties.size(), 30u);
   EXPECT_EQ(properties.front().Name, "Left");
   EXPECT_EQ(properties[8].Name, "BegSign_Text");
   EXPECT_EQ(properties.back().Name, "comboChar_Tag");

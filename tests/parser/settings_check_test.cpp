@@ -56,6 +56,17 @@ TEST(SettingsCheck, EachMistakeGivesOneWarningNamingIt) {
       {"month for minutes", [](auto& s) { s.FmtDateTime_Text = "YYYY-MM-DD HH:MM:SS"; },
        "gives the month (MM) after the hour; MM is always the month, minutes are NN"},
       {"field twice", [](auto& s) { s.FmtTime_Text = "HH:NN:NN"; }, "sets the minute twice (NN)"},
+      {"rule pattern", [](auto& s) { s.lstJSON_Hint = "temp||1||1||Float||([0-9]"; },
+       "format \"([0-9]\" is not used: the pattern does not compile (missing ) at offset 6); the "
+       "rule converts as one without"},
+      {"boolean words", [](auto& s) { s.lstJSON_Hint = "on||1||1||Boolean||on,yes"; },
+       "the format of a Boolean rule is \"true words/false words\""},
+      {"format for a type without one", [](auto& s) { s.lstJSON_Hint = "b||1||1||Blob||x"; },
+       "type Blob takes no format"},
+      {"rule template", [](auto& s) { s.lstJSON_Hint = "at||1||1||DateTime||DD.MM HH:MM"; },
+       "line 1 \"at||1||1||DateTime||DD.MM HH:MM\" template \"DD.MM HH:MM\": gives the month"},
+      {"empty path level", [](auto& s) { s.lstJSON_Hint = "/site//temp||1||1||Float"; },
+       "the path \"/site//temp\" has an empty level"},
   };
   for (const Mistake& mistake : mistakes) {
     SCOPED_TRACE(mistake.category);
@@ -72,7 +83,9 @@ TEST(SettingsCheck, EachMistakeGivesOneWarningNamingIt) {
 TEST(SettingsCheck, CleanDefaultsAndTheShippedStyleGiveNoWarning) {
   WarningOwner owner;
   owner.store = [](TDataSourceCfg& s) {
-    s.lstJSON_Hint = "temp||1||1||Float\r\nok||1||1||boolean\r\n\r\nwhen||1||1||11";
+    s.lstJSON_Hint = "temp||1||1||Float\r\nok||1||1||boolean\r\n\r\nwhen||1||1||11\r\n"
+                     "/site/t||1||1||Float||([-+0-9.,]+)\r\non||1||1||Boolean||on/off\r\n"
+                     "ts||1||1||DateTime||UNIXMS UTC";
     s.Filters_Hint = "2||1||^\\{||0\r\n1||0||error||0";
     s.FmtDate_Text = "DD.MM.YYYY";
     s.FmtTime_Text = "HH:NN AM/PM";
