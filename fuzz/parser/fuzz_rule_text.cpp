@@ -1,7 +1,9 @@
 // Filter rule and item rule texts: the input is read as both. Every rule read holds values in
-// its documented range, rules written back in their text form read back equal, and each expression
-// filter matches the text itself under the limits used on received data without a fault.
+// its documented range, rules written back in their text form read back equal, each expression
+// filter matches the text itself under the limits used on received data without a fault, and so
+// do the formats of item rules (patterns and boolean words).
 #include "parser/parser_rules.h"
+#include "parser/rule_format.h"
 
 #include "common/ascii_text.h"
 #include "common/text_lines.h"
@@ -37,7 +39,8 @@ std::string ItemRulesText(const ItemRules& rules) {
   std::string text;
   for (const ItemRule& rule : rules)
     text += rule.Name + "||" + std::to_string(rule.Kind) + "||" + std::to_string(rule.Include) +
-            "||" + std::to_string(rule.DataType) + "\r\n";
+            "||" + std::to_string(rule.DataType) + (rule.Text.empty() ? "" : "||" + rule.Text) +
+            "\r\n";
   return text;
 }
 
@@ -67,7 +70,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     Check(items_again[i].Name == platform::AnsiLowerCase(items[i].Name));
     Check(items_again[i].Kind == items[i].Kind && items_again[i].Include == items[i].Include &&
-          items_again[i].DataType == items[i].DataType);
+          items_again[i].DataType == items[i].DataType && items_again[i].Text == items[i].Text);
+  }
+  int formats = 0;
+  for (const ItemRule& rule : items) {
+    std::string problem;
+    const auto format = parser::ReadRuleFormat(rule, &problem);
+    Check(format || rule.Text.empty() || parser::FormatIsTemplate(rule.DataType) ||
+          !problem.empty());
+    if (!format || ++formats > 3)
+      continue;
+    if (format->Pattern) {
+      if (const auto part = format->Pattern->Extract(text))
+        Check(part->data() >= text.data() && part->data() + part->size() <= text.data() + size);
+    } else {
+      parser::BooleanFromWords(*format, text);
+    }
   }
 
   const TFilterItemList filters = ParseFilterRules(text);

@@ -68,6 +68,11 @@ endif()
 run(ini 0 ARGS --format json --ini sensors.ini ${stable} sensors.jsonl)
 expect_same(ini sensors_ini.jsonl)
 expect_stderr(ini "Failed to convert the date/time string '08.12.2026 09:16:00'")
+# The device example uses every rule form: formats, epoch times, a path rule, expanded arrays.
+run(device 0 ARGS --format json --ini device.ini
+    --hide DATE_TIME_STAMP,FULL_DATA_PACKET,DATA_PACKET device.jsonl)
+expect_same(device device.jsonl)
+run(check_device 0 ARGS --check --ini device.ini)
 run(ini_missing 4 ARGS --ini no-such.ini sensors.jsonl)
 expect_stderr(ini_missing "cannot read the INI file no-such.ini")
 file(WRITE ${WORK}/bad.ini "[Common]\nStart string=\nthis is no INI line\n")
