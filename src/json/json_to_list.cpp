@@ -325,8 +325,11 @@ std::string MemberPath(const std::string& level_path, platform::WideStringView n
 
 // The rule for a member: one naming its path wins over one naming the member alone. Without
 // path rules (`level_path` null) the path is never built.
-const TParserItem* FindMemberRule(const TParserItemList* rules, const std::string* level_path,
-                                  platform::WideStringView name, uint8_t kind) {
+inline const TParserItem* FindMemberRule(const TParserItemList* rules,
+                                         const std::string* level_path,
+                                         platform::WideStringView name, uint8_t kind) {
+  if (!rules || rules->empty())
+    return nullptr;
   if (level_path) {
     const std::string path = MemberPath(*level_path, name);
     for (const TParserItem& rule : *rules)
@@ -392,19 +395,6 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
   // Second pass: nested objects (and the elements of arrays of objects), below the depth limit.
   if (!has_objects || !descends)
     return emitted;
-  const auto nested = [&](const TJsonBase* object, std::string nested_prefix,
-                          const std::string* nested_path) {
-    if (object->ItemCount() == 0)
-      return; // nothing to flatten; the objects after it are still read
-    emitted += FlattenLevel(object, level + 1, nested_prefix, nested_path, rules, options, list);
-  };
-  const auto joined = [&](platform::WideStringView member_name) {
-    std::string nested_prefix = prefix;
-    if (!nested_prefix.empty() && options.Separator != 0)
-      nested_prefix += options.Separator;
-    AppendNarrow(nested_prefix, member_name, options);
-    return nested_prefix;
-  };
   for (int32_t i = 0; i < count; ++i) {
     const TJsonMember* member = AsMember(node->GetItem(i));
     if (!member || !member->Value())
@@ -416,22 +406,33 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
     const TParserItem* rule =
         FindMemberRule(rules, level_path, member->Name(),
                        object ? TParserItem::kObjectMember : TParserItem::kValueMember);
-    const std::string member_path = level_path ? MemberPath(*level_path, member->Name()) : "";
+    if (object ? rule && rule->Include != 1 : !expands(value, rule))
+      continue;
+    std::string nested_prefix = prefix;
+    if (!nested_prefix.empty() && options.Separator != 0)
+      nested_prefix += options.Separator;
+    AppendNarrow(nested_prefix, member->Name(), options);
+    std::string nested_path;
+    if (level_path)
+      nested_path = MemberPath(*level_path, member->Name());
+    const std::string* path = level_path ? &nested_path : nullptr;
     if (object) {
-      if (rule && rule->Include != 1)
+      if (value->ItemCount() > 0) // an empty object has nothing to flatten
+        emitted += FlattenLevel(value, level + 1, nested_prefix, path, rules, options, list);
+      continue;
+    }
+    // Each element is a level of its own, named by its index: readings_0_t, readings_1_t.
+    for (int32_t k = 0; k < value->ItemCount(); ++k) {
+      const TJsonBase* element = value->GetItem(k);
+      if (element->ItemCount() == 0)
         continue;
-      nested(value, joined(member->Name()), level_path ? &member_path : nullptr);
-    } else if (expands(value, rule)) {
-      // Each element is a level of its own, named by its index: readings_0_t, readings_1_t.
-      const std::string array_prefix = joined(member->Name());
-      for (int32_t k = 0; k < value->ItemCount(); ++k) {
-        std::string element_prefix = array_prefix;
-        if (options.Separator != 0)
-          element_prefix += options.Separator;
-        element_prefix += std::to_string(k);
-        const std::string element_path = member_path + "/" + std::to_string(k);
-        nested(value->GetItem(k), std::move(element_prefix), level_path ? &element_path : nullptr);
-      }
+      std::string element_prefix = nested_prefix;
+      if (options.Separator != 0)
+        element_prefix += options.Separator;
+      element_prefix += std::to_string(k);
+      const std::string element_path = nested_path + "/" + std::to_string(k);
+      emitted += FlattenLevel(element, level + 1, element_prefix, path ? &element_path : nullptr,
+                              rules, options, list);
     }
   }
   return emitted;
@@ -442,8 +443,8 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
 int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
                   const TParserItemList* rules, const TParserOptions& options,
                   TorvParamsList& list) {
-  const std::string top;
-  return FlattenLevel(node, level, prefix, HasPathRules(rules) ? &top : nullptr, rules, options,
+  static const std::string kTop;
+  return FlattenLevel(node, level, prefix, HasPathRules(rules) ? &kTop : nullptr, rules, options,
                       list);
 }
 
@@ -458,8 +459,11 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
   if (node && !options.StartNodeName.empty())
     node = FindStartNode(node, options.StartNodeName);
 
+  // Paths are built only when a rule names one.
+  static const std::string kTop;
+  const std::string* top = HasPathRules(rules) ? &kTop : nullptr;
   auto flatten = [&](const TJsonBase* element, int index) {
-    if (FlattenObject(element, 1, options.TopPrefix, rules, options, *list) > 0 &&
+    if (FlattenLevel(element, 1, options.TopPrefix, top, rules, options, *list) > 0 &&
         options.OnObjectDone)
       options.OnObjectDone(index, *list, options);
   };
