@@ -184,6 +184,32 @@ std::string TranslationMap(Input& in) {
   return text;
 }
 
+// A rule's format field for its type: boolean words, an epoch or field template, a pattern,
+// or one the type does not take.
+const char* RuleFormat(uint8_t type, bool second) {
+  switch (type) {
+  case 4:
+    return second ? "on,1,true/off,0,false" : "on/on";
+  case 9:
+  case 10:
+  case 11:
+    return second ? "UNIXMS" : "DD.MM.YYYY HH:NN";
+  case 0:
+    return second ? "^(.{0,3})" : "(x+x+)+y";
+  case 5:
+  case 6:
+  case 7:
+  case 8:
+  case 12:
+  case 13:
+  case 14:
+  case 15:
+    return second ? "([-+0-9.,]+)" : "(\\d";
+  default:
+    return "x";
+  }
+}
+
 Settings ReadSettings(Input& in) {
   static const char* const kLocales[] = {"1033", "1031", "1049", "1041", "0", "99999"};
   static const char* const kDates[] = {"DD.MM.YYYY", "YYYY-MM-DD", "MMM D, YYYY", "M/D/YY", "DDDD"};
@@ -231,20 +257,26 @@ Settings ReadSettings(Input& in) {
   put("Filter", filters);
 
   std::string items;
+  bool expand_arrays = false;
   for (int count = in.Byte() % 6; count > 0; --count) {
     Rule rule;
     rule.Name = in.Pick(kNames);
     const uint8_t bits = in.Byte();
+    expand_arrays = expand_arrays || ((bits >> 6) & 1);
     rule.Kind = bits % 3;
     rule.Include = (bits >> 2) & 1 ? 0 : 1;
     rule.Type = static_cast<uint8_t>(in.Byte() % 18);
     const std::string type =
         (bits >> 3) & 1 ? std::to_string(rule.Type) : std::string(kTypeNames[rule.Type]);
     items += rule.Name + "||" + std::to_string(rule.Kind) + "||" + std::to_string(rule.Include) +
-             "||" + type + "\r\n";
+             "||" + type;
+    if ((bits >> 5) & 1)
+      items += "||" + std::string(RuleFormat(rule.Type, (bits >> 7) & 1));
+    items += "\r\n";
     settings.Rules.push_back(rule);
   }
   put("JSON items", items);
+  put("Expand arrays", expand_arrays ? "True" : "False");
 
   std::string translation = "[Translation]\r\n";
   for (int map = 0; map < 3; ++map)
