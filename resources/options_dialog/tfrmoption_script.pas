@@ -282,7 +282,9 @@ begin
     BuildSideBar;
     FillCharList;
     Filters := CreateAdvFilterList(gbFilters, 'Filters');
-    lstJSON := CreateAdvList(pnlJSON, 'lstJSON', 'Name,Type,Action,Data type');
+    // The fifth column holds a rule's optional format (template, pattern or boolean words), so
+    // that a rule keeps it when the dialog saves the list.
+    lstJSON := CreateAdvList(pnlJSON, 'lstJSON', 'Name,Type,Action,Data type,Format');
     frmOption.Constraints.MinWidth := frmOption.Width;
     frmOption.Constraints.MinHeight := frmOption.Height;
     InitPluginConfigForm(frmOption);
