@@ -14,8 +14,8 @@ namespace kestrel::convert {
 
 class TValuePattern {
 public:
-  // Why `pattern` does not compile, as TPcreRegex::CompileError gives it; nothing when it
-  // compiles.
+  // The compiled pattern; none when it does not compile, and then `error` (when given) says
+  // why, with PCRE's message and offset.
   static std::optional<TValuePattern> Compile(const std::string& pattern, std::string* error);
 
   // The part of `text` to convert; none when the pattern does not match (or a limit stopped
