@@ -327,8 +327,11 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
       continue;
     }
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kValueMember);
-    if (rule && rule->Include != 1)
+    if (rule && rule->Include != 1) {
+      if (options.OnRuleMet)
+        options.OnRuleMet(*rule);
       continue;
+    }
     Variant converted =
         IsList(value) ? MakeArray(*value, rule, options) : ConvertJsonValue(value, rule, options);
     WriteValueName(name, prefix, member->Name(), options);
@@ -344,6 +347,8 @@ int FlattenObject(const TJsonBase* node, int level, const std::string& prefix,
     if (!member || !IsObject(member->Value()))
       continue;
     const TParserItem* rule = FindParserItem(rules, member->Name(), TParserItem::kObjectMember);
+    if (rule && options.OnRuleMet)
+      options.OnRuleMet(*rule);
     if (rule && rule->Include != 1)
       continue;
     if (member->Value()->ItemCount() == 0)

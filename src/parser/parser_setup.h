@@ -7,6 +7,7 @@
 #include "convert/orv_trans_table.h"
 #include "parser/cfg_options_proxy.h"
 #include "parser/parser_rules.h"
+#include "parser/rule_counts.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,6 +53,9 @@ struct TParserSetup {
   std::shared_ptr<const TorvTranslationTable> RawTable;    // received bytes
   std::shared_ptr<const TParserItemList> ItemRules;
   std::shared_ptr<const TFilterItemList> FilterRules;
+  // Set only while a settings check counts what each item rule does (for ItemRules); the
+  // counters are the one part of the setup that changes.
+  std::shared_ptr<TRuleCounts> RuleCounts;
 
   // Takes the option values (not the tables and rule lists derived from them).
   void TakeOptions(const TCfgOptionValues& options);
