@@ -150,9 +150,16 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
     };
     options.OnRuleMet = [counts](const TParserItem& rule) { counts->Met(rule); };
   }
-  options.OnObjectDone = [&module, &client, &list](int index, TorvParamsList& row,
-                                                   const json::JsonToList::TParserOptions&) {
-    DeliverRow(module, client, index, row, list);
+  // One pointer to what a row needs, so that the callback fits the function object itself and
+  // costs no allocation per block.
+  struct RowTarget {
+    TSerialPortDM& module;
+    TKestrelClient& client;
+    TParsedDataList& list;
+  } const target{module, client, list};
+  options.OnObjectDone = [&target](int index, TorvParamsList& row,
+                                   const json::JsonToList::TParserOptions&) {
+    DeliverRow(target.module, target.client, index, row, target.list);
   };
   options.OnLossyName = [&module](platform::WideStringView name, const std::string& written) {
     ReportLossyName(module, name, written);
