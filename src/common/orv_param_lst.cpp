@@ -3,6 +3,7 @@
 #include "common/ascii_text.h"
 #include "common/assertion.h"
 #include "common/live_lists.h"
+#include "common/recycled_blocks.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -51,6 +52,14 @@ std::string ParamKey(std::string_view name) {
 TorvParamsListItem::TorvParamsListItem(std::string name, Variant value)
     : Name(std::move(name)), Key(ParamKey(Name)), State(value.IsEmptyOrNull() ? 0 : 2),
       Value(std::move(value)) {}
+
+void* TorvParamsListItem::operator new(std::size_t size) {
+  return TakeRecycledBlock(size);
+}
+
+void TorvParamsListItem::operator delete(void* block, std::size_t size) noexcept {
+  RecycleBlock(block, size);
+}
 
 void TorvParamsListItem::Assign(const TorvParamsListItem& source) {
   Name = source.Name;

@@ -379,8 +379,11 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
     }
     const TParserItem* rule =
         FindMemberRule(rules, level_path, member->Name(), TParserItem::kValueMember);
-    if (rule && rule->Include != 1)
+    if (rule && rule->Include != 1) {
+      if (options.OnRuleMet)
+        options.OnRuleMet(*rule);
       continue;
+    }
     if (expands(value, rule)) {
       has_objects = true;
       continue;
@@ -406,6 +409,8 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
     const TParserItem* rule =
         FindMemberRule(rules, level_path, member->Name(),
                        object ? TParserItem::kObjectMember : TParserItem::kValueMember);
+    if (object && rule && options.OnRuleMet)
+      options.OnRuleMet(*rule);
     if (object ? rule && rule->Include != 1 : !expands(value, rule))
       continue;
     std::string nested_prefix = prefix;

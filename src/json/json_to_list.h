@@ -54,6 +54,9 @@ using TConvertWideValueEvent =
 // (the member name, the 8-bit name it is delivered under): a name the code page cannot hold.
 using TLossyNameEvent =
     std::function<void(platform::WideStringView name, const std::string& written)>;
+// (rule): the rule met a member that gives no value of its own: a member it leaves out, or an
+// object that is flattened below it.
+using TRuleMetEvent = std::function<void(const TParserItem& rule)>;
 
 struct TParserOptions {
   std::string StartNodeName; // when set, flattening starts at the first member of that name
@@ -72,6 +75,7 @@ struct TParserOptions {
   TConvertWideValueEvent OnConvertWideValue;
   TLossyNameEvent OnLossyName;     // optional
   std::function<void()> OnNotJson; // optional: the text is not JSON, so nothing is flattened
+  TRuleMetEvent OnRuleMet;         // optional
 };
 
 // The all-empty record callers start from.

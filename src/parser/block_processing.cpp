@@ -156,14 +156,40 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
                                              Variant& value) {
     return ConvertItemValue(module, setup, rule, text, value);
   };
-  options.OnObjectDone = [&module, &client, &list](int index, TorvParamsList& row,
-                                                   const json::JsonToList::TParserOptions&) {
-    DeliverRow(module, client, index, row, list);
-  };
   options.OnConvertWideValue = [&module, &setup](const TParserItem& rule,
                                                  platform::WideStringView text,
                                                  const std::string& lossy, Variant& value) {
     return ConvertWideItemValue(module, setup, rule, text, lossy, value);
+  };
+  if (TRuleCounts* counts = setup.RuleCounts.get()) {
+    // A settings check: the same conversions, each outcome counted for its rule.
+    options.OnConvertValue = [&module, &setup, counts](const TParserItem& rule,
+                                                       const std::string& text, Variant& value) {
+      std::string failure;
+      const bool ok = ConvertItemValue(module, setup, rule, text, value, &failure);
+      counts->Converted(rule, ok, failure);
+      return ok;
+    };
+    options.OnConvertWideValue = [&module, &setup,
+                                  counts](const TParserItem& rule, platform::WideStringView text,
+                                          const std::string& lossy, Variant& value) {
+      std::string failure;
+      const bool ok = ConvertWideItemValue(module, setup, rule, text, lossy, value, &failure);
+      counts->Converted(rule, ok, failure);
+      return ok;
+    };
+    options.OnRuleMet = [counts](const TParserItem& rule) { counts->Met(rule); };
+  }
+  // One pointer to what a row needs, so that the callback fits the function object itself and
+  // costs no allocation per block.
+  struct RowTarget {
+    TSerialPortDM& module;
+    TKestrelClient& client;
+    TParsedDataList& list;
+  } const target{module, client, list};
+  options.OnObjectDone = [&target](int index, TorvParamsList& row,
+                                   const json::JsonToList::TParserOptions&) {
+    DeliverRow(target.module, target.client, index, row, target.list);
   };
   options.OnLossyName = [&module](platform::WideStringView name, const std::string& written) {
     ReportLossyName(module, name, written);
@@ -188,7 +214,14 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
 }
 
 bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
-                      const std::string& text, Variant& value) {
+                      const std::string& text, Variant& value, std::string* failure) {
+  const auto fail = [&module, failure](std::string message) {
+    module.Statistics.ConversionErrors.Add();
+    module.Owner.ParserLog(0, message);
+    if (failure)
+      *failure = std::move(message);
+    return false;
+  };
   try {
     const TRuleFormat* rule_format = setup.FormatOf(rule);
     std::string work =
@@ -264,11 +297,9 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
       try {
         value = Variant::DateTime(convert::DateTimeTemplates::ParseDateTimeByTemplate(
             format, setup.LocaleId, trimmed, setup.UseCurrentTime, setup.UseCurrentDate));
-      } catch (const std::exception& failure) {
-        module.Statistics.ConversionErrors.Add();
-        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
-                                                    {trimmed, format, failure.what()}));
-        return false;
+      } catch (const std::exception& error) {
+        return fail(FormatMessageText(module.Owner.Texts()->DateTimeFormatError,
+                                      {trimmed, format, error.what()}));
       }
       return true;
     }
@@ -278,15 +309,14 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
     }
   } catch (...) {
     value = Variant::Null();
-    module.Statistics.ConversionErrors.Add();
-    module.Owner.ParserLog(
-        0, FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
-    return false;
+    return fail(
+        FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}));
   }
 }
 
 bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
-                          platform::WideStringView text, const std::string& lossy, Variant& value) {
+                          platform::WideStringView text, const std::string& lossy, Variant& value,
+                          std::string* failure) {
   switch (rule.DataType) {
   case dtBoolean:
   case dtFloat:
@@ -300,7 +330,7 @@ bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, cons
   case dtDate:
   case dtTime:
   case dtDateTime:
-    return ConvertItemValue(module, setup, rule, lossy, value);
+    return ConvertItemValue(module, setup, rule, lossy, value, failure);
   case dtString: {
     platform::WideString picked;
     if (const TRuleFormat* rule_format = setup.FormatOf(rule);
@@ -310,9 +340,12 @@ bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, cons
         text = picked;
       } catch (...) {
         value = Variant::Null();
+        std::string message =
+            FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()});
         module.Statistics.ConversionErrors.Add();
-        module.Owner.ParserLog(0, FormatMessageText(module.Owner.Texts()->ParamFormatError,
-                                                    {CurrentExceptionMessage()}));
+        module.Owner.ParserLog(0, message);
+        if (failure)
+          *failure = std::move(message);
         return false;
       }
     }

@@ -67,6 +67,13 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
         owner_->ReportConfigurationError(CurrentExceptionMessage());
     }
   }
+  if (count_rules_)
+    next->RuleCounts = std::make_shared<TRuleCounts>(next->ItemRules);
+  Publish(std::move(next));
+  return loaded;
+}
+
+void TDataSourceCfg::Publish(std::shared_ptr<const TParserSetup> next) {
   std::shared_ptr<const TParserSetup> previous;
   {
     std::lock_guard lock(setup_mutex_);
@@ -74,7 +81,13 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
     setup_ = std::move(next);
   }
   // `previous` goes here, outside the lock, unless a packet still holds it.
-  return loaded;
+}
+
+void TDataSourceCfg::CountRuleOutcomes(bool on) {
+  count_rules_ = on;
+  auto next = std::make_shared<TParserSetup>(*Setup());
+  next->RuleCounts = on ? std::make_shared<TRuleCounts>(next->ItemRules) : nullptr;
+  Publish(std::move(next));
 }
 
 void TDataSourceCfg::BeginLoad() {

@@ -69,6 +69,10 @@ public:
 
   IDataSourceCfgOwner* Owner() const { return owner_; }
 
+  // Starts (from zero) or stops counting what each item rule does to the data. While it
+  // counts, every setup published gets counters of its own, for its own rules.
+  void CountRuleOutcomes(bool on);
+
   // Starts a load of the settings (LOAD, LOAD-SETTINGS-NOW): its warnings are reported again,
   // each once. Applying the settings without a new load (a state change) reports only warnings
   // the load has not reported yet.
@@ -89,9 +93,12 @@ public:
   std::optional<TLoadedFile> LoadedFile;
 
 private:
+  void Publish(std::shared_ptr<const TParserSetup> next);
+
   IDataSourceCfgOwner* owner_;
   mutable std::mutex setup_mutex_; // guards only the exchange of the pointer
   std::shared_ptr<const TParserSetup> setup_;
+  bool count_rules_ = false;
   // The options setup_ was last made from; nothing before the first apply.
   std::optional<TCfgOptionValues> applied_options_;
   // Whether the tables and rules of setup_ were built from its options, and with module type 1

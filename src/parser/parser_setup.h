@@ -7,6 +7,7 @@
 #include "convert/orv_trans_table.h"
 #include "parser/cfg_options_proxy.h"
 #include "parser/parser_rules.h"
+#include "parser/rule_counts.h"
 #include "parser/rule_format.h"
 
 #include <cstdint>
@@ -59,6 +60,9 @@ struct TParserSetup {
 
   // The format of a rule of ItemRules; null when it has none.
   const TRuleFormat* FormatOf(const TParserItem& rule) const;
+  // Set only while a settings check counts what each item rule does (for ItemRules); the
+  // counters are the one part of the setup that changes.
+  std::shared_ptr<TRuleCounts> RuleCounts;
 
   // Takes the option values (not the tables and rule lists derived from them).
   void TakeOptions(const TCfgOptionValues& options);

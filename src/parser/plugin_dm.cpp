@@ -1,5 +1,6 @@
 #include "parser/plugin_dm.h"
 #include "common/ascii_text.h"
+#include "common/variant_convert.h"
 
 #include "convert/number_text.h"
 #include "framework/instance_registry.h"
@@ -226,7 +227,16 @@ std::optional<Variant> TaPlugin::orvPluginGetModuleParameter(std::string_view na
   return Variant(text);
 }
 
-std::optional<bool> TaPlugin::orvPluginSetModuleParameter(std::string_view name, const Variant&) {
+std::optional<bool> TaPlugin::orvPluginSetModuleParameter(std::string_view name,
+                                                          const Variant& value) {
+  if (AsciiSameText(name, "SettingsCheck")) {
+    const auto settings = Settings();
+    const std::optional<bool> on = VariantToBool(value);
+    if (!settings || !on)
+      return false;
+    settings->CountRuleOutcomes(*on);
+    return true;
+  }
   if (!AsciiSameText(name, "Statistics"))
     return std::nullopt;
   for (const auto& module : DataModules())

@@ -40,7 +40,9 @@ public:
   void orvPluginBeforeGetParserItems();
   // "Statistics": one line of counters per data module, in data source id order, joined by
   // CR LF; setting it (to any value) resets them. "SettingsCheck": the effective settings and
-  // the warnings of their last load as text (kestrel-host --check prints it).
+  // the warnings of their last load as text (kestrel-host --check prints it); setting it to
+  // true starts counting, from zero, what each item rule does to the data that follows, and
+  // the text then ends with those counts; false stops counting.
   std::optional<Variant> orvPluginGetModuleParameter(std::string_view name);
   std::optional<bool> orvPluginSetModuleParameter(std::string_view name, const Variant& value);
   // The packet handler (OnPacket): the packet's data module receives it with the current

@@ -130,6 +130,8 @@ void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& pack
                                  const TParserSetup& setup, const TDeliverBlock& deliver) {
   TFIFOStream& buffer = *client.Buffer;
   std::unique_lock buffer_lock(buffer);
+  // The client table's lock, held by the caller, gives this thread the module's item store.
+  const TRecyclingScope recycling(&ItemBlocks);
   const int64_t sign_timeout = setup.SignTimeout;
   if (sign_timeout > 0 &&
       client.ActivityWatch.HasElapsed(

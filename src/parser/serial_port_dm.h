@@ -5,6 +5,7 @@
 
 #include "common/orv_param_lst.h"
 #include "common/orv_timer_ex.h"
+#include "common/recycled_blocks.h"
 #include "parser/block_cutting.h"
 #include "parser/module_statistics.h"
 #include "parser/parser_client.h"
@@ -79,6 +80,11 @@ public:
   const std::string DataSourceFullName;
 
   TModuleStatistics Statistics;
+
+  // Storage of the row items made and freed while this module processes a packet (under the
+  // client table's lock): a block's items, freed when it is delivered, serve the next block.
+  static constexpr std::size_t kKeptItemBlocks = 256;
+  TRecycledBlocks ItemBlocks{sizeof(TorvParamsListItem), kKeptItemBlocks};
 
 private:
   // The packet's part under the client table's lock: time-out, translation, append, cutting.

@@ -4,6 +4,7 @@
 #include "common/variant_convert.h"
 #include "convert/date_time_templates.h"
 #include "framework/parser_items.h"
+#include "parser/rule_counts.h"
 #include "parser/settings_binding.h"
 #include "settings/property_map.h"
 
@@ -58,6 +59,43 @@ void AppendMap(std::string& out, const char* name, const std::vector<std::string
   }
 }
 
+// `"name" kind K parse|ignore TYPE`.
+std::string RuleText(const TParserItem& rule) {
+  return Quoted(rule.Name) + " kind " + std::to_string(rule.Kind) +
+         (rule.Include == 1 ? " parse " : " ignore ") +
+         (rule.DataType < 17 ? std::string(ParserItemTypeName(rule.DataType)) : "untyped") +
+         (rule.Text.empty() ? std::string() : " format " + Quoted(rule.Text));
+}
+
+// Per item rule what it did to the data since counting started, and the failed conversions.
+void AppendRuleCounts(std::string& out, const TRuleCounts& counts) {
+  out.append("sample: what each item rule did\n");
+  const std::vector<TRuleOutcome> outcomes = counts.Outcomes();
+  uint64_t failed = 0;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const TParserItem& rule = counts.Rules()[i];
+    const TRuleOutcome& outcome = outcomes[i];
+    failed += outcome.Failed;
+    out.append("  ").append(RuleText(rule)).append(": ");
+    if (rule.Include == 1)
+      out.append(std::to_string(outcome.Converted))
+          .append(" converted / ")
+          .append(std::to_string(outcome.Failed))
+          .append(" failed");
+    else
+      out.append(std::to_string(outcome.LeftOut)).append(" left out");
+    if (outcome.Flattened)
+      out.append(", ").append(std::to_string(outcome.Flattened)).append(" object(s) flattened");
+    if (outcome.Converted + outcome.Failed + outcome.LeftOut + outcome.Flattened == 0)
+      out.append("; it met no member of the sample: a misspelled name? (names are compared in "
+                 "lower case, blanks included)");
+    if (outcome.Failed)
+      out.append("; first failure: ").append(outcome.FirstFailure);
+    out.append("\n");
+  }
+  out.append("failed conversions: ").append(std::to_string(failed)).append("\n");
+}
+
 } // namespace
 
 std::string SettingsReport(const TDataSourceCfg& settings) {
@@ -77,14 +115,7 @@ std::string SettingsReport(const TDataSourceCfg& settings) {
   const std::shared_ptr<const TParserSetup> setup = settings.Setup();
   out.append("item rules\n");
   for (const TParserItem& rule : *setup->ItemRules)
-    out.append("  ")
-        .append(Quoted(rule.Name))
-        .append(" kind ")
-        .append(std::to_string(rule.Kind))
-        .append(rule.Include ? " parse " : " ignore ")
-        .append(rule.DataType < 17 ? std::string(ParserItemTypeName(rule.DataType)) : "untyped")
-        .append(rule.Text.empty() ? std::string() : " format " + Quoted(rule.Text))
-        .append("\n");
+    out.append("  ").append(RuleText(rule)).append("\n");
   out.append("filter rules\n");
   for (const TFilterItem& rule : *setup->FilterRules)
     out.append("  ")
@@ -117,6 +148,8 @@ std::string SettingsReport(const TDataSourceCfg& settings) {
   out.append("warnings: ").append(std::to_string(settings.LoadWarnings().size())).append("\n");
   for (const std::string& warning : settings.LoadWarnings())
     out.append("  ").append(warning).append("\n");
+  if (setup->RuleCounts)
+    AppendRuleCounts(out, *setup->RuleCounts);
   return out;
 }
 

@@ -8,6 +8,7 @@ const char kHostUsage[] =
     "usage: kestrel-host [OPTIONS] INPUT...\n"
     "       kestrel-host --info [--library PATH]\n"
     "       kestrel-host --check [--ini FILE] [--section PREFIX] [--registry PATH]\n"
+    "                    [--sample FILE]\n"
     "\n"
     "Loads the Kestrel plug-in as a data logger does and prints the records it parses.\n"
     "Each INPUT is one data source (ids 1, 2, ... in order):\n"
@@ -30,6 +31,8 @@ const char kHostUsage[] =
     "  --items                print the published parser items at the end\n"
     "  --check                load the settings as a run does, print the effective\n"
     "                         configuration and every warning, and end (exit 7 on warnings)\n"
+    "  --sample FILE          with --check: also parse FILE as a run does and print what\n"
+    "                         each item rule converted and failed (exit 7 on a failure)\n"
     "  --report               have the plug-in log the completion of every packet\n"
     "  --clients N            TCP: end after N clients have disconnected (default: Ctrl-C)\n"
     "  --stats                TCP: the plug-in's counters as a table on stderr every 5 s\n"
@@ -111,6 +114,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
     } else if (arg == "--ini") {
       if (!value(&options->ini_file))
         return false;
+    } else if (arg == "--sample") {
+      if (!value(&options->sample))
+        return false;
     } else if (arg == "--section") {
       if (!value(&options->section_prefix))
         return false;
@@ -160,6 +166,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
         return false;
       options->inputs.push_back(input);
     }
+  }
+  if (!options->sample.empty() && (!options->check || !options->inputs.empty())) {
+    *error = "--sample goes with --check and no input";
+    return false;
   }
   if (!options->info && !options->check && options->inputs.empty()) {
     *error = "no input given";

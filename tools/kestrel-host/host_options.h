@@ -34,6 +34,7 @@ struct HostOptions {
   bool info = false;
   bool items = false;
   bool check = false;  // print the effective settings and their warnings, then end
+  std::string sample;  // with check: a file parsed as a run would, counted per item rule
   bool report = false; // ask the plug-in to log each packet's completion
   bool stats = false;  // TCP: the plug-in's counters as a table on stderr every few seconds
   std::string library;

@@ -156,6 +156,19 @@ private:
   uint64_t last_ = 0;
 };
 
+// Prints the plug-in's settings check; with a sample it ends with the item rules' counts. The
+// exit code says whether the settings warned or a conversion of the sample failed.
+int PrintCheck(PluginSession& session, std::FILE* out, bool sample) {
+  session.Pump();
+  session.CollectLog();
+  const std::string report = session.ModuleParameter("SettingsCheck");
+  std::fputs(report.c_str(), out);
+  std::fflush(out);
+  const bool clean = report.find("\nwarnings: 0\n") != std::string::npos &&
+                     (!sample || report.find("\nfailed conversions: 0\n") != std::string::npos);
+  return clean ? kExitOk : kExitCheckWarnings;
+}
+
 } // namespace
 
 int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const HostHooks& hooks) {
@@ -173,11 +186,15 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     ini_file = std::filesystem::absolute(options.ini_file).string();
   }
 
-  // Inputs and their data sources; files are opened before anything starts.
+  // Inputs and their data sources; files are opened before anything starts. A settings check
+  // with a sample reads it as the one input file.
+  std::vector<InputSpec> inputs = options.inputs;
+  if (!options.sample.empty())
+    inputs.assign(1, InputSpec{InputSpec::File, options.sample});
   std::vector<DataSource> sources;
   std::vector<std::unique_ptr<std::FILE, int (*)(std::FILE*)>> files;
-  for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-    const InputSpec& input = options.inputs[i];
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const InputSpec& input = inputs[i];
     DataSource source{static_cast<int32_t>(i + 1), "", ""};
     files.emplace_back(nullptr, &std::fclose);
     if (input.kind == InputSpec::File) {
@@ -207,8 +224,8 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   }
 
   std::vector<std::unique_ptr<TcpListener>> listeners;
-  for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-    const InputSpec& input = options.inputs[i];
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const InputSpec& input = inputs[i];
     if (input.kind != InputSpec::Tcp)
       continue;
     if (listeners.empty() && !StartSockets(&error)) {
@@ -242,18 +259,21 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
     return kExitPluginFailed;
   }
 
-  if (options.check) {
-    session.CollectLog();
-    const std::string report = session.ModuleParameter("SettingsCheck");
-    std::fputs(report.c_str(), out);
-    std::fflush(out);
-    return report.find("\nwarnings: 0\n") != std::string::npos ? kExitOk : kExitCheckWarnings;
+  if (options.check && options.sample.empty())
+    return PrintCheck(session, out, false);
+  // The sample's rows are only counted: the plug-in counts what each item rule does to them.
+  if (options.check && !session.SetModuleParameter("SettingsCheck", true)) {
+    std::fprintf(err, "kestrel-host: the plug-in cannot count its item rules on a sample\n");
+    return kExitPluginFailed;
   }
 
   const OutputFormat format =
       options.format.value_or(IsTerminal(out) ? OutputFormat::Table : OutputFormat::Csv);
   RowWriter writer(out, format, options.hidden);
-  const auto sink = [&writer](Record&& record) { writer.Write(record); };
+  const auto sink = [&writer, &options](Record&& record) {
+    if (!options.check)
+      writer.Write(record);
+  };
   Progress progress(err, options.progress.value_or(IsTerminal(err)));
   uint64_t bytes = 0;
   uint64_t packets = 0;
@@ -271,8 +291,8 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   std::vector<char> buffer(chunk);
   bool input_cut = false;
   bool read_failed = false;
-  for (std::size_t i = 0; i < options.inputs.size() && !*stop; ++i) {
-    const InputSpec& input = options.inputs[i];
+  for (std::size_t i = 0; i < inputs.size() && !*stop; ++i) {
+    const InputSpec& input = inputs[i];
     if (input.kind == InputSpec::Tcp)
       continue;
     std::FILE* file = input.kind == InputSpec::File ? files[i].get() : stdin;
@@ -336,6 +356,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   for (const auto& listener : listeners)
     listener->Stop();
   progress.Update(bytes, session.Blocks(), session.Records(), true);
+  const int check_status = options.check ? PrintCheck(session, out, true) : kExitOk;
 
   if (options.items) {
     const std::string items = session.Items();
@@ -384,7 +405,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   // Ctrl-C is the usual end of a TCP run; it only fails a run that had not read all its files.
   if (input_cut)
     return kExitInterrupted;
-  return read_failed ? kExitNoInput : kExitOk;
+  return read_failed ? kExitNoInput : check_status;
 }
 
 } // namespace kestrel::host

@@ -159,6 +159,27 @@ std::string PluginSession::ModuleParameter(const char* name) {
   return text;
 }
 
+bool PluginSession::SetModuleParameter(const char* name, bool value) {
+  HostListRef params;
+  AddText(params.list, "PARAM", name);
+  VARIANT flag;
+  VariantInit(&flag);
+  flag.vt = VT_BOOL;
+  flag.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  host_list_add_value(params.list, "VALUE", &flag);
+  VARIANT empty;
+  VariantInit(&empty);
+  empty.vt = VT_NULL;
+  host_list_add_value(params.list, "RESULT", &empty);
+  if (Command("SET-MODULE-PARAMETER", params.list, 0) != KESTREL_RESULT_OK)
+    return false;
+  VARIANT result;
+  params.list->lpVtbl->GetValue(params.list, "RESULT", 0, -1, &result);
+  const bool set = result.vt == VT_BOOL && result.boolVal != VARIANT_FALSE;
+  VariantClear(&result);
+  return set;
+}
+
 int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view client_name,
                                std::string_view bytes, bool report,
                                const std::function<void(Record&&)>& sink) {

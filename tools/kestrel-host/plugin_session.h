@@ -55,6 +55,8 @@ public:
   std::string Statistics();
   // A module parameter as text (GET-MODULE-PARAMETER); empty when the plug-in gives none.
   std::string ModuleParameter(const char* name);
+  // Sets a module parameter to a boolean (SET-MODULE-PARAMETER); false when it is refused.
+  bool SetModuleParameter(const char* name, bool value);
   // Dispatches the window messages waiting for this thread (log notifications, timers).
   void Pump();
   // Collects the log with GetLogEx and prints it.

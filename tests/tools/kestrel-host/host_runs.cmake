@@ -108,6 +108,15 @@ string(REGEX REPLACE "settings file [^\n]*[/\\]mistakes\\.ini" "settings file mi
        check_mistakes "${check_mistakes}")
 file(WRITE ${WORK}/check_mistakes.out "${check_mistakes}")
 expect_same(check_mistakes mistakes_check.txt)
+# --check --sample: settings that load clean, and a sample on which one rule converts every
+# value, one fails on two of three and one meets nothing: exit 7 for the failures alone.
+file(WRITE ${WORK}/sample.ini
+     "[Common]\nJSON items=temp||1||1||Float%0D%0Amode||1||1||Integer%0D%0Atmep||1||1||Float\n")
+file(WRITE ${WORK}/sample.jsonl
+     "{\"temp\":21.5,\"mode\":2}\n{\"temp\":\"22,5\",\"mode\":\"fast\"}\n"
+     "{\"temp\":23,\"mode\":\"slow\"}\n")
+run(check_sample 7 ARGS --check --ini ${WORK}/sample.ini --sample ${WORK}/sample.jsonl)
+expect_same(check_sample sample_check.txt)
 
 # The settings reference names every key of the property map, as `Key` in its table.
 get_filename_component(source_root ${EXAMPLES} DIRECTORY)
