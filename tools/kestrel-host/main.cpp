@@ -6,11 +6,13 @@
 #include "host_run.h"
 #include "host_system.h"
 #include "platform/library.h"
+#include "platform/system.h"
 
 #include <kestrel/kestrel.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,11 +71,24 @@ int PrintInfo(const Exports& exports) {
   return status;
 }
 
+// The library the host loads without --library: the file of the library's name in the host's
+// own folder, else in ../lib beside it (the installed layout); never a path of the build.
+std::string DefaultLibrary() {
+  const std::filesystem::path program(kestrel::platform::ModuleFileName(nullptr));
+  const std::filesystem::path folder = program.parent_path();
+  const std::filesystem::path beside = folder / KESTREL_DEFAULT_LIBRARY;
+  const std::filesystem::path installed = folder / ".." / "lib" / KESTREL_DEFAULT_LIBRARY;
+  std::error_code error;
+  if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error))
+    return installed.lexically_normal().string();
+  return beside.string();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   kestrel::host::HostOptions options;
-  options.library = KESTREL_DEFAULT_LIBRARY;
+  options.library = DefaultLibrary();
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kestrel::host::kHostUsage, stdout);
