@@ -55,6 +55,8 @@ public:
   std::string Statistics();
   // A module parameter as text (GET-MODULE-PARAMETER); empty when the plug-in gives none.
   std::string ModuleParameter(const char* name);
+  // Called before each log line is printed (the host clears its progress line).
+  void SetBeforeLog(std::function<void()> hook) { before_log_ = std::move(hook); }
   // Dispatches the window messages waiting for this thread (log notifications, timers).
   void Pump();
   // Collects the log with GetLogEx and prints it.
@@ -87,6 +89,7 @@ private:
   uint64_t records_ = 0;
   uint64_t blocks_ = 0;
   std::vector<char> log_buffer_;
+  std::function<void()> before_log_;
 };
 
 } // namespace kestrel::host
