@@ -60,6 +60,34 @@ run_packaged() {
     fail "$name: the packaged host prints other rows than the Linux build tree"
   fi
   echo "package: $name: unpacked into an empty folder, its host printed the build tree's $(wc -l <"$work/reference.jsonl") lines"
+  [[ $arch == linux ]] || run_minimal_windows "$name" "$arch"
+}
+
+# The minimal host built with MinGW against the unpacked zip, run beside its DLL under Wine.
+run_minimal_windows() {
+  local name=$1 arch=$2 folder=$work/$1/$1 cc=$2-w64-mingw32-gcc-posix
+  if ! command -v "$cc" >/dev/null; then
+    echo "package: $name: the minimal host not built: no $cc"
+    return
+  fi
+  "$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror -I"$folder/include" \
+    "$folder/share/kestrel/examples/minimal_host.c" -loleaut32 -o "$folder/bin/minimal_host.exe"
+  (cd "$folder/share/kestrel/examples" && "$root/scripts/wine-run.sh" "$arch" \
+    "$folder/bin/minimal_host.exe" sensors.jsonl "$(winepath_of "$folder/share/kestrel/examples/sensors.ini")" \
+    "$(winepath_of "$folder/bin/kestrel.dll")") | tr -d '\r' >"$work/$name.minimal" ||
+    fail "$name: minimal_host.exe failed"
+  (cd examples && KESTREL_REGISTRY=$work/registry \
+    "$root/build/default/tools/kestrel-host/kestrel-host" --format json --ini sensors.ini \
+    sensors.jsonl) >"$work/stamped.jsonl" 2>/dev/null
+  python3 "$root/scripts/compare_rows.py" "$work/stamped.jsonl" "$work/$name.minimal" \
+    --ignore DATE_TIME_STAMP >/dev/null ||
+    fail "$name: minimal_host.exe prints other rows than the Linux host"
+  echo "package: $name: minimal_host.exe built with MinGW against the zip printed the Linux rows"
+}
+
+# A Unix path as Wine's Z: drive sees it.
+winepath_of() {
+  printf 'Z:%s' "${1//\//\\}"
 }
 
 made=()
