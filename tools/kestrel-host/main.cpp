@@ -95,7 +95,7 @@ std::string DefaultLibrary() {
 int main(int argc, char** argv) {
   kestrel::host::HostOptions options;
   options.library = DefaultLibrary();
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kestrel::host::kHostUsage, stdout);
       return kestrel::host::kExitOk;
