@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -21,11 +20,27 @@ std::string ReadAll(const fs::path& path) {
   return text.str();
 }
 
-std::set<std::string> Matches(const std::string& text, const std::regex& pattern) {
+// A name of the host contract: upper-case letters, digits and dashes, a letter first.
+bool IsContractName(const std::string& name) {
+  if (name.empty() || name[0] < 'A' || name[0] > 'Z')
+    return false;
+  for (const char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'))
+      return false;
+  return true;
+}
+
+// The contract names that follow each `opening` in `text`, up to the next `closing`.
+std::set<std::string> NamesAfter(const std::string& text, const std::string& opening,
+                                 char closing) {
   std::set<std::string> names;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
-       it != std::sregex_iterator(); ++it)
-    names.insert((*it)[1].str());
+  for (std::size_t at = text.find(opening); at != std::string::npos;
+       at = text.find(opening, at + 1)) {
+    const std::size_t start = at + opening.size();
+    const std::size_t end = text.find(closing, start);
+    if (end != std::string::npos && IsContractName(text.substr(start, end - start)))
+      names.insert(text.substr(start, end - start));
+  }
   return names;
 }
 
@@ -35,7 +50,7 @@ std::set<std::string> GuideNames(const std::string& guide, const std::string& he
   if (start == std::string::npos)
     return {};
   const std::size_t end = guide.find("\n## ", start + 1);
-  return Matches(guide.substr(start, end - start), std::regex(R"(\n\| `([A-Z][A-Z0-9-]*)` \|)"));
+  return NamesAfter(guide.substr(start, end - start), "\n| `", '`');
 }
 
 // What the module's command dispatch compares the command with, and the parameters it reads
@@ -47,15 +62,14 @@ struct CodeNames {
 
 CodeNames ReadCode() {
   CodeNames names;
-  const std::regex command(R"re(command == "([A-Z][A-Z0-9-]*)")re");
-  const std::regex parameter(R"re((?:ReadParam|TextParam)\(rec, "([A-Z][A-Z0-9-]*)"\))re");
   for (const char* folder : {"src/framework", "src/parser"}) {
     for (const auto& entry : fs::directory_iterator(fs::path(KESTREL_SOURCE_DIR) / folder)) {
       if (entry.path().extension() != ".cpp")
         continue;
       const std::string text = ReadAll(entry.path());
-      names.commands.merge(Matches(text, command));
-      names.parameters.merge(Matches(text, parameter));
+      names.commands.merge(NamesAfter(text, "command == \"", '"'));
+      names.parameters.merge(NamesAfter(text, "ReadParam(rec, \"", '"'));
+      names.parameters.merge(NamesAfter(text, "TextParam(rec, \"", '"'));
     }
   }
   return names;
