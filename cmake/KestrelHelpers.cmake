@@ -38,7 +38,8 @@ function(kestrel_add_library name kind folder)
   endif()
   add_library(${name} ${kind} ${_srcs} ${ARGN})
   kestrel_warnings(${name})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include
+                                             ${KESTREL_GENERATED_INCLUDE_DIR})
   add_library(Kestrel::${name} ALIAS ${name})
 endfunction()
 

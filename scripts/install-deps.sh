@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpcre3-dev libicu-dev zlib1g-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
+  python3 zip unzip
 )
 
 missing=()

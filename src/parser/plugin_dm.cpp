@@ -9,6 +9,8 @@
 #include "parser/settings_report.h"
 #include "platform/text.h"
 
+#include <kestrel/kestrel_version.h>
+
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
@@ -35,7 +37,7 @@ TaPlugin::~TaPlugin() {
 }
 
 void TaPlugin::orvPluginCreate() {
-  VersionNumber = 5.0f;
+  VersionNumber = KESTREL_MODULE_VERSION;
   Description = "Kestrel";
   LogTitle.Set("Kestrel");
   ModuleTypes = uint8_t{1} << kParserType;

@@ -15,7 +15,15 @@ std::string Folder(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// The module's file name with `extension` in place of its own. A shared object's extension is
+// ".so" with the version after it (libkestrel.so.5.0.0): its language file is libkestrel.lng
+// whichever of its names loaded it.
 std::string WithExtension(const std::string& name, const std::string& extension) {
+  const std::size_t so = name.rfind(".so");
+  if (so != std::string::npos && so > 0 &&
+      (so + 3 == name.size() ||
+       (name[so + 3] == '.' && name.find_first_not_of("0123456789.", so + 3) == std::string::npos)))
+    return name.substr(0, so) + extension;
   const std::size_t dot = name.find_last_of('.');
   return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
 }

@@ -28,8 +28,11 @@ protected:
     const fs::path library = fs::path(KESTREL_LIBRARY_PATH);
     const fs::path copy = folder_ / library.filename();
     fs::copy_file(library, copy);
+    // kestrel.lng beside kestrel.dll, libkestrel.lng beside libkestrel.so.5.0.0.
+    std::string stem = copy.filename().string();
+    stem = stem.substr(0, stem.find('.'));
     fs::copy_file(fs::path(KESTREL_SOURCE_DIR) / "resources" / "lang" / "de" / "kestrel.lng",
-                  fs::path(copy).replace_extension(".lng"));
+                  folder_ / (stem + ".lng"));
     library_ = std::make_unique<PluginLibrary>(copy.string());
     ASSERT_TRUE(library_->Loaded()) << library_->Error();
   }

@@ -1,12 +1,14 @@
 #include "host_options.h"
 
 #include <charconv>
+#include <optional>
 
 namespace kestrel::host {
 
 const char kHostUsage[] =
     "usage: kestrel-host [OPTIONS] INPUT...\n"
     "       kestrel-host --info [--library PATH]\n"
+    "       kestrel-host --version [--library PATH]\n"
     "       kestrel-host --check [--ini FILE] [--section PREFIX] [--registry PATH]\n"
     "                    [--sample FILE]\n"
     "\n"
@@ -15,10 +17,13 @@ const char kHostUsage[] =
     "  FILE                   a file\n"
     "  -                      standard input\n"
     "  tcp:[ADDRESS:]PORT     a TCP listener (default address 127.0.0.1, port 0 = any free);\n"
-    "                         each connection is one client, named \"ip:port\"\n"
+    "                         ADDRESS a host name, an IPv4 address or [IPv6]\n"
+    "                         (tcp:localhost:5000, tcp:[::1]:5000); each connection is one\n"
+    "                         client, named \"ip:port\"\n"
     "\n"
-    "Options:\n"
-    "  --library PATH         the plug-in library (default: the one built beside the host)\n"
+    "Options (--name=value works too; after -- every argument is an input):\n"
+    "  --library PATH         the plug-in library (default: libkestrel.so.5 or kestrel.dll\n"
+    "                         in the host's folder, else in ../lib beside it)\n"
     "  --registry PATH        registry path of the settings (default "
     "\\Software\\Kestrel\\kestrel-host)\n"
     "  --ini FILE             keep the settings in this INI file instead\n"
@@ -28,7 +33,8 @@ const char kHostUsage[] =
     "  --packet-size N        cut files and standard input into packets of N bytes\n"
     "                         (default: as read)\n"
     "  --hide NAME[,NAME...]  leave these values out (e.g. DATE_TIME_STAMP)\n"
-    "  --items                print the published parser items at the end\n"
+    "  --items                print the published parser items at the end; with csv, a\n"
+    "                         fixed header of columns instead (as when item rules exist)\n"
     "  --check                load the settings as a run does, print the effective\n"
     "                         configuration and every warning, and end (exit 7 on warnings)\n"
     "  --sample FILE          with --check: also parse FILE as a run does and print what\n"
@@ -37,6 +43,7 @@ const char kHostUsage[] =
     "  --clients N            TCP: end after N clients have disconnected (default: Ctrl-C)\n"
     "  --stats                TCP: the plug-in's counters as a table on stderr every 5 s\n"
     "  --progress, --no-progress  a progress line on stderr (default: when it is a terminal)\n"
+    "  --version              the host's version and the plug-in's, then end\n"
     "\n"
     "Exit codes: 0 done, 1 the plug-in refused to start, 2 bad command line, 3 library not\n"
     "loadable, 4 bad INI file, 5 input not readable (or a directory), 6 TCP port in use or\n"
@@ -63,14 +70,25 @@ bool ParseInput(const std::string& arg, InputSpec* input, std::string* error) {
   }
   input->kind = InputSpec::Tcp;
   std::string rest = arg.substr(4);
-  const std::size_t colon = rest.rfind(':');
-  if (colon != std::string::npos) {
+  bool good = true;
+  if (!rest.empty() && rest[0] == '[') {
+    // [IPv6]:PORT
+    const std::size_t close = rest.find(']');
+    good = close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':';
+    if (good) {
+      input->address = rest.substr(1, close - 1);
+      rest = rest.substr(close + 2);
+    }
+  } else if (const std::size_t colon = rest.rfind(':'); colon != std::string::npos) {
     input->address = rest.substr(0, colon);
     rest = rest.substr(colon + 1);
+    // An IPv6 address needs its brackets, or its last group would read as the port.
+    good = input->address.find(':') == std::string::npos;
   }
   uint64_t port = 0;
-  if (!ParseNumber(rest, 65535, &port) || input->address.empty()) {
-    *error = "bad TCP input " + arg + " (expected tcp:[ADDRESS:]PORT)";
+  if (!good || !ParseNumber(rest, 65535, &port) || input->address.empty()) {
+    *error = "bad TCP input " + arg +
+             " (expected tcp:[ADDRESS:]PORT, ADDRESS a host name, an IPv4 address or [IPv6])";
     return false;
   }
   input->port = static_cast<uint16_t>(port);
@@ -81,9 +99,26 @@ bool ParseInput(const std::string& arg, InputSpec* input, std::string* error) {
 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options,
                       std::string* error) {
+  bool options_end = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    if (!options_end && args[i] == "--") {
+      options_end = true;
+      continue;
+    }
+    // --name=value is --name value; a flag given a value is refused below.
+    std::string arg = args[i];
+    std::optional<std::string> inline_value;
+    if (!options_end && arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      inline_value = arg.substr(arg.find('=') + 1);
+      arg.resize(arg.find('='));
+    }
+    bool value_taken = false;
     const auto value = [&](std::string* out) {
+      value_taken = true;
+      if (inline_value) {
+        *out = *inline_value;
+        return true;
+      }
       if (i + 1 >= args.size()) {
         *error = arg + " needs a value";
         return false;
@@ -93,8 +128,17 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
     };
     std::string text;
     uint64_t number = 0;
+    if (options_end) {
+      InputSpec input;
+      if (!ParseInput(arg, &input, error))
+        return false;
+      options->inputs.push_back(input);
+      continue;
+    }
     if (arg == "--info") {
       options->info = true;
+    } else if (arg == "--version") {
+      options->version = true;
     } else if (arg == "--check") {
       options->check = true;
     } else if (arg == "--items") {
@@ -166,12 +210,16 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
         return false;
       options->inputs.push_back(input);
     }
+    if (inline_value && !value_taken) {
+      *error = arg + " takes no value";
+      return false;
+    }
   }
   if (!options->sample.empty() && (!options->check || !options->inputs.empty())) {
     *error = "--sample goes with --check and no input";
     return false;
   }
-  if (!options->info && !options->check && options->inputs.empty()) {
+  if (!options->info && !options->check && !options->version && options->inputs.empty()) {
     *error = "no input given";
     return false;
   }

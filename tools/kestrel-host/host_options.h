@@ -26,12 +26,13 @@ enum ExitCode : int {
 struct InputSpec {
   enum Kind { File, StandardInput, Tcp } kind = File;
   std::string path;                  // File
-  std::string address = "127.0.0.1"; // Tcp
+  std::string address = "127.0.0.1"; // Tcp: a host name, an IPv4 or an IPv6 address
   uint16_t port = 0;                 // Tcp; 0 = any free port
 };
 
 struct HostOptions {
   bool info = false;
+  bool version = false; // print the host's and the plug-in's versions, then end
   bool items = false;
   bool check = false;  // print the effective settings and their warnings, then end
   std::string sample;  // with check: a file parsed as a run would, counted per item rule

@@ -1,5 +1,6 @@
 #include "host_run.h"
 
+#include "framework/standard_items.h"
 #include "host_system.h"
 #include "open_block.h"
 #include "platform/system.h"
@@ -70,8 +71,8 @@ bool CheckIniFile(const std::string& path, std::string* error) {
   return true;
 }
 
-// The lines of the plug-in's "Statistics" text.
-std::vector<std::string> StatisticsLines(const std::string& text) {
+// The lines of a CR LF separated text (the "Statistics" parameter, the parser items).
+std::vector<std::string> CrLfLines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -88,7 +89,7 @@ std::vector<std::string> StatisticsLines(const std::string& text) {
 // The counters as a table: a header of the counter names, then a row per data source.
 void PrintStatisticsTable(std::FILE* err, const std::string& text) {
   bool header = true;
-  for (const std::string& line : StatisticsLines(text)) {
+  for (const std::string& line : CrLfLines(text)) {
     std::vector<std::pair<std::string, std::string>> fields;
     std::size_t start = 0;
     while (start < line.size()) {
@@ -127,6 +128,8 @@ std::string SourceText(std::string text) {
   return text;
 }
 
+// The progress line on stderr: redrawn in place at most every 250 ms, and erased before
+// anything else is printed (a row, a log line), so it never runs into other output.
 class Progress {
 public:
   Progress(std::FILE* err, bool enabled) : err_(err), enabled_(enabled) {}
@@ -136,22 +139,36 @@ public:
     const uint64_t now = platform::TickCount64();
     if (!final && (now - start_ < 1000 || now - last_ < 250))
       return;
-    if (final && !shown_)
+    if (final && !drawn_once_)
       return;
     last_ = now;
-    shown_ = true;
     const double seconds = static_cast<double>(now - start_) / 1000.0;
     const double mb = static_cast<double>(bytes) / 1e6;
-    std::fprintf(err_, "\r%10.1f MB  %10llu blocks  %10llu rows  %8.1f MB/s%s", mb,
-                 static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(records),
-                 seconds > 0 ? mb / seconds : 0.0, final ? "\n" : "");
+    char line[160];
+    const int length =
+        std::snprintf(line, sizeof(line), "%10.1f MB  %10llu blocks  %10llu rows  %8.1f MB/s", mb,
+                      static_cast<unsigned long long>(blocks),
+                      static_cast<unsigned long long>(records), seconds > 0 ? mb / seconds : 0.0);
+    Clear();
+    std::fprintf(err_, "%s%s", line, final ? "\n" : "");
     std::fflush(err_);
+    width_ = final ? 0 : static_cast<std::size_t>(std::max(length, 0));
+    drawn_once_ = true;
+  }
+  // Erases the line, when one is shown, leaving the cursor at the start of an empty line.
+  void Clear() {
+    if (width_ == 0)
+      return;
+    std::fprintf(err_, "\r%*s\r", static_cast<int>(width_), "");
+    std::fflush(err_);
+    width_ = 0;
   }
 
 private:
   std::FILE* err_;
   bool enabled_;
-  bool shown_ = false;
+  bool drawn_once_ = false;
+  std::size_t width_ = 0; // characters of the line shown; 0 when none is
   uint64_t start_ = platform::TickCount64();
   uint64_t last_ = 0;
 };
@@ -167,6 +184,52 @@ int PrintCheck(PluginSession& session, std::FILE* out, bool sample) {
   const bool clean = report.find("\nwarnings: 0\n") != std::string::npos &&
                      (!sample || report.find("\nfailed conversions: 0\n") != std::string::npos);
   return clean ? kExitOk : kExitCheckWarnings;
+}
+
+// One line of the parser items text: "description|name|type|extra".
+struct ParserItem {
+  std::string description;
+  std::string name;
+  std::string type;
+};
+
+std::vector<ParserItem> ParseItems(const std::string& text) {
+  std::vector<ParserItem> items;
+  for (const std::string& line : CrLfLines(text)) {
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    while (fields.size() < 3) {
+      const std::size_t bar = line.find('|', from);
+      fields.push_back(
+          line.substr(from, bar == std::string::npos ? std::string::npos : bar - from));
+      if (bar == std::string::npos)
+        break;
+      from = bar + 1;
+    }
+    fields.resize(3);
+    items.push_back(ParserItem{fields[0], fields[1], fields[2]});
+  }
+  return items;
+}
+
+// Whether the published items name more than the standard fields: item rules are set.
+bool RulesNameColumns(const std::string& items) {
+  for (const ParserItem& item : ParseItems(items))
+    if (!IsStandardItem(item.name))
+      return true;
+  return false;
+}
+
+// The fixed CSV columns: the first record's names in its order, then the other published items.
+std::vector<std::string> CsvColumns(const Record& first, const std::string& items) {
+  std::vector<std::string> columns;
+  for (const NamedValue& value : first.values)
+    if (std::find(columns.begin(), columns.end(), value.name) == columns.end())
+      columns.push_back(value.name);
+  for (const ParserItem& item : ParseItems(items))
+    if (!item.name.empty() && std::find(columns.begin(), columns.end(), item.name) == columns.end())
+      columns.push_back(item.name);
+  return columns;
 }
 
 } // namespace
@@ -237,12 +300,12 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
         sources[i].id, [window] { platform::PostWindowMessage(window, platform::kWmApp, 0, 0); });
     bool in_use = false;
     if (!listener->Start(input.address, input.port, &in_use, &error)) {
-      std::fprintf(err, "kestrel-host: cannot listen on %s:%u: %s%s\n", input.address.c_str(),
-                   static_cast<unsigned>(input.port), error.c_str(),
+      std::fprintf(err, "kestrel-host: cannot listen on %s: %s%s\n",
+                   JoinHostPort(input.address, input.port).c_str(), error.c_str(),
                    in_use ? " (the port is in use)" : "");
       return kExitPortInUse;
     }
-    const std::string where = input.address + ":" + std::to_string(listener->Port());
+    const std::string where = JoinHostPort(input.address, listener->Port());
     sources[i].name = "tcp:" + std::to_string(listener->Port());
     sources[i].long_name = "TCP " + where;
     std::fprintf(err, "kestrel-host: data source %d listens on %s\n", sources[i].id, where.c_str());
@@ -269,12 +332,23 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
 
   const OutputFormat format =
       options.format.value_or(IsTerminal(out) ? OutputFormat::Table : OutputFormat::Csv);
-  RowWriter writer(out, format, options.hidden);
-  const auto sink = [&writer, &options](Record&& record) {
-    if (!options.check)
-      writer.Write(record);
-  };
+  RowWriter writer(out, format, options.hidden, err);
   Progress progress(err, options.progress.value_or(IsTerminal(err)));
+  session.SetBeforeLog([&progress] { progress.Clear(); });
+  // CSV keeps one layout: a header of fixed columns when --items asks for the items or the
+  // settings' item rules name columns; without either, name,type,value triples per record.
+  const bool fixed_columns =
+      format == OutputFormat::Csv && (options.items || RulesNameColumns(session.Items()));
+  bool first_record = true;
+  const auto sink = [&](Record&& record) {
+    if (options.check)
+      return; // a check parses the sample for its counts and prints no rows
+    progress.Clear();
+    if (fixed_columns && first_record)
+      writer.FixColumns(CsvColumns(record, session.Items()));
+    first_record = false;
+    writer.Write(record);
+  };
   uint64_t bytes = 0;
   uint64_t packets = 0;
   const auto process = [&](int32_t source, int32_t client, std::string_view name,
@@ -358,38 +432,23 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   progress.Update(bytes, session.Blocks(), session.Records(), true);
   const int check_status = options.check ? PrintCheck(session, out, true) : kExitOk;
 
-  if (options.items) {
-    const std::string items = session.Items();
-    std::size_t start = 0;
-    while (start < items.size()) {
-      std::size_t end = items.find("\r\n", start);
-      if (end == std::string::npos)
-        end = items.size();
-      std::vector<std::string> fields;
-      const std::string line = items.substr(start, end - start);
-      std::size_t from = 0;
-      while (fields.size() < 4) {
-        const std::size_t bar = line.find('|', from);
-        fields.push_back(
-            line.substr(from, bar == std::string::npos ? std::string::npos : bar - from));
-        if (bar == std::string::npos)
-          break;
-        from = bar + 1;
-      }
-      fields.resize(4);
+  // The item list at the end; in CSV the header carried the columns.
+  if (options.items && format != OutputFormat::Csv) {
+    bool first = true;
+    for (const ParserItem& item : ParseItems(session.Items())) {
       if (format == OutputFormat::JsonLines)
         std::fprintf(out, "{\"item\":%s,\"type\":%s,\"description\":%s}\n",
-                     JsonQuote(fields[1]).c_str(), JsonQuote(fields[2]).c_str(),
-                     JsonQuote(fields[0]).c_str());
-      else if (format == OutputFormat::Csv)
-        std::fprintf(out, "item,%s,%s,%s\n", CsvField(fields[1]).c_str(),
-                     CsvField(fields[2]).c_str(), CsvField(fields[0]).c_str());
+                     JsonQuote(item.name).c_str(), JsonQuote(item.type).c_str(),
+                     JsonQuote(item.description).c_str());
       else
-        std::fprintf(out, "%s  %-24s %-10s %s\n", start ? "" : "parser items\n", fields[1].c_str(),
-                     fields[2].c_str(), fields[0].c_str());
-      start = end + 2;
+        std::fprintf(out, "%s  %-24s %-10s %s\n", first ? "parser items\n" : "", item.name.c_str(),
+                     item.type.c_str(), item.description.c_str());
+      first = false;
     }
   }
+  if (writer.Dropped())
+    std::fprintf(err, "kestrel-host: %llu values had no CSV column and were left out\n",
+                 static_cast<unsigned long long>(writer.Dropped()));
 
   const std::string statistics = session.Statistics();
   session.Stop();
@@ -398,7 +457,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
                static_cast<unsigned long long>(session.Blocks()),
                static_cast<unsigned long long>(session.Records()));
   // What each data source received, delivered and dropped, as the plug-in counted it.
-  for (const std::string& line : StatisticsLines(statistics))
+  for (const std::string& line : CrLfLines(statistics))
     std::fprintf(err, "kestrel-host: %s\n", line.c_str());
   std::fflush(err);
   std::fflush(out);

@@ -19,13 +19,21 @@ constexpr SocketHandle kNoSocket = -1;
 // Prepares the socket layer once per process (WSAStartup on Windows).
 bool StartSockets(std::string* error);
 
-// A listening TCP socket on `address` (dotted IPv4) and `port` (0 = any free port). On success
-// `*bound_port` is the port in use. On failure kNoSocket, `*in_use` tells whether the address
-// was taken, and `*error` says why.
+// "host:port", the host in brackets when it is an IPv6 address ("[::1]:5000").
+inline std::string JoinHostPort(const std::string& host, uint16_t port) {
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+         std::to_string(port);
+}
+
+// A listening TCP socket on `address` (a host name, an IPv4 or an IPv6 address; a name with
+// several addresses listens on the first that can be bound) and `port` (0 = any free port). On
+// success `*bound_port` is the port in use. On failure kNoSocket, `*in_use` tells whether the
+// address was taken, and `*error` says why (the resolver's or the system's reason).
 SocketHandle ListenTcp(const std::string& address, uint16_t port, uint16_t* bound_port,
                        bool* in_use, std::string* error);
 
-// A connection to `address`:`port`, kNoSocket on failure.
+// A connection to `address` (name or address, each of its addresses tried):`port`, kNoSocket
+// on failure.
 SocketHandle ConnectTcp(const std::string& address, uint16_t port);
 
 // Accepts a waiting connection; `*peer` becomes "ip:port" of the other end.

@@ -4,7 +4,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,11 +23,31 @@ void OnSignal(int) {
     g_interrupt->store(true);
 }
 
-bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in* out) {
-  std::memset(out, 0, sizeof(*out));
-  out->sin_family = AF_INET;
-  out->sin_port = htons(port);
-  return inet_pton(AF_INET, address.c_str(), &out->sin_addr) == 1;
+// The addresses of `host` (a name, an IPv4 or an IPv6 literal) for TCP on `port`, in the
+// resolver's order; nullptr with `*error` set when there are none.
+addrinfo* Resolve(const std::string& host, uint16_t port, bool passive, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
+  addrinfo* found = nullptr;
+  const int code = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (code != 0) {
+    if (error)
+      *error = "cannot resolve " + host + ": " + gai_strerror(code);
+    return nullptr;
+  }
+  return found;
+}
+
+// "ip:port", with the IPv6 address in brackets.
+std::string AddressText(const sockaddr* address, socklen_t length) {
+  char host[NI_MAXHOST] = {};
+  char service[NI_MAXSERV] = {};
+  if (getnameinfo(address, length, host, sizeof(host), service, sizeof(service),
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return "?";
+  return JoinHostPort(host, static_cast<uint16_t>(std::atoi(service)));
 }
 
 } // namespace
@@ -39,53 +61,60 @@ bool StartSockets(std::string*) {
 SocketHandle ListenTcp(const std::string& address, uint16_t port, uint16_t* bound_port,
                        bool* in_use, std::string* error) {
   *in_use = false;
-  sockaddr_in where;
-  if (!MakeAddress(address, port, &where)) {
-    *error = "not an IPv4 address: " + address;
-    return kNoSocket;
+  addrinfo* found = Resolve(address, port, true, error);
+  int fd = -1;
+  // The first address that can be bound: a name that stands for several listens on one.
+  for (addrinfo* entry = found; entry && fd < 0; entry = entry->ai_next) {
+    fd = socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+    if (fd < 0) {
+      *error = std::strerror(errno);
+      continue;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    if (bind(fd, entry->ai_addr, entry->ai_addrlen) != 0 || listen(fd, 64) != 0) {
+      *in_use = errno == EADDRINUSE;
+      *error = std::strerror(errno);
+      close(fd);
+      fd = -1;
+    }
   }
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    *error = std::strerror(errno);
+  if (found)
+    freeaddrinfo(found);
+  if (fd < 0)
     return kNoSocket;
-  }
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  if (bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0 || listen(fd, 64) != 0) {
-    *in_use = errno == EADDRINUSE;
-    *error = std::strerror(errno);
-    close(fd);
-    return kNoSocket;
-  }
+  *in_use = false;
+  sockaddr_storage where{};
   socklen_t length = sizeof(where);
   getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-  *bound_port = ntohs(where.sin_port);
+  *bound_port =
+      ntohs(where.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&where)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(&where)->sin_port);
   return fd;
 }
 
 SocketHandle ConnectTcp(const std::string& address, uint16_t port) {
-  sockaddr_in where;
-  if (!MakeAddress(address, port, &where))
-    return kNoSocket;
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0)
-    return kNoSocket;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0) {
-    close(fd);
-    return kNoSocket;
+  addrinfo* found = Resolve(address, port, false, nullptr);
+  int fd = -1;
+  for (addrinfo* entry = found; entry && fd < 0; entry = entry->ai_next) {
+    fd = socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+    if (fd >= 0 && connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
+      close(fd);
+      fd = -1;
+    }
   }
-  return fd;
+  if (found)
+    freeaddrinfo(found);
+  return fd < 0 ? kNoSocket : fd;
 }
 
 SocketHandle AcceptTcp(SocketHandle listener, std::string* peer) {
-  sockaddr_in from;
+  sockaddr_storage from{};
   socklen_t length = sizeof(from);
   const int fd = accept(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&from), &length);
   if (fd < 0)
     return kNoSocket;
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text));
-  *peer = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
+  *peer = AddressText(reinterpret_cast<sockaddr*>(&from), length);
   return fd;
 }
 

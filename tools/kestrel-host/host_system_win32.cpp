@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 
@@ -22,13 +23,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
   return TRUE;
 }
 
-bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in* out) {
-  ZeroMemory(out, sizeof(*out));
-  out->sin_family = AF_INET;
-  out->sin_port = htons(port);
-  return inet_pton(AF_INET, address.c_str(), &out->sin_addr) == 1;
-}
-
 std::string ErrorText(int code) {
   char text[256] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -41,6 +35,34 @@ std::string ErrorText(int code) {
 
 SOCKET Raw(SocketHandle socket) {
   return static_cast<SOCKET>(socket);
+}
+
+// The addresses of `host` (a name, an IPv4 or an IPv6 literal) for TCP on `port`, in the
+// resolver's order; nullptr with `*error` set when there are none.
+addrinfo* Resolve(const std::string& host, uint16_t port, bool passive, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
+  addrinfo* found = nullptr;
+  const int code = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (code != 0) {
+    if (error)
+      *error = "cannot resolve " + host + ": " + ErrorText(code);
+    return nullptr;
+  }
+  return found;
+}
+
+// "ip:port", with the IPv6 address in brackets.
+std::string AddressText(const sockaddr* address, int length) {
+  char host[NI_MAXHOST] = {};
+  char service[NI_MAXSERV] = {};
+  if (getnameinfo(address, length, host, sizeof(host), service, sizeof(service),
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return "?";
+  return JoinHostPort(host, static_cast<uint16_t>(std::atoi(service)));
 }
 
 } // namespace
@@ -56,55 +78,63 @@ bool StartSockets(std::string* error) {
 SocketHandle ListenTcp(const std::string& address, uint16_t port, uint16_t* bound_port,
                        bool* in_use, std::string* error) {
   *in_use = false;
-  sockaddr_in where;
-  if (!MakeAddress(address, port, &where)) {
-    *error = "not an IPv4 address: " + address;
-    return kNoSocket;
+  addrinfo* found = Resolve(address, port, true, error);
+  SOCKET s = INVALID_SOCKET;
+  // The first address that can be bound: a name that stands for several listens on one.
+  for (addrinfo* entry = found; entry && s == INVALID_SOCKET; entry = entry->ai_next) {
+    s = socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+    if (s == INVALID_SOCKET) {
+      *error = ErrorText(WSAGetLastError());
+      continue;
+    }
+    // Without SO_EXCLUSIVEADDRUSE a second listener could share the port silently.
+    const BOOL on = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
+    if (bind(s, entry->ai_addr, static_cast<int>(entry->ai_addrlen)) != 0 || listen(s, 64) != 0) {
+      const int code = WSAGetLastError();
+      *in_use = code == WSAEADDRINUSE || code == WSAEACCES;
+      *error = ErrorText(code);
+      closesocket(s);
+      s = INVALID_SOCKET;
+    }
   }
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    *error = ErrorText(WSAGetLastError());
+  if (found)
+    freeaddrinfo(found);
+  if (s == INVALID_SOCKET)
     return kNoSocket;
-  }
-  // Without SO_EXCLUSIVEADDRUSE a second listener could share the port silently.
-  const BOOL on = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
-  if (bind(s, reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0 || listen(s, 64) != 0) {
-    const int code = WSAGetLastError();
-    *in_use = code == WSAEADDRINUSE || code == WSAEACCES;
-    *error = ErrorText(code);
-    closesocket(s);
-    return kNoSocket;
-  }
+  *in_use = false;
+  sockaddr_storage where{};
   int length = sizeof(where);
   getsockname(s, reinterpret_cast<sockaddr*>(&where), &length);
-  *bound_port = ntohs(where.sin_port);
+  *bound_port =
+      ntohs(where.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&where)->sin6_port
+                                        : reinterpret_cast<const sockaddr_in*>(&where)->sin_port);
   return static_cast<SocketHandle>(s);
 }
 
 SocketHandle ConnectTcp(const std::string& address, uint16_t port) {
-  sockaddr_in where;
-  if (!MakeAddress(address, port, &where))
-    return kNoSocket;
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET)
-    return kNoSocket;
-  if (connect(s, reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0) {
-    closesocket(s);
-    return kNoSocket;
+  addrinfo* found = Resolve(address, port, false, nullptr);
+  SOCKET s = INVALID_SOCKET;
+  for (addrinfo* entry = found; entry && s == INVALID_SOCKET; entry = entry->ai_next) {
+    s = socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
+    if (s != INVALID_SOCKET &&
+        connect(s, entry->ai_addr, static_cast<int>(entry->ai_addrlen)) != 0) {
+      closesocket(s);
+      s = INVALID_SOCKET;
+    }
   }
-  return static_cast<SocketHandle>(s);
+  if (found)
+    freeaddrinfo(found);
+  return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 
 SocketHandle AcceptTcp(SocketHandle listener, std::string* peer) {
-  sockaddr_in from;
+  sockaddr_storage from{};
   int length = sizeof(from);
   const SOCKET s = accept(Raw(listener), reinterpret_cast<sockaddr*>(&from), &length);
   if (s == INVALID_SOCKET)
     return kNoSocket;
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text));
-  *peer = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
+  *peer = AddressText(reinterpret_cast<sockaddr*>(&from), length);
   return static_cast<SocketHandle>(s);
 }
 

@@ -1,16 +1,20 @@
 // kestrel-host: a small host that loads the Kestrel plug-in the way a data logger does and
 // prints the records it parses from files, standard input or TCP clients (kHostUsage).
 //
-// --info creates an instance, prints its module information and frees it again.
+// --info creates an instance, prints its module information and frees it again; --version
+// prints the host's version and, from the same module information, the plug-in's.
 #include "host_options.h"
 #include "host_run.h"
 #include "host_system.h"
 #include "platform/library.h"
+#include "platform/system.h"
 
 #include <kestrel/kestrel.h>
+#include <kestrel/kestrel_version.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,7 +30,7 @@ std::string Text(const char* data, uint32_t length) {
   return data && length ? std::string(data, length) : std::string();
 }
 
-int PrintInfo(const Exports& exports) {
+int PrintInfo(const Exports& exports, const std::string& library, bool version_only) {
   TPluginCallRec rec;
   std::memset(&rec, 0, sizeof(rec));
   rec.RecSize = sizeof(rec);
@@ -44,6 +48,10 @@ int PrintInfo(const Exports& exports) {
   if (exports.module_info(&rec, info, &needed) != 1) {
     std::fprintf(stderr, "kestrel-host: GetModuleInfo failed\n");
     status = 1;
+  } else if (version_only) {
+    std::printf("plug-in %s %.1f (interface %u): %s\n",
+                Text(info->Description, info->DescriptionLength).c_str(),
+                static_cast<double>(info->Version), info->InterfaceVersion, library.c_str());
   } else {
     std::printf("Description:       %s\n",
                 Text(info->Description, info->DescriptionLength).c_str());
@@ -69,12 +77,25 @@ int PrintInfo(const Exports& exports) {
   return status;
 }
 
+// The library the host loads without --library: the file of the library's name in the host's
+// own folder, else in ../lib beside it (the installed layout); never a path of the build.
+std::string DefaultLibrary() {
+  const std::filesystem::path program(kestrel::platform::ModuleFileName(nullptr));
+  const std::filesystem::path folder = program.parent_path();
+  const std::filesystem::path beside = folder / KESTREL_DEFAULT_LIBRARY;
+  const std::filesystem::path installed = folder / ".." / "lib" / KESTREL_DEFAULT_LIBRARY;
+  std::error_code error;
+  if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error))
+    return installed.lexically_normal().string();
+  return beside.string();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   kestrel::host::HostOptions options;
-  options.library = KESTREL_DEFAULT_LIBRARY;
-  for (int i = 1; i < argc; ++i) {
+  options.library = DefaultLibrary();
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kestrel::host::kHostUsage, stdout);
       return kestrel::host::kExitOk;
@@ -86,7 +107,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestrel-host: %s\n\n%s", problem.c_str(), kestrel::host::kHostUsage);
     return kestrel::host::kExitUsage;
   }
-  if (!options.info) {
+  if (options.version)
+    std::printf("kestrel-host %s\n", KESTREL_VERSION_TEXT);
+  if (!options.info && !options.version) {
     kestrel::host::PrepareStandardStreams();
     static std::atomic<bool> interrupted{false};
     kestrel::host::CatchInterrupt(&interrupted);
@@ -113,7 +136,7 @@ int main(int argc, char** argv) {
   if (!exports.create || !exports.free || !exports.module_info)
     std::fprintf(stderr, "kestrel-host: %s lacks the plug-in exports\n", library.c_str());
   else
-    status = PrintInfo(exports);
+    status = PrintInfo(exports, library, options.version);
   kestrel::platform::CloseLibrary(handle);
   return status;
 }

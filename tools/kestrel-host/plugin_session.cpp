@@ -270,6 +270,8 @@ void PluginSession::CollectLog() {
       while (!text.empty()) {
         const std::size_t end = text.find("\r\n");
         const std::string_view line = text.substr(0, end);
+        if (!line.empty() && before_log_)
+          before_log_();
         if (!line.empty())
           std::fprintf(log_, "kestrel-host: %s: %s\n",
                        LevelName(static_cast<unsigned char>(line[0])),

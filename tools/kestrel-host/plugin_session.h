@@ -57,6 +57,8 @@ public:
   std::string ModuleParameter(const char* name);
   // Sets a module parameter to a boolean (SET-MODULE-PARAMETER); false when it is refused.
   bool SetModuleParameter(const char* name, bool value);
+  // Called before each log line is printed (the host clears its progress line).
+  void SetBeforeLog(std::function<void()> hook) { before_log_ = std::move(hook); }
   // Dispatches the window messages waiting for this thread (log notifications, timers).
   void Pump();
   // Collects the log with GetLogEx and prints it.
@@ -89,6 +91,7 @@ private:
   uint64_t records_ = 0;
   uint64_t blocks_ = 0;
   std::vector<char> log_buffer_;
+  std::function<void()> before_log_;
 };
 
 } // namespace kestrel::host

@@ -43,10 +43,19 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
-RowWriter::RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden)
-    : out_(out), format_(format) {
+RowWriter::RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden,
+                     std::FILE* err)
+    : out_(out), err_(err), format_(format) {
   for (const std::string& name : hidden)
     hidden_.insert(Lower(name));
+}
+
+void RowWriter::FixColumns(std::vector<std::string> columns) {
+  columns_.clear();
+  for (std::string& column : columns)
+    if (!Hidden(column))
+      columns_.push_back(std::move(column));
+  format_ = OutputFormat::Csv;
 }
 
 bool RowWriter::Hidden(const std::string& name) const {
@@ -87,7 +96,62 @@ void RowWriter::WriteTable(const Record& record) {
   std::fputc('\n', out_);
 }
 
+void RowWriter::WriteCsvColumns(const Record& record) {
+  std::string line;
+  if (!header_written_) {
+    line = "record,source,client";
+    for (const std::string& column : columns_) {
+      line += ',';
+      line += CsvField(column);
+    }
+    line += '\n';
+    header_written_ = true;
+  }
+  std::map<std::string, const std::string*> values;
+  for (const NamedValue& item : record.values) {
+    if (Hidden(item.name))
+      continue;
+    if (std::find(columns_.begin(), columns_.end(), item.name) == columns_.end()) {
+      ++dropped_;
+      if (warned_.insert(item.name).second)
+        std::fprintf(err_,
+                     "kestrel-host: warning: record %llu has a value \"%s\" without a CSV column; "
+                     "it is left out (and any later value of that name, counted)\n",
+                     static_cast<unsigned long long>(record.number), item.name.c_str());
+      continue;
+    }
+    if (!values.emplace(item.name, &item.value.text).second) {
+      // One field per column: a name given twice keeps its first value.
+      ++dropped_;
+      if (warned_twice_.insert(item.name).second)
+        std::fprintf(err_,
+                     "kestrel-host: warning: record %llu has the value \"%s\" twice; the CSV "
+                     "column keeps the first (later repeats are counted)\n",
+                     static_cast<unsigned long long>(record.number), item.name.c_str());
+    }
+  }
+  for (const int64_t number :
+       {static_cast<int64_t>(record.number), static_cast<int64_t>(record.source),
+        static_cast<int64_t>(record.client)}) {
+    line += std::to_string(number);
+    line += ',';
+  }
+  line.pop_back();
+  for (const std::string& column : columns_) {
+    const auto found = values.find(column);
+    line += ',';
+    if (found != values.end())
+      line += CsvField(*found->second);
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out_);
+}
+
 void RowWriter::WriteCsv(const Record& record) {
+  if (!columns_.empty()) {
+    WriteCsvColumns(record);
+    return;
+  }
   std::string line = std::to_string(record.number);
   for (const int32_t number : {record.source, record.client}) {
     line += ',';

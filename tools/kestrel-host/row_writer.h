@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,9 +30,17 @@ struct Record {
 class RowWriter {
 public:
   // Names in `hidden` (compared without regard to ASCII case) are left out of every record.
-  RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden);
+  // Warnings go to `err`.
+  RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden,
+            std::FILE* err = stderr);
 
+  // CSV from now on: a header "record,source,client,<columns>" before the first record, then
+  // one field per column in every record (empty when the record has no such value). A value
+  // without a column is left out: one warning per name, and counted.
+  void FixColumns(std::vector<std::string> columns);
   void Write(const Record& record);
+  // Values left out for want of a column.
+  uint64_t Dropped() const { return dropped_; }
 
 private:
   bool Hidden(const std::string& name) const;
@@ -39,9 +48,17 @@ private:
   void WriteCsv(const Record& record);
   void WriteJson(const Record& record);
 
+  void WriteCsvColumns(const Record& record);
+
   std::FILE* out_;
+  std::FILE* err_;
   OutputFormat format_;
-  std::set<std::string> hidden_; // lower case
+  std::set<std::string> hidden_;     // lower case
+  std::vector<std::string> columns_; // fixed CSV columns; empty: name,type,value triples
+  bool header_written_ = false;
+  std::set<std::string> warned_;       // names without a column, reported once
+  std::set<std::string> warned_twice_; // names given twice in a record, reported once
+  uint64_t dropped_ = 0;
 };
 
 // A CSV field, quoted when it holds a separator, a quote or a line break.

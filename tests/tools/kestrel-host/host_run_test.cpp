@@ -192,6 +192,41 @@ TEST(HostRun, AClientGoneInTheMiddleOfABlockIsReportedAndCountersAreShown) {
       << err;
 }
 
+// A listener on a host name and one on the IPv6 loopback take clients that connect by name
+// and by address; the listeners name themselves the way they were bound.
+TEST(HostRun, ListensOnHostNamesAndIPv6) {
+  std::string error;
+  ASSERT_TRUE(StartSockets(&error)) << error;
+  uint16_t port = 0;
+  bool in_use = false;
+  const SocketHandle probe = ListenTcp("::1", 0, &port, &in_use, &error);
+  const bool ipv6 = probe != kNoSocket;
+  if (ipv6)
+    CloseSocket(probe);
+  std::vector<std::pair<std::string, std::string>> listeners = {{"localhost", "localhost"}};
+  if (ipv6)
+    listeners.emplace_back("[::1]", "::1");
+  for (const auto& [spelled, connect_to] : listeners) {
+    HostThread host({"--format", "csv", "--hide", "DATE_TIME_STAMP", "--clients", "1",
+                     "tcp:" + spelled + ":0"});
+    const uint16_t bound = host.Port();
+    ASSERT_NE(bound, 0) << host.Err();
+    const SocketHandle client = ConnectTcp(connect_to, bound);
+    ASSERT_NE(client, kNoSocket) << spelled;
+    const std::string block = R"({"device":"v6","n":1})";
+    ASSERT_TRUE(SendAll(client, block.data(), block.size()));
+    CloseSocket(client);
+    EXPECT_EQ(host.Join(), kExitOk) << host.Err();
+    EXPECT_NE(host.Out().find("device,String,v6,n,Integer,1"), std::string::npos) << host.Out();
+    if (spelled == "[::1]") {
+      EXPECT_NE(host.Err().find("listens on [::1]:" + std::to_string(bound)), std::string::npos)
+          << host.Err();
+    }
+  }
+  if (!ipv6)
+    std::printf("no IPv6 loopback here (%s): only the host name was tried\n", error.c_str());
+}
+
 TEST(HostRun, PortInUseIsReported) {
   std::string error;
   ASSERT_TRUE(StartSockets(&error)) << error;

@@ -53,6 +53,9 @@ expect_same(stdin_json sensors_stdin.jsonl)
 run(two_sources 0 INPUT ${EXAMPLES}/sensors.jsonl
     ARGS --format csv --items --packet-size 100 ${stable} sensors.jsonl -)
 expect_same(two_sources two_sources.csv)
+# CSV with --items has one header of columns; what has no column is said and counted.
+expect_stderr(two_sources "record 2 has a value \"tags\" without a CSV column")
+expect_stderr(two_sources "kestrel-host: 16 values had no CSV column and were left out")
 
 # Log lines of the plug-in reach stderr with their level.
 run(report 0 ARGS --format csv --report ${stable} sensors.jsonl)
