@@ -179,14 +179,26 @@ TEST_F(Registry, LocalMachineIsReadOnlyUnlessAllowed) {
 
 TEST_F(Registry, FileStaysIntactWhenAProcessIsKilledWhileSaving) {
   // A loaded machine or a sanitizer may start the helper late: it gets longer until it was
-  // killed after its first save.
-  RegKey key = nullptr;
-  RegStatus opened = -1;
-  for (double seconds = 0.5; opened != kErrorSuccess && seconds <= 8; seconds *= 2) {
+  // killed after a whole round (the key alone is saved before the first value is).
+  const auto round_saved = [] {
+    RegKey probe = nullptr;
+    if (RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &probe) !=
+        kErrorSuccess)
+      return false;
+    RegistryValue value;
+    const bool saved = RegistryQueryValue(probe, "Round", &value) == kErrorSuccess;
+    RegistryCloseKey(probe);
+    return saved;
+  };
+  bool saved = false;
+  for (double seconds = 0.5; !saved && seconds <= 8; seconds *= 2) {
     EXPECT_EQ(RunHelper("registry-save-forever", Env(), seconds), 137);
-    opened = RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key);
+    saved = round_saved();
   }
-  ASSERT_EQ(opened, kErrorSuccess);
+  ASSERT_TRUE(saved) << "the helper saved no whole round in 15.5 s of running";
+  RegKey key = nullptr;
+  ASSERT_EQ(RegistryOpenKey(RegistryRoot::CurrentUser, kKeyPath, RegistryAccess::Read, &key),
+            kErrorSuccess);
   RegistryValue round, blob;
   ASSERT_EQ(RegistryQueryValue(key, "Round", &round), kErrorSuccess);
   ASSERT_EQ(RegistryQueryValue(key, "Blob", &blob), kErrorSuccess);
