@@ -157,9 +157,11 @@ std::string TBigIniFile::Text() const {
   std::string text = byte_order_mark_ ? "\xEF\xBB\xBF" : "";
   for (const std::string& line : leading_lines_)
     text += line + "\r\n";
-  // A first line that starts as a UTF-16 byte order mark once its blanks are trimmed would make
-  // the written file unreadable as INI text; an empty line before it keeps the file readable.
-  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
+  // A first line that starts as a byte order mark once its blanks are trimmed would be read
+  // back as one: a UTF-16 mark makes the file unreadable as INI text, a UTF-8 mark loses the
+  // line's first three bytes. An empty line before it keeps the line as it is.
+  if (!byte_order_mark_ && (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+                            text.starts_with("\xEF\xBB\xBF")))
     text.insert(0, "\r\n");
   for (const Section& section : sections_) {
     if (section.Lines.empty())

@@ -62,6 +62,21 @@ TEST(BigIniFile, KeepsTheLinesBeforeTheFirstSection) {
             "\xEF\xBB\xBF; written by hand\r\nversion=2\r\n[S]\r\nName=new\r\n\r\n");
 }
 
+TEST(BigIniFile, ALeadingLineThatLooksLikeAByteOrderMarkReadsBackTheSame) {
+  ScratchFolder folder;
+  const std::string file = folder.File("mark.ini");
+  for (const std::string mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"}) {
+    // Blanks before the bytes are trimmed on reading, so the written line starts with them.
+    WriteText(file, " " + mark + "\n[S]\nName=old\n");
+    TBigIniFile ini(file);
+    ini.WriteString("S", "Name", "new");
+    ASSERT_TRUE(ini.UpdateFile());
+    const TBigIniFile again(file);
+    EXPECT_EQ(again.Problem(), "");
+    EXPECT_EQ(again.Text(), ini.Text());
+  }
+}
+
 TEST(BigIniFile, AFileThatIsNoIniFileIsNeverWritten) {
   ScratchFolder folder;
   // UTF-16 with its byte order mark, UTF-16 without one, and binary data.
