@@ -34,6 +34,22 @@ uint8_t ParserItemTypeFromText(std::string_view text) {
   return dtUntyped;
 }
 
+bool IsNumberType(uint8_t type) {
+  switch (type) {
+  case dtFloat:
+  case dtSmallint:
+  case dtWord:
+  case dtInteger:
+  case dtDWord:
+  case dtByte:
+  case dtShortint:
+  case dtInt64:
+    return true;
+  default:
+    return false;
+  }
+}
+
 uint8_t ParserItemTypeFromVariant(VARTYPE type) {
   switch (type) {
   case VT_I2:

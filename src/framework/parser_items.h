@@ -43,6 +43,9 @@ std::string_view ParserItemTypeName(uint8_t type);
 // A type given as text: a decimal number 0..17 is the code itself; otherwise the name is looked
 // up without regard to case; anything else is 17.
 uint8_t ParserItemTypeFromText(std::string_view text);
+// Whether the type is one of the numbers: Float, Smallint, Word, Integer, DWord, Byte, Shortint,
+// Int64.
+bool IsNumberType(uint8_t type);
 // The type code of a variant type (a VARTYPE without modifiers).
 uint8_t ParserItemTypeFromVariant(VARTYPE type);
 

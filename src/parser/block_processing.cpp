@@ -100,6 +100,16 @@ platform::WideString WidePatternPart(const TRuleFormat& format, platform::WideSt
   return platform::Utf8ToWide(part);
 }
 
+// A value that does not convert: counted, logged, and its log text handed to the caller that
+// asks for it.
+bool ConversionFailed(TSerialPortDM& module, std::string message, std::string* failure) {
+  module.Statistics.ConversionErrors.Add();
+  module.Owner.ParserLog(0, message);
+  if (failure)
+    *failure = std::move(message);
+  return false;
+}
+
 } // namespace
 
 void ProcessBlock(TSerialPortDM& module, TKestrelClient& client, std::string_view body,
@@ -216,11 +226,7 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
 bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
                       const std::string& text, Variant& value, std::string* failure) {
   const auto fail = [&module, failure](std::string message) {
-    module.Statistics.ConversionErrors.Add();
-    module.Owner.ParserLog(0, message);
-    if (failure)
-      *failure = std::move(message);
-    return false;
+    return ConversionFailed(module, std::move(message), failure);
   };
   try {
     const TRuleFormat* rule_format = setup.FormatOf(rule);
@@ -317,20 +323,9 @@ bool ConvertItemValue(TSerialPortDM& module, const TParserSetup& setup, const TP
 bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, const TParserItem& rule,
                           platform::WideStringView text, const std::string& lossy, Variant& value,
                           std::string* failure) {
-  switch (rule.DataType) {
-  case dtBoolean:
-  case dtFloat:
-  case dtSmallint:
-  case dtWord:
-  case dtInteger:
-  case dtDWord:
-  case dtByte:
-  case dtShortint:
-  case dtInt64:
-  case dtDate:
-  case dtTime:
-  case dtDateTime:
+  if (rule.DataType == dtBoolean || IsNumberType(rule.DataType) || FormatIsTemplate(rule.DataType))
     return ConvertItemValue(module, setup, rule, lossy, value, failure);
+  switch (rule.DataType) {
   case dtString: {
     platform::WideString picked;
     if (const TRuleFormat* rule_format = setup.FormatOf(rule);
@@ -340,13 +335,10 @@ bool ConvertWideItemValue(TSerialPortDM& module, const TParserSetup& setup, cons
         text = picked;
       } catch (...) {
         value = Variant::Null();
-        std::string message =
-            FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()});
-        module.Statistics.ConversionErrors.Add();
-        module.Owner.ParserLog(0, message);
-        if (failure)
-          *failure = std::move(message);
-        return false;
+        return ConversionFailed(
+            module,
+            FormatMessageText(module.Owner.Texts()->ParamFormatError, {CurrentExceptionMessage()}),
+            failure);
       }
     }
     if (!convert::orvTransTable::ChangesNothing(setup.StringTable.get()))

@@ -57,25 +57,17 @@ std::optional<TRuleFormat> ReadRuleFormat(const TParserItem& rule, std::string* 
       }
     return format;
   }
-  case dtString:
-  case dtFloat:
-  case dtSmallint:
-  case dtWord:
-  case dtInteger:
-  case dtDWord:
-  case dtByte:
-  case dtShortint:
-  case dtInt64: {
-    std::string error;
-    format.Pattern = convert::TValuePattern::Compile(rule.Text, &error);
-    if (!format.Pattern) {
-      if (problem)
-        *problem = "the pattern does not compile (" + error + ")";
-      return std::nullopt;
-    }
-    return format;
-  }
   default:
+    if (rule.DataType == dtString || IsNumberType(rule.DataType)) {
+      std::string error;
+      format.Pattern = convert::TValuePattern::Compile(rule.Text, &error);
+      if (!format.Pattern) {
+        if (problem)
+          *problem = "the pattern does not compile (" + error + ")";
+        return std::nullopt;
+      }
+      return format;
+    }
     if (problem)
       *problem = "type " +
                  std::string(rule.DataType < dtUntyped ? ParserItemTypeName(rule.DataType)
