@@ -55,7 +55,7 @@ if ! qemu_usable; then
   apt-get update -qq && apt_install -t bookworm-backports qemu-user ||
     echo "setup-wine: could not install QEMU from bookworm-backports" >&2
 fi
-if ! installed wine32:i386; then
+if ! installed wine32:i386 || ! installed wine; then
   dpkg --add-architecture i386 && apt-get update -qq && apt_install wine32:i386 wine ||
     echo "setup-wine: could not install 32-bit Wine" >&2
 fi
