@@ -1,33 +1,119 @@
 /* The host's own list: items in a growing array, names compared ASCII-case-insensitively. Only
-   what a host needs is implemented; the rest answers E_NOTIMPL. */
+   what a host needs is implemented; the rest answers E_NOTIMPL.
+
+   A result list takes thousands of values per second, so its items and their names live in a
+   chunked arena the list owns: an item costs no allocation of its own (only its value may, a
+   string being a BSTR), and Clear keeps the newest chunk for the next packet's rows. */
 #include "host_list.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+/* Under AddressSanitizer the arena marks what it has not handed out, or has taken back, as
+   unreadable: a library that keeps using an item after Delete or Clear is still caught. */
+#if defined(__SANITIZE_ADDRESS__)
+#define HOST_LIST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HOST_LIST_ASAN 1
+#endif
+#endif
+#ifdef HOST_LIST_ASAN
+#include <sanitizer/asan_interface.h>
+#define ARENA_HIDE(at, size) ASAN_POISON_MEMORY_REGION((at), (size))
+#define ARENA_SHOW(at, size) ASAN_UNPOISON_MEMORY_REGION((at), (size))
+#else
+#define ARENA_HIDE(at, size) ((void)(at), (void)(size))
+#define ARENA_SHOW(at, size) ((void)(at), (void)(size))
+#endif
+
+typedef struct HostList HostList;
+
 typedef struct HostItem {
   IorvParamsListItemA face;
+  HostList* list; /* the arena that holds the item and its texts */
   char* name;
   char* key;
+  size_t key_room; /* bytes the key's buffer holds, its terminator included */
   int32_t type;
   uint8_t state;
   VARIANT value;
 } HostItem;
 
-typedef struct HostList {
+typedef struct Chunk {
+  struct Chunk* next; /* the older chunks */
+  size_t size;
+  size_t used;
+} Chunk;
+
+struct HostList {
   IorvParamsListA face;
   uint32_t refs;
   int32_t tag;
   int count;
   int capacity;
   HostItem** items;
-} HostList;
+  Chunk* chunks; /* newest first */
+};
 
 static int g_live = 0;
 
-static char* dup_text(const char* text) {
-  size_t length = text ? strlen(text) : 0;
-  char* copy = (char*)malloc(length + 1);
+enum { kAlign = 16, kFirstChunk = 16 * 1024, kLargestChunk = 1024 * 1024 };
+
+static size_t round_up(size_t size) {
+  return (size + kAlign - 1) & ~(size_t)(kAlign - 1);
+}
+
+/* `size` bytes from the list's arena, aligned for any value; NULL when memory runs out. */
+static void* arena_take(HostList* list, size_t size) {
+  size = round_up(size);
+  Chunk* chunk = list->chunks;
+  const size_t header = round_up(sizeof(Chunk));
+  if (!chunk || chunk->size - chunk->used < size) {
+    size_t grown = chunk ? chunk->size * 2 : kFirstChunk;
+    if (grown > kLargestChunk)
+      grown = kLargestChunk;
+    if (grown < header + size)
+      grown = header + size;
+    Chunk* fresh = (Chunk*)malloc(grown);
+    if (!fresh)
+      return NULL;
+    fresh->next = chunk;
+    fresh->size = grown;
+    fresh->used = header;
+    ARENA_HIDE((char*)fresh + header, grown - header);
+    list->chunks = fresh;
+    chunk = fresh;
+  }
+  void* block = (char*)chunk + chunk->used;
+  chunk->used += size;
+  ARENA_SHOW(block, size);
+  return block;
+}
+
+/* Forgets everything taken; the newest chunk stays for reuse, the older ones are freed. */
+static void arena_reset(HostList* list, int keep_newest) {
+  Chunk* chunk = list->chunks;
+  Chunk* older = chunk ? chunk->next : NULL;
+  if (chunk && !keep_newest) {
+    older = chunk;
+    list->chunks = NULL;
+  } else if (chunk) {
+    chunk->next = NULL;
+    chunk->used = round_up(sizeof(Chunk));
+    ARENA_HIDE((char*)chunk + chunk->used, chunk->size - chunk->used);
+  }
+  while (older) {
+    Chunk* next = older->next;
+    free(older);
+    older = next;
+  }
+}
+
+static char* arena_text(HostList* list, const char* text, size_t length) {
+  char* copy = (char*)arena_take(list, length + 1);
+  if (!copy)
+    return NULL;
   if (length)
     memcpy(copy, text, length);
   copy[length] = 0;
@@ -64,9 +150,21 @@ static uint32_t KESTREL_CALL item_release(IorvParamsListItemA* self) {
   (void)self;
   return 1;
 }
+/* A key usually replaces one of the same length (the name lower-cased): it goes into the old
+   buffer; a longer one takes new arena space. */
 static void KESTREL_CALL item_set_key(IorvParamsListItemA* self, const char* key) {
-  free(item_of(self)->key);
-  item_of(self)->key = dup_text(key);
+  HostItem* item = item_of(self);
+  const size_t length = key ? strlen(key) : 0;
+  if (length < item->key_room) {
+    memcpy(item->key, key ? key : "", length);
+    item->key[length] = 0;
+    return;
+  }
+  char* copy = arena_text(item->list, key, length);
+  if (copy) {
+    item->key = copy;
+    item->key_room = length + 1;
+  }
 }
 static void KESTREL_CALL item_set_type(IorvParamsListItemA* self, int32_t type) {
   item_of(self)->type = type;
@@ -93,8 +191,10 @@ static HRESULT KESTREL_CALL item_get_value(IorvParamsListItemA* self, VARIANT* v
   return VariantCopy(value, &item_of(self)->value);
 }
 static void KESTREL_CALL item_set_name(IorvParamsListItemA* self, const char* name) {
-  free(item_of(self)->name);
-  item_of(self)->name = dup_text(name);
+  HostItem* item = item_of(self);
+  char* copy = arena_text(item->list, name, name ? strlen(name) : 0);
+  if (copy)
+    item->name = copy;
 }
 static const char* KESTREL_CALL item_get_name(IorvParamsListItemA* self) {
   return item_of(self)->name;
@@ -108,22 +208,36 @@ static const IorvParamsListItemAVtbl kItemTable = {
     item_set_state, item_get_key,  item_get_type, item_get_state, item_set_value,
     item_get_value, item_set_name, item_get_name, item_is_new_row};
 
-static HostItem* item_new(const char* name, const VARIANT* value) {
-  HostItem* item = (HostItem*)calloc(1, sizeof(HostItem));
+/* The item, its name and its key in one piece of the arena. */
+static HostItem* item_new(HostList* list, const char* name, const VARIANT* value) {
+  const size_t length = name ? strlen(name) : 0;
+  const size_t head = round_up(sizeof(HostItem));
+  char* block = (char*)arena_take(list, head + 2 * (length + 1));
+  if (!block)
+    return NULL;
+  HostItem* item = (HostItem*)block;
+  memset(item, 0, sizeof(HostItem));
   item->face.lpVtbl = &kItemTable;
-  item->name = dup_text(name);
-  item->key = dup_text(name);
+  item->list = list;
+  item->name = block + head;
+  item->key = item->name + length + 1;
+  item->key_room = length + 1;
+  if (length) {
+    memcpy(item->name, name, length);
+    memcpy(item->key, name, length);
+  }
+  item->name[length] = 0;
+  item->key[length] = 0;
   VariantInit(&item->value);
   if (value)
     VariantCopy(&item->value, (VARIANT*)value);
   return item;
 }
 
+/* The item's arena space is given back with the whole arena, at Clear or Release. */
 static void item_free(HostItem* item) {
   VariantClear(&item->value);
-  free(item->name);
-  free(item->key);
-  free(item);
+  ARENA_HIDE(item, sizeof(HostItem));
 }
 
 /* ---- the list ---- */
@@ -147,11 +261,13 @@ static void KESTREL_CALL list_clear(IorvParamsListA* self) {
   for (int i = 0; i < list->count; ++i)
     item_free(list->items[i]);
   list->count = 0;
+  arena_reset(list, 1);
 }
 static uint32_t KESTREL_CALL list_release(IorvParamsListA* self) {
   uint32_t left = --list_of(self)->refs;
   if (left == 0) {
     list_clear(self);
+    arena_reset(list_of(self), 0);
     free(list_of(self)->items);
     free(list_of(self));
     --g_live;
@@ -200,7 +316,9 @@ static HRESULT list_append(HostList* list, const char* name, const VARIANT* valu
     list->items = grown;
     list->capacity = capacity;
   }
-  HostItem* item = item_new(name, value);
+  HostItem* item = item_new(list, name, value);
+  if (!item)
+    return E_OUTOFMEMORY;
   list->items[list->count++] = item;
   if (out)
     *out = &item->face;
@@ -343,6 +461,10 @@ void host_list_add_text(IorvParamsListA* list, const char* name, const char* asc
 
 void host_list_add_value(IorvParamsListA* list, const char* name, const VARIANT* value) {
   list_append(list_of(list), name, value, NULL);
+}
+
+const VARIANT* host_list_item_value(IorvParamsListItemA* item) {
+  return &item_of(item)->value;
 }
 
 int host_list_live_count(void) {

@@ -16,6 +16,8 @@ void host_list_add_int(IorvParamsListA* list, const char* name, int32_t value);
 void host_list_add_text(IorvParamsListA* list, const char* name, const char* ascii);
 /* Appends a copy of any value. */
 void host_list_add_value(IorvParamsListA* list, const char* name, const VARIANT* value);
+/* The value an item of a host list holds, read in place (GetValue hands out a copy). */
+const VARIANT* host_list_item_value(IorvParamsListItemA* item);
 /* Number of host lists alive (created and not yet released to 0). */
 int host_list_live_count(void);
 

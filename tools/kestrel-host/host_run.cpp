@@ -333,6 +333,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   const OutputFormat format =
       options.format.value_or(IsTerminal(out) ? OutputFormat::Table : OutputFormat::Csv);
   RowWriter writer(out, format, options.hidden, err);
+  session.SetValuesAsJson(format == OutputFormat::JsonLines);
   Progress progress(err, options.progress.value_or(IsTerminal(err)));
   session.SetBeforeLog([&progress] { progress.Clear(); });
   // CSV keeps one layout: a header of fixed columns when --items asks for the items or the
@@ -340,7 +341,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   const bool fixed_columns =
       format == OutputFormat::Csv && (options.items || RulesNameColumns(session.Items()));
   bool first_record = true;
-  const auto sink = [&](Record&& record) {
+  const auto sink = [&](const Record& record) {
     if (options.check)
       return; // a check parses the sample for its counts and prints no rows
     progress.Clear();
@@ -354,6 +355,7 @@ int RunHost(const HostOptions& options, std::FILE* out, std::FILE* err, const Ho
   const auto process = [&](int32_t source, int32_t client, std::string_view name,
                            std::string_view data) {
     session.Process(source, client, name, data, options.report, sink);
+    writer.Flush();
     bytes += data.size();
     ++packets;
     session.Pump();

@@ -5,6 +5,7 @@
 #include "platform/host_memory.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrel::host {
@@ -27,6 +28,16 @@ const char* LevelName(unsigned char first) {
   default:
     return "log";
   }
+}
+
+// A name the plug-in gives in the ANSI code page, as UTF-8. Every code page the plug-in uses
+// keeps ASCII as it is, so a name of ASCII only needs no conversion.
+void AssignNameUtf8(std::string& out, std::string_view name) {
+  if (std::all_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    out.assign(name);
+  else
+    out = platform::AnsiToUtf8(name);
 }
 
 std::string VariantUtf8(const VARIANT& value) {
@@ -182,10 +193,12 @@ bool PluginSession::SetModuleParameter(const char* name, bool value) {
 
 int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view client_name,
                                std::string_view bytes, bool report,
-                               const std::function<void(Record&&)>& sink) {
+                               const std::function<void(const Record&)>& sink) {
   TPluginCallRec rec = NewRecord();
   HostListRef params;
-  HostListRef rows;
+  // One result list for the session: emptied for every packet, it keeps its storage.
+  IorvParamsListA* list = rows_.list;
+  list->lpVtbl->Clear(list);
   rec.Params = &params.list;
   rec.DataSourceId = source;
   rec.ClientId = client;
@@ -200,15 +213,25 @@ int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view 
   rec.DataDesc.Size = static_cast<uint32_t>(bytes.size());
   rec.DataDesc.Payload = reinterpret_cast<uintptr_t>(block);
   rec.ResultDesc.Kind = KESTREL_KIND_INTERFACE;
-  rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows.list);
+  rec.ResultDesc.Payload = reinterpret_cast<uintptr_t>(&rows_.list);
   const int32_t result = process_(&rec);
   // The block left in DataDesc is ours now (the packet grown by the raw texts); without one
   // the packet block is still ours.
   platform::HostFree(rec.DataDesc.Payload ? reinterpret_cast<void*>(rec.DataDesc.Payload) : block);
   blocks_ += rec.ResultDesc.Counter > 0 ? static_cast<uint64_t>(rec.ResultDesc.Counter) : 0;
 
-  IorvParamsListA* list = rows.list;
-  Record record;
+  // The record's values are overwritten in place from row to row, so their strings keep their
+  // storage.
+  Record& record = record_;
+  std::size_t used = 0;
+  const auto complete = [&] {
+    record.values.resize(used);
+    record.number = ++records_;
+    record.source = source;
+    record.client = client;
+    sink(record);
+    used = 0;
+  };
   const int32_t count = list->lpVtbl->GetCount(list);
   for (int32_t i = 0; i < count; ++i) {
     IorvParamsListItemA* item = nullptr;
@@ -216,27 +239,19 @@ int32_t PluginSession::Process(int32_t source, int32_t client, std::string_view 
     if (!item)
       continue;
     if (item->lpVtbl->IsNewRow(item)) {
-      record.number = ++records_;
-      record.source = source;
-      record.client = client;
-      sink(std::move(record));
-      record = Record();
+      complete();
       continue;
     }
-    VARIANT value;
-    item->lpVtbl->GetValue(item, &value);
+    if (used == record.values.size())
+      record.values.emplace_back();
+    NamedValue& named = record.values[used++];
     const char* name = item->lpVtbl->GetName(item);
-    record.values.push_back(
-        NamedValue{platform::AnsiToUtf8(name ? name : ""), DescribeValue(value)});
-    VariantClear(&value);
+    AssignNameUtf8(named.name, name ? name : "");
+    // The list is this host's own: its values are read in place instead of copied out.
+    DescribeValueInto(*host_list_item_value(item), named.value, values_as_json_);
   }
-  if (!record.values.empty()) {
-    // Values after the last row marker still make a record.
-    record.number = ++records_;
-    record.source = source;
-    record.client = client;
-    sink(std::move(record));
-  }
+  if (used > 0)
+    complete(); // values after the last row marker still make a record
   return result;
 }
 

@@ -3,6 +3,7 @@
 // one ProcessData per packet, and the log collected whenever the plug-in announces it.
 #pragma once
 
+#include "host_list_ref.h"
 #include "platform/library.h"
 #include "platform/messages.h"
 #include "row_writer.h"
@@ -48,7 +49,10 @@ public:
   // One received packet; every record it completes goes to `sink`. Returns the call's result.
   // With `report` the plug-in is asked to log the packet's completion (DataFlags 0x08).
   int32_t Process(int32_t source, int32_t client, std::string_view client_name,
-                  std::string_view bytes, bool report, const std::function<void(Record&&)>& sink);
+                  std::string_view bytes, bool report,
+                  const std::function<void(const Record&)>& sink);
+  // Whether the records' values carry their JSON form (only the JSON output needs it).
+  void SetValuesAsJson(bool with_json) { values_as_json_ = with_json; }
   // The parser items text ("description|name|type|extra" lines).
   std::string Items();
   // The plug-in's counters: one "source=ID packets=N ..." line per data source, CR LF between.
@@ -92,6 +96,9 @@ private:
   uint64_t blocks_ = 0;
   std::vector<char> log_buffer_;
   std::function<void()> before_log_;
+  HostListRef rows_; // the result list every packet call fills
+  Record record_;    // the record being read from it, reused for its storage
+  bool values_as_json_ = true;
 };
 
 } // namespace kestrel::host

@@ -1,6 +1,7 @@
 #include "row_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace kestrel::host {
@@ -31,16 +32,38 @@ std::string TableCell(const std::string& text) {
 
 } // namespace
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos)
-    return text;
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"')
-      out.push_back('"');
-    out.push_back(c);
+void AppendCsvField(std::string& line, std::string_view text) {
+  // The bytes that make a field quoted: a separator, a quote, a line break.
+  static constexpr auto kSpecial = [] {
+    std::array<bool, 256> special{};
+    for (const unsigned char c : {',', '"', '\r', '\n'})
+      special[c] = true;
+    return special;
+  }();
+  if (std::none_of(text.begin(), text.end(),
+                   [](char c) { return kSpecial[static_cast<unsigned char>(c)]; })) {
+    line += text;
+    return;
   }
-  return out + "\"";
+  // Quoted, each quote doubled: the text is copied in runs between its quotes.
+  line += '"';
+  for (std::size_t at = 0;;) {
+    const std::size_t quote = text.find('"', at);
+    if (quote == std::string_view::npos) {
+      line.append(text.substr(at));
+      break;
+    }
+    line.append(text.substr(at, quote + 1 - at));
+    line += '"';
+    at = quote + 1;
+  }
+  line += '"';
+}
+
+std::string CsvField(const std::string& text) {
+  std::string out;
+  AppendCsvField(out, text);
+  return out;
 }
 
 RowWriter::RowWriter(std::FILE* out, OutputFormat format, const std::vector<std::string>& hidden,
@@ -74,6 +97,9 @@ void RowWriter::Write(const Record& record) {
     WriteJson(record);
     break;
   }
+}
+
+void RowWriter::Flush() {
   std::fflush(out_);
 }
 
@@ -152,7 +178,8 @@ void RowWriter::WriteCsv(const Record& record) {
     WriteCsvColumns(record);
     return;
   }
-  std::string line = std::to_string(record.number);
+  std::string& line = line_;
+  line = std::to_string(record.number);
   for (const int32_t number : {record.source, record.client}) {
     line += ',';
     line += std::to_string(number);
@@ -162,7 +189,7 @@ void RowWriter::WriteCsv(const Record& record) {
       continue;
     for (const std::string* field : {&item.name, &item.value.type, &item.value.text}) {
       line += ',';
-      line += CsvField(*field);
+      AppendCsvField(line, *field);
     }
   }
   line += '\n';

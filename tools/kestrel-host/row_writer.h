@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel::host {
@@ -38,7 +39,9 @@ public:
   // one field per column in every record (empty when the record has no such value). A value
   // without a column is left out: one warning per name, and counted.
   void FixColumns(std::vector<std::string> columns);
+  // Writes one record; the output is flushed by Flush (the host does it once per packet).
   void Write(const Record& record);
+  void Flush();
   // Values left out for want of a column.
   uint64_t Dropped() const { return dropped_; }
 
@@ -59,9 +62,12 @@ private:
   std::set<std::string> warned_;       // names without a column, reported once
   std::set<std::string> warned_twice_; // names given twice in a record, reported once
   uint64_t dropped_ = 0;
+  std::string line_; // the CSV line being written, kept for its capacity
 };
 
 // A CSV field, quoted when it holds a separator, a quote or a line break.
 std::string CsvField(const std::string& text);
+// As CsvField, appended to `line`.
+void AppendCsvField(std::string& line, std::string_view text);
 
 } // namespace kestrel::host

@@ -10,22 +10,24 @@ namespace kestrel::host {
 
 namespace {
 
-void AppendUtf8(std::string* out, uint32_t code) {
+// Writes the UTF-8 form of `code` at `at`; returns the end.
+char* AppendUtf8(char* at, uint32_t code) {
   if (code < 0x80) {
-    out->push_back(static_cast<char>(code));
+    *at++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *at++ = static_cast<char>(0xC0 | (code >> 6));
+    *at++ = static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *at++ = static_cast<char>(0xE0 | (code >> 12));
+    *at++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *at++ = static_cast<char>(0xF0 | (code >> 18));
+    *at++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *at++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return at;
 }
 
 std::string DoubleText(double value) {
@@ -84,14 +86,11 @@ std::string CurrencyText(int64_t scaled) {
   return negative ? "-" + text : text;
 }
 
-ValueText Number(const char* type, const std::string& text) {
-  return ValueText{type, text, text};
-}
-
-ValueText ArrayValue(const SAFEARRAY* array, VARTYPE element) {
-  ValueText out{"Array", "[", "["};
+ValueText ArrayValue(const SAFEARRAY* array, VARTYPE element, bool with_json) {
+  ValueText out{"Array", "[", with_json ? "[" : ""};
   if (array && array->cDims == 1 && array->pvData) {
     const ULONG count = array->rgsabound[0].cElements;
+    ValueText part;
     for (ULONG i = 0; i < count; ++i) {
       VARIANT item;
       std::memset(&item, 0, sizeof(item));
@@ -102,23 +101,64 @@ ValueText ArrayValue(const SAFEARRAY* array, VARTYPE element) {
         item.vt = element;
         std::memcpy(&item.llVal, at, std::min<std::size_t>(array->cbElements, 8));
       }
-      const ValueText part = DescribeValue(item);
-      const std::string separator = i ? ", " : "";
-      out.text += separator + (part.type == "String" ? part.json : part.text);
-      out.json += (i ? "," : "") + part.json;
+      DescribeValueInto(item, part, with_json);
+      if (i)
+        out.text += ", ";
+      // A string element shows quoted, so that the elements stay apart.
+      out.text +=
+          part.type == "String" ? (with_json ? part.json : JsonQuote(part.text)) : part.text;
+      if (with_json) {
+        if (i)
+          out.json += ',';
+        out.json += part.json;
+      }
     }
   }
   out.text += "]";
-  out.json += "]";
+  if (with_json)
+    out.json += "]";
   return out;
 }
 
 } // namespace
 
-std::string Utf16ToUtf8(const OLECHAR* text, std::size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
+namespace {
+
+// Copies eight units as bytes when all of them are ASCII (a loop the compiler turns into vector
+// code); false, copying nothing, otherwise.
+bool CopyAsciiRun(const OLECHAR* from, char* to) {
+  uint16_t any = 0;
+  for (std::size_t k = 0; k < 8; ++k)
+    any |= static_cast<uint16_t>(from[k]);
+  if (any >= 0x80)
+    return false;
+  for (std::size_t k = 0; k < 8; ++k)
+    to[k] = static_cast<char>(from[k]);
+  return true;
+}
+
+} // namespace
+
+void AssignUtf16AsUtf8(std::string& out, const OLECHAR* text, std::size_t length) {
+  // Sized for ASCII first; the first unit that needs more bytes grows the string to what the
+  // rest can need at most (three bytes a unit, four a pair).
+  out.resize(length);
+  char* at = out.data();
+  std::size_t i = 0;
+  while (i + 8 <= length && CopyAsciiRun(text + i, at + i))
+    i += 8;
+  for (; i < length && static_cast<uint16_t>(text[i]) < 0x80; ++i)
+    at[i] = static_cast<char>(text[i]);
+  if (i == length)
+    return;
+  out.resize(i + 3 * (length - i));
+  at = out.data() + i;
+  while (i < length) {
+    if (i + 8 <= length && CopyAsciiRun(text + i, at)) {
+      i += 8;
+      at += 8;
+      continue;
+    }
     uint32_t code = static_cast<uint16_t>(text[i]);
     if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length &&
         static_cast<uint16_t>(text[i + 1]) >= 0xDC00 &&
@@ -128,14 +168,29 @@ std::string Utf16ToUtf8(const OLECHAR* text, std::size_t length) {
     } else if (code >= 0xD800 && code <= 0xDFFF) {
       code = 0xFFFD;
     }
-    AppendUtf8(&out, code);
+    at = AppendUtf8(at, code);
+    ++i;
   }
+  out.resize(static_cast<std::size_t>(at - out.data()));
+}
+
+std::string Utf16ToUtf8(const OLECHAR* text, std::size_t length) {
+  std::string out;
+  AssignUtf16AsUtf8(out, text, length);
   return out;
 }
 
 std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  std::size_t run = 0; // start of the bytes not yet copied
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\')
+      continue;
+    out.append(text, run, i - run);
+    run = i + 1;
     switch (c) {
     case '"':
       out += "\\\"";
@@ -152,67 +207,122 @@ std::string JsonQuote(const std::string& text) {
     case '\t':
       out += "\\t";
       break;
-    default:
-      if (static_cast<unsigned char>(c) < 0x20) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned>(c));
-        out += buffer;
-      } else {
-        out.push_back(c);
-      }
+    default: {
+      char buffer[8];
+      std::snprintf(buffer, sizeof(buffer), "\\u%04x", static_cast<unsigned>(c));
+      out += buffer;
+    }
     }
   }
-  return out + "\"";
+  out.append(text, run, std::string::npos);
+  out += '"';
+  return out;
+}
+
+namespace {
+
+// A type name and a text that is its own JSON form (numbers, true/false, null).
+void SetPlain(ValueText& out, const char* type, std::string_view text, bool with_json) {
+  out.type = type;
+  out.text.assign(text);
+  if (with_json)
+    out.json.assign(text);
+  else
+    out.json.clear();
+}
+
+template <typename Integer>
+void SetInteger(ValueText& out, const char* type, Integer number, bool with_json) {
+  char buffer[24];
+  const auto end = std::to_chars(buffer, buffer + sizeof(buffer), number).ptr;
+  SetPlain(out, type, std::string_view(buffer, static_cast<std::size_t>(end - buffer)), with_json);
+}
+
+// A type name and a text whose JSON form is the quoted text.
+void SetQuoted(ValueText& out, const char* type, bool with_json) {
+  out.type = type;
+  if (with_json)
+    out.json = JsonQuote(out.text);
+  else
+    out.json.clear();
+}
+
+} // namespace
+
+void DescribeValueInto(const VARIANT& value, ValueText& out, bool with_json) {
+  if (value.vt & VT_ARRAY) {
+    out = ArrayValue(value.parray, static_cast<VARTYPE>(value.vt & VT_TYPEMASK), with_json);
+    return;
+  }
+  switch (value.vt) {
+  case VT_EMPTY:
+    out.type = "Empty";
+    out.text.clear();
+    out.json.assign(with_json ? "null" : "");
+    return;
+  case VT_NULL:
+    SetPlain(out, "Null", "null", with_json);
+    return;
+  case VT_I1:
+    SetInteger(out, "Shortint", static_cast<int>(value.cVal), with_json);
+    return;
+  case VT_UI1:
+    SetInteger(out, "Byte", value.bVal, with_json);
+    return;
+  case VT_I2:
+    SetInteger(out, "Smallint", value.iVal, with_json);
+    return;
+  case VT_UI2:
+    SetInteger(out, "Word", value.uiVal, with_json);
+    return;
+  case VT_I4:
+  case VT_INT:
+    SetInteger(out, "Integer", value.lVal, with_json);
+    return;
+  case VT_UI4:
+  case VT_UINT:
+    SetInteger(out, "DWord", value.ulVal, with_json);
+    return;
+  case VT_I8:
+    SetInteger(out, "Int64", value.llVal, with_json);
+    return;
+  case VT_UI8:
+    SetInteger(out, "Int64", value.ullVal, with_json);
+    return;
+  case VT_R4:
+    SetPlain(out, "Float", DoubleText(value.fltVal), with_json);
+    return;
+  case VT_R8:
+    SetPlain(out, "Float", DoubleText(value.dblVal), with_json);
+    return;
+  case VT_CY:
+    SetPlain(out, "Currency", CurrencyText(value.cyVal.int64), with_json);
+    return;
+  case VT_BOOL:
+    SetPlain(out, "Boolean", value.boolVal ? "true" : "false", with_json);
+    return;
+  case VT_DATE:
+    out.text = DateText(value.date);
+    SetQuoted(out, "DateTime", with_json);
+    return;
+  case VT_BSTR:
+    if (value.bstrVal)
+      AssignUtf16AsUtf8(out.text, value.bstrVal, SysStringLen(value.bstrVal));
+    else
+      out.text.clear();
+    SetQuoted(out, "String", with_json);
+    return;
+  default:
+    out.text = "(variant type " + std::to_string(value.vt) + ")";
+    SetQuoted(out, "Unknown", with_json);
+    return;
+  }
 }
 
 ValueText DescribeValue(const VARIANT& value) {
-  if (value.vt & VT_ARRAY)
-    return ArrayValue(value.parray, static_cast<VARTYPE>(value.vt & VT_TYPEMASK));
-  switch (value.vt) {
-  case VT_EMPTY:
-    return ValueText{"Empty", "", "null"};
-  case VT_NULL:
-    return ValueText{"Null", "null", "null"};
-  case VT_I1:
-    return Number("Shortint", std::to_string(static_cast<int>(value.cVal)));
-  case VT_UI1:
-    return Number("Byte", std::to_string(value.bVal));
-  case VT_I2:
-    return Number("Smallint", std::to_string(value.iVal));
-  case VT_UI2:
-    return Number("Word", std::to_string(value.uiVal));
-  case VT_I4:
-  case VT_INT:
-    return Number("Integer", std::to_string(value.lVal));
-  case VT_UI4:
-  case VT_UINT:
-    return Number("DWord", std::to_string(value.ulVal));
-  case VT_I8:
-    return Number("Int64", std::to_string(value.llVal));
-  case VT_UI8:
-    return Number("Int64", std::to_string(value.ullVal));
-  case VT_R4:
-    return Number("Float", DoubleText(value.fltVal));
-  case VT_R8:
-    return Number("Float", DoubleText(value.dblVal));
-  case VT_CY:
-    return Number("Currency", CurrencyText(value.cyVal.int64));
-  case VT_BOOL:
-    return Number("Boolean", value.boolVal ? "true" : "false");
-  case VT_DATE: {
-    const std::string text = DateText(value.date);
-    return ValueText{"DateTime", text, JsonQuote(text)};
-  }
-  case VT_BSTR: {
-    const std::string text =
-        value.bstrVal ? Utf16ToUtf8(value.bstrVal, SysStringLen(value.bstrVal)) : std::string();
-    return ValueText{"String", text, JsonQuote(text)};
-  }
-  default: {
-    const std::string text = "(variant type " + std::to_string(value.vt) + ")";
-    return ValueText{"Unknown", text, JsonQuote(text)};
-  }
-  }
+  ValueText out;
+  DescribeValueInto(value, out, true);
+  return out;
 }
 
 } // namespace kestrel::host

@@ -16,11 +16,16 @@ struct ValueText {
 };
 
 ValueText DescribeValue(const VARIANT& value);
+// As DescribeValue, into `out`, reusing its strings; `json` is filled only `with_json` (else it
+// is left empty): only the JSON output needs it.
+void DescribeValueInto(const VARIANT& value, ValueText& out, bool with_json);
 
 // `text` as a JSON string literal, quotes included.
 std::string JsonQuote(const std::string& text);
 
 // UTF-16 to UTF-8 (unpaired surrogates become U+FFFD).
 std::string Utf16ToUtf8(const OLECHAR* text, std::size_t length);
+// As Utf16ToUtf8, replacing the contents of `out`.
+void AssignUtf16AsUtf8(std::string& out, const OLECHAR* text, std::size_t length);
 
 } // namespace kestrel::host
