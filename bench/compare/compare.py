@@ -144,6 +144,25 @@ def flat_rows(r, size):
             r.targets.append(("ProcessData (1500 B, 1 client) at least the fastest peer on %s"
                               % KIND_LABEL[kind], "%.2fx %s (CPU time)" % (ratio, fastest),
                               ratio >= 1.0))
+        scripts = {label: rate for label, rate in peer_rates.items()
+                   if label.startswith(("Python", "Node"))}
+        if scripts:
+            slowest_ratio = min((base[0] / base[5]) / rate for rate in scripts.values())
+            r.targets.append(("ProcessData into the reference list (1500 B) ahead of Node and "
+                              "Python on %s" % KIND_LABEL[kind],
+                              "%.2fx the faster of them (CPU time)" % slowest_ratio,
+                              slowest_ratio >= 1.0))
+        small = next((res for label, res, _, _ in runs if label == "Kestrel 64 B, 1 client"), None)
+        if small:
+            ratio = (small[0] / small[5]) / (base[0] / base[5])
+            r.targets.append(("64 B packets at least 0.7x the MB/s of 1500 B ones on %s"
+                              % KIND_LABEL[kind], "%.2fx (CPU time)" % ratio, ratio >= 0.7))
+        eight = next((res for label, res, _, _ in runs if label == "Kestrel 1500 B, 8 clients"),
+                     None)
+        if eight:
+            ratio = (eight[0] / eight[5]) / (base[0] / base[5])
+            r.targets.append(("8 clients at least as fast per CPU-second as 1 client on %s"
+                              % KIND_LABEL[kind], "%.2fx (CPU time)" % ratio, ratio >= 1.0))
         yajl = next((res for label, res, _, _ in runs if label.startswith("yajl")), None)
         lean_run = next((res for label, res, _, _ in runs if label.endswith("lean list")), None)
         if yajl and lean_run:
@@ -313,7 +332,32 @@ def one_block_streams(r):
             yield label + " in 1 B packets", path, len(block), 1
 
 
-def allocations(allocs):
+def host_csv(r, size):
+    """The reference host writing CSV to /dev/null: its CPU MB/s on the mixed stream."""
+    path = r.stream("mixed", size)
+    host = os.path.join(r.build, "tools", "kestrel-host", "kestrel-host")
+    best = None
+    for _ in range(r.args.repeat):
+        with open(r.ini, "w") as f:
+            f.write(INI)
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        with open(os.devnull, "w") as sink:
+            done = subprocess.run([host, "--ini", r.ini, "--format", "csv", "--no-progress", path],
+                                  stdout=sink, stderr=subprocess.PIPE, text=True)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        if done.returncode != 0:
+            r.mismatches.append("kestrel-host --format csv failed: %s" % done.stderr[-300:])
+            return
+        cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+        best = cpu if best is None else min(best, cpu)
+    rate = os.path.getsize(path) / best / 1e6
+    print("\nkestrel-host --format csv > /dev/null on the %g MB mixed stream: %.1f MB per "
+          "CPU-second (output formatting included)" % (size / 1e6, rate))
+    r.targets.append(("kestrel-host --format csv to /dev/null at least 60 MB/s (mixed)",
+                      "%.1f MB/s (CPU time)" % rate, rate >= 60))
+
+
+def allocations(allocs, r_targets):
     print("\nAllocations inside ProcessData (1500 B packets, 1 client): the library's own, and "
           "the host list's for holding the rows it delivers (lean: the lean list's, which keeps "
           "its memory across packets)")
@@ -328,6 +372,10 @@ def allocations(allocs):
                      "%.1f" % (count / max(blocks, 1)), "%.1f" % (count / max(res[2], 1)),
                      "%.2f" % (count / max(res[3], 1)),
                      "%.2f" % (res[4]["host_allocs"] / max(res[3], 1))))
+        if not lean:
+            per_value = count / max(res[3], 1)
+            r_targets.append(("At most 1 library allocation per delivered value on %s"
+                              % KIND_LABEL[kind], "%.2f" % per_value, per_value <= 1.0))
 
 
 def main():
@@ -349,7 +397,8 @@ def main():
     print("Kestrel side-by-side comparison; machine: %d cores, load %.1f" %
           (os.cpu_count(), os.getloadavg()[0]))
     if not args.no_flat:
-        allocations(flat_rows(r, size))
+        allocations(flat_rows(r, size), r.targets)
+        host_csv(r, size)
     if not args.no_reader:
         reader_alone(r)
     if not args.no_callgrind:

@@ -34,7 +34,7 @@ fi
 
 cd "$root"
 cmake --preset default >/dev/null
-cmake --build --preset default -j2 --target kestrel kestrel_compare_driver kestrel_reader_probe \
+cmake --build --preset default -j2 --target kestrel kestrel-host kestrel_compare_driver kestrel_reader_probe \
   kestrel_json_bench
 out="$root/build/default/bench/compare"
 cc -O2 -o "$out/flat_yajl" "$here/flat_yajl.c" -lyajl
