@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace kestrel::json {
 
@@ -60,6 +61,53 @@ private:
 
 SpareBlock g_spare;
 
+// Later blocks of the largest size that documents destroyed gave back, for the next large
+// document. Without them every large document would take its blocks from the heap afresh,
+// and as freeing them lets the C run-time hand the top of its heap back to the system, each
+// one would fault in new pages. Bounded, and shared by all threads under a lock taken once per
+// block. Address-sanitizer builds keep none, as for the first block.
+class SpareLargest {
+public:
+  static constexpr size_t kMaxKept = 128; // 8 MB
+
+  ~SpareLargest() {
+    while (kept_) {
+      void* const next = *static_cast<void**>(kept_);
+      ::operator delete(kept_);
+      kept_ = next;
+    }
+  }
+  void* Take() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    void* const block = kept_;
+    if (block) {
+      kept_ = *static_cast<void**>(block);
+      --count_;
+    }
+    return block;
+  }
+  // Keeps the block, or frees it when enough are kept.
+  void Keep(void* block) {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (count_ < kMaxKept) {
+        *static_cast<void**>(block) = kept_;
+        kept_ = block;
+        ++count_;
+        return;
+      }
+    }
+    ::operator delete(block);
+  }
+
+private:
+  std::mutex lock_;
+  void* kept_ = nullptr;
+  size_t count_ = 0;
+};
+
+SpareLargest g_spare_largest;
+
 } // namespace
 
 JsonArena* JsonArena::Create(size_t first_block) {
@@ -85,7 +133,10 @@ void JsonArena::Destroy(JsonArena* arena) noexcept {
 JsonArena::~JsonArena() {
   while (blocks_) {
     Block* const next = blocks_->next;
-    ::operator delete(static_cast<void*>(blocks_));
+    if (KESTREL_ARENA_SPARE && blocks_->room == kLargestBlock)
+      g_spare_largest.Keep(blocks_);
+    else
+      ::operator delete(static_cast<void*>(blocks_));
     blocks_ = next;
   }
 }
@@ -101,8 +152,12 @@ void* JsonArena::AllocateInNewBlock(size_t size, size_t align) {
   constexpr size_t kBlockHeader = alignof(std::max_align_t);
   static_assert(sizeof(Block) <= kBlockHeader);
   const size_t room = std::max(next_block_size_, size + align);
-  char* const memory = static_cast<char*>(::operator new(kBlockHeader + room));
-  auto* const block = new (memory) Block{blocks_};
+  char* memory = KESTREL_ARENA_SPARE && room == kLargestBlock
+                     ? static_cast<char*>(g_spare_largest.Take())
+                     : nullptr;
+  if (!memory)
+    memory = static_cast<char*>(::operator new(kBlockHeader + room));
+  auto* const block = new (memory) Block{blocks_, room};
   blocks_ = block;
   next_ = memory + kBlockHeader;
   end_ = next_ + room;

@@ -9,6 +9,7 @@
 
 #include "json/json_document.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
@@ -42,6 +43,15 @@ public:
   // the arena, and as different parts of a document may then be changed from different
   // threads, those requests take a lock; building needs none.
   void Seal() { sealed_ = true; }
+  bool Sealed() const { return sealed_; }
+
+  // Notes that some node of the document holds memory beyond the arena (a value, name or name
+  // index made on demand, a node from the heap, a number that keeps its text). Destroying a
+  // document whose arena noted nothing frees the arena without visiting a single node, since
+  // no node holds anything else; otherwise every node is destroyed first. May be called from
+  // several readers of one document at once.
+  void NoteOwner() { owners_.store(true, std::memory_order_relaxed); }
+  bool HasOwners() const { return owners_.load(std::memory_order_relaxed); }
 
   // A node built in the arena; deleting it destroys it without freeing its memory.
   template <typename T, typename... Args> T* Make(Args&&... args) {
@@ -55,7 +65,16 @@ public:
     TJsonString* node = Make<TJsonString>();
     node->arena_text_ = text;
     node->arena_length_ = static_cast<uint32_t>(length);
+    node->arena_ = this;
     node->in_arena_.store(true, std::memory_order_relaxed);
+    return node;
+  }
+
+  // A member whose name, `length` code units at `name`, lives in this arena.
+  TJsonMember* MakeMember(const OLECHAR* name, size_t length) {
+    TJsonMember* node = Make<TJsonMember>();
+    node->name_.text = name;
+    node->name_length_ = static_cast<uint32_t>(length);
     return node;
   }
 
@@ -70,6 +89,7 @@ public:
 private:
   struct Block {
     Block* next;
+    size_t room; // bytes after the block's header
   };
 
   JsonArena(char* first, char* end, size_t block_size)
@@ -91,6 +111,7 @@ private:
   size_t first_size_;       // room in the first block, after the arena itself
   Block* blocks_ = nullptr; // blocks after the first, newest first
   bool sealed_ = false;
+  std::atomic<bool> owners_{false};
   std::mutex lock_; // for requests after Seal()
 };
 

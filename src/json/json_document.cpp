@@ -198,8 +198,10 @@ void TJsonBase::operator delete(TJsonBase* node, std::destroying_delete_t) {
     return;
   case Storage::kArenaRoot: {
     // The arena holds the root itself: it goes once the whole document has been destroyed.
+    // A document nothing in which holds memory of its own is all arena: no node needs a visit.
     JsonArena* const arena = static_cast<TJsonCustomList*>(node)->owned_arena_;
-    node->~TJsonBase();
+    if (arena->HasOwners())
+      node->~TJsonBase();
     JsonArena::Destroy(arena);
     return;
   }
@@ -232,23 +234,36 @@ void TJsonString::GetVariant(VARIANT& out) const {
 void TJsonString::SetVariant(const VARIANT& value) {
   SetValue(TextOfVariant(value));
 }
+TJsonString::TJsonString(WideString value)
+    : value_(value.empty() ? nullptr : new WideString(std::move(value))) {}
+
+TJsonString::~TJsonString() {
+  if (!in_arena_.load(std::memory_order_relaxed))
+    delete value_;
+}
+
 const WideString& TJsonString::Value() const {
+  static const WideString kEmpty;
   if (in_arena_.load(std::memory_order_acquire)) {
     const std::lock_guard<std::mutex> guard(OnDemandLock());
     if (in_arena_.load(std::memory_order_relaxed)) {
-      value_.assign(arena_text_, arena_length_);
+      auto* const made =
+          arena_length_ ? new WideString(arena_text_, arena_length_) : new WideString();
+      arena_->NoteOwner();
+      value_ = made;
       in_arena_.store(false, std::memory_order_release);
     }
   }
-  return value_;
+  return value_ ? *value_ : kEmpty;
 }
 WideString& TJsonString::MutableValue() {
   Value();
-  return value_;
+  if (!value_)
+    value_ = new WideString();
+  return *value_;
 }
 void TJsonString::SetValue(WideString value) {
-  value_ = std::move(value);
-  in_arena_.store(false, std::memory_order_release);
+  MutableValue() = std::move(value);
 }
 TJsonKind TJsonString::Kind() const {
   return jsString;
@@ -279,6 +294,37 @@ const char* TJsonNull::KindName() const {
   return "jsNull";
 }
 
+// --- members -------------------------------------------------------------------------------
+
+TJsonMember::TJsonMember(WideString name, TJsonPtr value)
+    : owned_name_(true), value_(std::move(value)) {
+  name_.owned = new WideString(std::move(name));
+}
+
+TJsonMember::~TJsonMember() {
+  if (owned_name_)
+    delete name_.owned;
+}
+
+WideString& TJsonMember::MutableName() {
+  if (object_)
+    object_->LinkedIndex();
+  if (!owned_name_) {
+    auto* const made = name_length_ ? new WideString(name_.text, name_length_) : new WideString();
+    NoteChange();
+    name_.owned = made;
+    owned_name_ = true;
+  }
+  return *name_.owned;
+}
+
+void TJsonMember::NoteChange() const {
+  if (!InArena() || !object_)
+    return;
+  if (JsonArena* const arena = object_->ArenaToNote())
+    arena->NoteOwner();
+}
+
 // --- lists ---------------------------------------------------------------------------------
 
 TJsonCustomList::~TJsonCustomList() {
@@ -287,13 +333,25 @@ TJsonCustomList::~TJsonCustomList() {
     children_.pop_back();
 }
 
+JsonArena* TJsonCustomList::ArenaToNote() const {
+  if (!InArena())
+    return nullptr;
+  // Lists read into an arena take their child lists' memory from it.
+  auto* const arena =
+      owned_arena_ ? owned_arena_ : static_cast<JsonArena*>(children_.get_allocator().resource());
+  return arena->Sealed() ? arena : nullptr;
+}
+
 TJsonBase* TJsonCustomList::GetItem(int32_t index) const {
   return InRange(index) ? children_[static_cast<size_t>(index)].get() : nullptr;
 }
 
 void TJsonCustomList::SetItem(int32_t index, TJsonPtr value) {
-  if (InRange(index))
-    children_[static_cast<size_t>(index)] = std::move(value);
+  if (!InRange(index))
+    return;
+  if (JsonArena* const arena = ArenaToNote())
+    arena->NoteOwner();
+  children_[static_cast<size_t>(index)] = std::move(value);
 }
 
 int32_t TJsonCustomList::ItemCount() const {
@@ -313,6 +371,8 @@ TJsonBase* TJsonCustomList::GetItemAndName(int32_t index, std::string& name) con
 int32_t TJsonCustomList::AppendItem(TJsonPtr child) {
   if (!child)
     return -1;
+  if (JsonArena* const arena = ArenaToNote())
+    arena->NoteOwner();
   children_.push_back(std::move(child));
   return static_cast<int32_t>(children_.size() - 1);
 }
@@ -333,6 +393,8 @@ void TJsonCustomList::RemoveItem(int32_t index, bool keep_order) {
 }
 
 void TJsonCustomList::AdoptChildren(TJsonPtr* first, size_t count) {
+  if (JsonArena* const arena = ArenaToNote())
+    arena->NoteOwner();
   children_.insert(children_.end(), std::make_move_iterator(first),
                    std::make_move_iterator(first + count));
 }
@@ -459,8 +521,11 @@ const TJsonBalTree& TJsonObject::LinkedIndex() const {
   if (unindexed_.load(std::memory_order_acquire)) {
     const std::lock_guard<std::mutex> guard(OnDemandLock());
     if (unindexed_.load(std::memory_order_relaxed)) {
-      if (!index_)
+      if (!index_) {
         index_ = std::make_unique<TJsonBalTree>();
+        if (JsonArena* const arena = ArenaToNote())
+          arena->NoteOwner();
+      }
       for (size_t i = unindexed_from_; i < children_.size(); ++i)
         if (const TJsonMember* member = AsMember(children_[i].get()))
           index_->Insert(member->Name(), static_cast<int32_t>(i));
@@ -484,7 +549,7 @@ void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
     return;
   for (size_t i = base; i < children_.size(); ++i)
     if (AsMember(children_[i].get()))
-      static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+      static_cast<TJsonMember*>(children_[i].get())->object_ = this;
   NoteUnindexed(base);
 }
 
@@ -494,7 +559,7 @@ void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
   if (!keep_index_ || count == 0)
     return;
   for (size_t i = base; i < children_.size(); ++i)
-    static_cast<TJsonMember*>(children_[i].get())->unindexed_in_ = this;
+    static_cast<TJsonMember*>(children_[i].get())->object_ = this;
   NoteUnindexed(base);
 }
 
@@ -520,7 +585,7 @@ WideString TJsonObject::NameAt(int32_t index) const {
     return LinkedIndex().FindPosition(index, name) ? WideString(name) : WideString();
   }
   const auto* member = dynamic_cast<const TJsonMember*>(GetItem(index));
-  return member ? member->Name() : WideString();
+  return member ? WideString(member->Name()) : WideString();
 }
 
 TJsonBase* TJsonObject::ValueAt(int32_t index) const {

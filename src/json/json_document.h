@@ -2,8 +2,8 @@
 // their children, and the reader and writer (`TJson::Parse`, `TJson::Serialize`).
 #pragma once
 
-#include "json/json_bal_tree.h"
 #include "platform/ole.h"
+#include "json/json_bal_tree.h"
 
 #include <atomic>
 #include <cstdint>
@@ -63,6 +63,10 @@ public:
   // that owns such an arena releases the arena as well.
   static void operator delete(TJsonBase* node, std::destroying_delete_t);
 
+protected:
+  // Whether the node was made in the arena of a document the reader built.
+  bool InArena() const { return storage_ != Storage::kHeap; }
+
 private:
   friend class JsonArena;
   enum class Storage : uint8_t { kHeap, kArena, kArenaRoot };
@@ -89,7 +93,8 @@ private:
 class TJsonString : public TJsonBase {
 public:
   TJsonString() = default;
-  explicit TJsonString(WideString value) : value_(std::move(value)) {}
+  explicit TJsonString(WideString value);
+  ~TJsonString() override;
 
   void GetVariant(VARIANT& out) const override;
   void SetVariant(const VARIANT& value) override;
@@ -103,8 +108,9 @@ public:
   void SetValue(WideString value);
   // The text, without making a WideString.
   WideStringView Text() const {
-    return in_arena_.load(std::memory_order_acquire) ? WideStringView(arena_text_, arena_length_)
-                                                     : WideStringView(value_);
+    if (in_arena_.load(std::memory_order_acquire))
+      return WideStringView(arena_text_, arena_length_);
+    return value_ ? WideStringView(*value_) : WideStringView();
   }
 
 private:
@@ -112,8 +118,13 @@ private:
   // The small fields first: they fit in the padding at the end of the base.
   mutable std::atomic<bool> in_arena_{false}; // the text is arena_text_; value_ is not made yet
   uint32_t arena_length_ = 0;
-  mutable WideString value_;
   const OLECHAR* arena_text_ = nullptr;
+  // While the text is the arena's: that arena, which learns when the value is made. Afterwards
+  // (and for strings made elsewhere) the value this node owns; none for an empty one.
+  union {
+    JsonArena* arena_;
+    mutable WideString* value_ = nullptr;
+  };
 };
 
 class TJsonBoolean : public TJsonBase {
@@ -143,21 +154,37 @@ public:
 class TJsonMember : public TJsonBase {
 public:
   TJsonMember() = default;
-  TJsonMember(WideString name, TJsonPtr value) : name_(std::move(name)), value_(std::move(value)) {}
+  TJsonMember(WideString name, TJsonPtr value);
+  ~TJsonMember() override;
 
-  const WideString& Name() const { return name_; }
+  WideStringView Name() const {
+    return owned_name_ ? WideStringView(*name_.owned) : WideStringView(name_.text, name_length_);
+  }
   // Renaming a member lets the object that holds it index the names first (see
   // TJsonObject::LinkedIndex), so that its index keeps the names members had when adopted.
   WideString& MutableName();
   void SetName(WideString name);
   TJsonBase* Value() const { return value_.get(); }
-  void SetValue(TJsonPtr value) { value_ = std::move(value); }
+  void SetValue(TJsonPtr value) {
+    if (object_)
+      NoteChange();
+    value_ = std::move(value);
+  }
 
 private:
   friend class TJsonObject;
-  WideString name_;
+  friend class JsonArena;
+  // Tells the arena of the document this member was read into, if any, that it changes.
+  void NoteChange() const;
+
+  bool owned_name_ = false; // name_.owned, not the text of the arena
+  uint32_t name_length_ = 0;
+  union {
+    const OLECHAR* text; // the name in the arena, name_length_ code units
+    WideString* owned;
+  } name_{nullptr};
   TJsonPtr value_;
-  const TJsonObject* unindexed_in_ = nullptr; // the object whose index may not hold the name yet
+  const TJsonObject* object_ = nullptr; // the object that adopted this member
 };
 
 // Ordered, owning list of children; the base of arrays and objects.
@@ -204,6 +231,11 @@ private:
   friend class JsonArena;
   friend class TJsonBase;
   JsonArena* owned_arena_ = nullptr; // the arena this list and everything below it live in
+
+protected:
+  // The arena of the document this list was read into, when a change made after reading must
+  // be noted there (see JsonArena::NoteOwner); none for lists on the heap and while reading.
+  JsonArena* ArenaToNote() const;
 };
 
 class TJsonList : public TJsonCustomList {
@@ -270,12 +302,6 @@ private:
   mutable std::atomic<bool> unindexed_; // children from unindexed_from_ on are not indexed yet
   bool keep_index_;
 };
-
-inline WideString& TJsonMember::MutableName() {
-  if (unindexed_in_)
-    unindexed_in_->LinkedIndex();
-  return name_;
-}
 
 inline void TJsonMember::SetName(WideString name) {
   MutableName() = std::move(name);

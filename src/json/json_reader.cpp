@@ -9,11 +9,11 @@
 // A document whose root is an array or an object is built in one arena (json_arena.h) that the
 // root owns, string values included; a lone scalar is a single heap node.
 #include "common/ascii_text.h"
+#include "platform/number.h"
 #include "json/json_arena.h"
 #include "json/json_document.h"
 #include "json/json_large_number.h"
 #include "json/json_utf8.h"
-#include "platform/number.h"
 
 #include <algorithm>
 #include <bit>
@@ -199,7 +199,8 @@ private:
   // it does not close or holds a bad \u escape. Malformed UTF-8 leaves `out` empty but is not
   // a failure.
   const Byte* ReadString(const Byte* p, WideString& out) const;
-  // As ReadString, for a string value whose text goes into the arena.
+  // As ReadString, for text that goes into the arena (member names and string values).
+  const Byte* ReadText(const Byte* p, JsonArena& arena, const OLECHAR*& text, size_t& length) const;
   const Byte* ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const;
   const Byte* ReadNumber(const Byte* p, long double& value) const;
   const Byte* ReadNumberExactly(const Byte* p, long double& value) const;
@@ -289,26 +290,44 @@ const Byte* Reader::ReadString(const Byte* p, WideString& out) const {
   return last + 1;
 }
 
-const Byte* Reader::ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const {
+const Byte* Reader::ReadText(const Byte* p, JsonArena& arena, const OLECHAR*& text,
+                             size_t& length) const {
+  const Byte* const first = p + 1;
+  if (const Byte* const last = ShortPlainEnd(first)) {
+    length = static_cast<size_t>(last - first);
+    auto* const out =
+        static_cast<OLECHAR*>(arena.Allocate(length * sizeof(OLECHAR), alignof(OLECHAR)));
+    Widen(first, length, out);
+    text = out;
+    return last + 1;
+  }
   bool plain = false;
   const Byte* const last = FindStringEnd(p, plain);
   if (!last)
     return nullptr;
-  const Byte* const first = p + 1;
   const auto bytes = static_cast<size_t>(last - first);
-  auto* const text =
+  auto* const out =
       static_cast<OLECHAR*>(arena.Allocate(bytes * sizeof(OLECHAR), alignof(OLECHAR)));
-  size_t length = bytes;
+  length = bytes;
   if (plain) {
-    Widen(first, bytes, text);
+    Widen(first, bytes, out);
   } else {
-    const ptrdiff_t decoded = DecodeEscaped(first, last, text);
+    const ptrdiff_t decoded = DecodeEscaped(first, last, out);
     if (decoded < 0)
       return nullptr;
     length = static_cast<size_t>(decoded);
   }
-  node.reset(arena.MakeString(text, length));
+  text = out;
   return last + 1;
+}
+
+const Byte* Reader::ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const {
+  const OLECHAR* text = nullptr;
+  size_t length = 0;
+  p = ReadText(p, arena, text, length);
+  if (p)
+    node.reset(arena.MakeString(text, length));
+  return p;
 }
 
 // Reads [+|-]digits[.digits][(e|E)[+|-]digits] at p and returns the position past it. Null
@@ -472,10 +491,13 @@ TJsonPtr Reader::ReadScalar(const Byte*& p, JsonArena* arena) const {
     p = ReadNumber(p, number);
     if (!p)
       return nullptr;
-    if (TJsonLargeNumber::BeyondDouble(number))
+    if (TJsonLargeNumber::BeyondDouble(number)) {
+      if (arena)
+        arena->NoteOwner(); // the node keeps its text on the heap
       return New<TJsonLargeNumber>(
           arena, number,
           std::string(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p)));
+    }
     return New<TJsonNumber>(arena, number);
   }
   }
@@ -533,11 +555,13 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
       if (top->object) {
         if (*p != '"')
           return nullptr;
-        TJsonPtr member(arena->Make<TJsonMember>());
-        top->member = static_cast<TJsonMember*>(member.get());
-        p = ReadString(p, top->member->MutableName());
+        const OLECHAR* name = nullptr;
+        size_t length = 0;
+        p = ReadText(p, *arena, name, length);
         if (!p)
           return nullptr;
+        TJsonPtr member(arena->MakeMember(name, length));
+        top->member = static_cast<TJsonMember*>(member.get());
         p = SkipSpace(p);
         if (p >= end_ || *p != ':')
           return nullptr;
