@@ -213,10 +213,10 @@ void TJsonBase::operator delete(TJsonBase* node, std::destroying_delete_t) {
 void TJsonNumber::GetVariant(VARIANT& out) const {
   VariantClear(&out);
   out.vt = VT_R8;
-  out.dblVal = static_cast<double>(value_);
+  out.dblVal = static_cast<double>(Value());
 }
 void TJsonNumber::SetVariant(const VARIANT& value) {
-  value_ = NumberOfVariant(value);
+  SetValue(NumberOfVariant(value));
 }
 TJsonKind TJsonNumber::Kind() const {
   return jsNumber;
@@ -392,11 +392,12 @@ void TJsonCustomList::RemoveItem(int32_t index, bool keep_order) {
   }
 }
 
-void TJsonCustomList::AdoptChildren(TJsonPtr* first, size_t count) {
+void TJsonCustomList::AdoptChildren(TJsonBase* const* first, size_t count) {
   if (JsonArena* const arena = ArenaToNote())
     arena->NoteOwner();
-  children_.insert(children_.end(), std::make_move_iterator(first),
-                   std::make_move_iterator(first + count));
+  children_.reserve(children_.size() + count); // one exactly sized step, as the reader needs
+  for (size_t i = 0; i < count; ++i)
+    children_.emplace_back(first[i]);
 }
 
 int32_t TJsonCustomList::FindItem(const TJsonBase* child) const {
@@ -542,7 +543,7 @@ void TJsonObject::NoteUnindexed(size_t first) {
   }
 }
 
-void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
+void TJsonObject::AdoptChildren(TJsonBase* const* first, size_t count) {
   const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
   if (!keep_index_ || count == 0)
@@ -553,7 +554,7 @@ void TJsonObject::AdoptChildren(TJsonPtr* first, size_t count) {
   NoteUnindexed(base);
 }
 
-void TJsonObject::AdoptMembers(TJsonPtr* first, size_t count) {
+void TJsonObject::AdoptMembers(TJsonBase* const* first, size_t count) {
   const size_t base = children_.size();
   TJsonCustomList::AdoptChildren(first, count);
   if (!keep_index_ || count == 0)

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <memory_resource>
 #include <new>
@@ -75,19 +77,27 @@ private:
 
 class TJsonNumber : public TJsonBase {
 public:
-  TJsonNumber() = default;
-  explicit TJsonNumber(long double value) : value_(value) {}
+  TJsonNumber() { SetValue(0); }
+  explicit TJsonNumber(long double value) { SetValue(value); }
 
   void GetVariant(VARIANT& out) const override;
   void SetVariant(const VARIANT& value) override;
   TJsonKind Kind() const override;
   const char* KindName() const override;
 
-  long double Value() const { return value_; }
-  void SetValue(long double value) { value_ = value; }
+  long double Value() const {
+    long double value = 0;
+    std::memcpy(&value, value_, sizeof value_);
+    return value;
+  }
+  void SetValue(long double value) { std::memcpy(value_, &value, sizeof value_); }
 
 private:
-  long double value_ = 0; // 80-bit extended precision on x86
+  // The bytes of the value that carry it (an 80-bit extended value on x86 takes 10 of its
+  // 12 or 16), unaligned in the padding after the base: a number node is 24 bytes, not 32.
+  static constexpr size_t kValueBytes =
+      std::numeric_limits<long double>::digits == 64 ? 10 : sizeof(long double);
+  unsigned char value_[kValueBytes];
 };
 
 class TJsonString : public TJsonBase {
@@ -215,7 +225,8 @@ public:
 
   // Takes over `count` children at once, in order, with one allocation; for builders that
   // know every child is valid (the reader). Objects index the names of members adopted.
-  virtual void AdoptChildren(TJsonPtr* first, size_t count);
+  // The list owns each node from then on.
+  virtual void AdoptChildren(TJsonBase* const* first, size_t count);
 
 protected:
   // The child the typed accessors (ItemAs...) read: the element for arrays, the member's
@@ -274,9 +285,9 @@ public:
   // The value of the member named NameAt(index); none when that name is empty.
   TJsonBase* ValueAt(int32_t index) const;
 
-  void AdoptChildren(TJsonPtr* first, size_t count) override;
+  void AdoptChildren(TJsonBase* const* first, size_t count) override;
   // As AdoptChildren for callers that guarantee every child is a TJsonMember (the reader).
-  void AdoptMembers(TJsonPtr* first, size_t count);
+  void AdoptMembers(TJsonBase* const* first, size_t count);
 
   bool KeepIndex() const { return keep_index_; }
   const TJsonBalTree& Index() const { return LinkedIndex(); }

@@ -157,6 +157,14 @@ public:
   Reader(const char* text, size_t size)
       : begin_(reinterpret_cast<const Byte*>(text)), end_(begin_ + size) {}
 
+  ~Reader() {
+    // Children not yet adopted when reading stopped early; they live in the root's arena.
+    for (TJsonBase* node : pending_)
+      delete node; // the destroying delete of TJsonBase
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
   TJsonPtr Run();
 
 private:
@@ -202,22 +210,29 @@ private:
   // As ReadString, for text that goes into the arena (member names and string values).
   const Byte* ReadText(const Byte* p, JsonArena& arena, const OLECHAR*& text, size_t& length) const;
   const Byte* ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) const;
-  const Byte* ReadNumber(const Byte* p, long double& value) const;
+  // `plain` says whether the value came from the short form (at most 19 digits, no exponent),
+  // which a double always holds.
+  const Byte* ReadNumber(const Byte* p, long double& value, bool& plain) const;
   const Byte* ReadNumberExactly(const Byte* p, long double& value) const;
   // The scalar at p (a literal, string or number) as a node in the arena, or on the heap
   // without one; p moves past it. No node when the text there is none of them.
   TJsonPtr ReadScalar(const Byte*& p, JsonArena* arena) const;
   // Reads the array or object that opens at p into root_, built in a new arena.
   TJsonPtr ReadDocument(const Byte* p);
+  void Pend(TJsonPtr node) {
+    pending_.push_back(node.get());
+    node.release();
+  }
 
   const Byte* const begin_;
   const Byte* const end_;
-  // The document read so far. Declared before pending_: children not yet adopted live in the
-  // root's arena, so they must go before the root does on a failure.
+  // The document read so far. Children not yet adopted live in the root's arena, so they go
+  // before the root does on a failure (see ~Reader).
   TJsonPtr root_;
-  // Children of the open containers, innermost last. A container receives its children in
-  // one exactly sized step when it closes, which spares the repeated growth of its list.
-  std::vector<TJsonPtr> pending_;
+  // Children of the open containers, innermost last, owned by the reader until their container
+  // closes. A container receives its children in one exactly sized step when it closes, which
+  // spares the repeated growth of its list.
+  std::vector<TJsonBase*> pending_;
 };
 
 const Byte* Reader::FindStringEnd(const Byte* p, bool& plain) const {
@@ -336,7 +351,7 @@ const Byte* Reader::ReadString(const Byte* p, JsonArena& arena, TJsonPtr& node) 
 // Most numbers in data have a few digits and no exponent: their digits make an exact 64-bit
 // mantissa, and one correctly rounded division by an exact power of ten gives the value. Any
 // other number is read again by ReadNumberExactly, which gives the same value for these.
-const Byte* Reader::ReadNumber(const Byte* p, long double& value) const {
+const Byte* Reader::ReadNumber(const Byte* p, long double& value, bool& plain) const {
   const Byte* const start = p;
   const bool negative = *p == '-';
   if (*p == '+' || *p == '-')
@@ -359,9 +374,15 @@ const Byte* Reader::ReadNumber(const Byte* p, long double& value) const {
     count += scale;
   }
   constexpr ptrdiff_t kExactDigits = 19; // 10^19 - 1 < 2^64
-  if (count > kExactDigits || (p < end_ && (*p == 'e' || *p == 'E')))
+  if (count > kExactDigits || (p < end_ && (*p == 'e' || *p == 'E'))) {
+    plain = false;
     return ReadNumberExactly(start, value);
-  const auto m = static_cast<long double>(mantissa);
+  }
+  plain = true;
+  // Below 2^63 the signed conversion is the same value and needs no correction step.
+  const long double m = mantissa <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                            ? static_cast<long double>(static_cast<int64_t>(mantissa))
+                            : static_cast<long double>(mantissa);
   const long double v = scale == 0 ? m : m / kPow10[scale];
   value = negative ? -v : v;
   return p;
@@ -488,10 +509,11 @@ TJsonPtr Reader::ReadScalar(const Byte*& p, JsonArena* arena) const {
       return nullptr;
     const Byte* const start = p;
     long double number = 0;
-    p = ReadNumber(p, number);
+    bool plain = false;
+    p = ReadNumber(p, number, plain);
     if (!p)
       return nullptr;
-    if (TJsonLargeNumber::BeyondDouble(number)) {
+    if (!plain && TJsonLargeNumber::BeyondDouble(number)) {
       if (arena)
         arena->NoteOwner(); // the node keeps its text on the heap
       return New<TJsonLargeNumber>(
@@ -539,7 +561,7 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
     Frame* top = &stack.back();
     if (*p == (top->object ? '}' : ']')) {
       ++p;
-      TJsonPtr* const first = pending_.data() + top->first;
+      TJsonBase* const* const first = pending_.data() + top->first;
       const size_t count = pending_.size() - top->first;
       if (top->object)
         static_cast<TJsonObject*>(top->container)->AdoptMembers(first, count);
@@ -560,13 +582,12 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
         p = ReadText(p, *arena, name, length);
         if (!p)
           return nullptr;
-        TJsonPtr member(arena->MakeMember(name, length));
-        top->member = static_cast<TJsonMember*>(member.get());
+        top->member = arena->MakeMember(name, length);
+        pending_.push_back(top->member);
         p = SkipSpace(p);
         if (p >= end_ || *p != ':')
           return nullptr;
         p = SkipSpace(p + 1);
-        pending_.push_back(std::move(member));
       } else {
         p = SkipSpace(p);
       }
@@ -589,7 +610,7 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
         if (top->object)
           top->member->SetValue(std::move(node));
         else
-          pending_.push_back(std::move(node));
+          Pend(std::move(node));
         stack.push_back(Frame{container, nullptr, pending_.size(), object});
         continue; // an empty container may close at once
       }
@@ -599,7 +620,7 @@ TJsonPtr Reader::ReadDocument(const Byte* p) {
       if (top->object)
         top->member->SetValue(std::move(node));
       else
-        pending_.push_back(std::move(node));
+        Pend(std::move(node));
     }
     // After a value inside a container: an optional comma.
     p = SkipSpace(p);
