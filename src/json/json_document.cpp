@@ -235,7 +235,7 @@ void TJsonString::SetVariant(const VARIANT& value) {
   SetValue(TextOfVariant(value));
 }
 TJsonString::TJsonString(WideString value)
-    : value_(value.empty() ? nullptr : new WideString(std::move(value))) {}
+    : TJsonBase(jsString), value_(value.empty() ? nullptr : new WideString(std::move(value))) {}
 
 TJsonString::~TJsonString() {
   if (!in_arena_.load(std::memory_order_relaxed))
@@ -297,7 +297,7 @@ const char* TJsonNull::KindName() const {
 // --- members -------------------------------------------------------------------------------
 
 TJsonMember::TJsonMember(WideString name, TJsonPtr value)
-    : owned_name_(true), value_(std::move(value)) {
+    : TJsonBase(kMemberTag), owned_name_(true), value_(std::move(value)) {
   name_.owned = new WideString(std::move(name));
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <memory_resource>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -65,7 +66,18 @@ public:
   // that owns such an arena releases the arena as well.
   static void operator delete(TJsonBase* node, std::destroying_delete_t);
 
+  // What Kind() reports and whether the node is a member or a list of children, read without
+  // a virtual call: the walks over a document ask it of every node.
+  TJsonKind StoredKind() const { return static_cast<TJsonKind>(tag_ & kKindBits); }
+  bool IsMember() const { return (tag_ & kMemberTag) != 0; }
+  bool IsContainer() const { return (tag_ & kContainerTag) != 0; }
+
 protected:
+  static constexpr uint8_t kKindBits = 0x0F;
+  static constexpr uint8_t kContainerTag = 0x40;
+  static constexpr uint8_t kMemberTag = 0x80;
+  explicit TJsonBase(uint8_t tag) : tag_(tag) {}
+
   // Whether the node was made in the arena of a document the reader built.
   bool InArena() const { return storage_ != Storage::kHeap; }
 
@@ -73,12 +85,15 @@ private:
   friend class JsonArena;
   enum class Storage : uint8_t { kHeap, kArena, kArenaRoot };
   Storage storage_ = Storage::kHeap;
+
+protected:
+  uint8_t tag_ = jsBase; // the kind, with kMemberTag or kContainerTag
 };
 
 class TJsonNumber : public TJsonBase {
 public:
-  TJsonNumber() { SetValue(0); }
-  explicit TJsonNumber(long double value) { SetValue(value); }
+  TJsonNumber() : TJsonBase(jsNumber) { SetValue(0); }
+  explicit TJsonNumber(long double value) : TJsonBase(jsNumber) { SetValue(value); }
 
   void GetVariant(VARIANT& out) const override;
   void SetVariant(const VARIANT& value) override;
@@ -102,7 +117,7 @@ private:
 
 class TJsonString : public TJsonBase {
 public:
-  TJsonString() = default;
+  TJsonString() : TJsonBase(jsString) {}
   explicit TJsonString(WideString value);
   ~TJsonString() override;
 
@@ -139,8 +154,8 @@ private:
 
 class TJsonBoolean : public TJsonBase {
 public:
-  TJsonBoolean() = default;
-  explicit TJsonBoolean(bool value) : value_(value) {}
+  TJsonBoolean() : TJsonBase(jsBoolean) {}
+  explicit TJsonBoolean(bool value) : TJsonBase(jsBoolean), value_(value) {}
 
   void GetVariant(VARIANT& out) const override;
   void SetVariant(const VARIANT& value) override;
@@ -156,6 +171,7 @@ private:
 
 class TJsonNull : public TJsonBase {
 public:
+  TJsonNull() : TJsonBase(jsNull) {}
   TJsonKind Kind() const override;
   const char* KindName() const override;
 };
@@ -163,7 +179,7 @@ public:
 // A name/value pair held by an object. Not a JSON value of its own: it reports jsBase.
 class TJsonMember : public TJsonBase {
 public:
-  TJsonMember() = default;
+  TJsonMember() : TJsonBase(kMemberTag) {}
   TJsonMember(WideString name, TJsonPtr value);
   ~TJsonMember() override;
 
@@ -200,13 +216,16 @@ private:
 // Ordered, owning list of children; the base of arrays and objects.
 class TJsonCustomList : public TJsonBase {
 public:
-  TJsonCustomList() = default;
+  TJsonCustomList() : TJsonBase(kContainerTag) {}
   // A list whose child list takes its memory from `memory`.
-  explicit TJsonCustomList(std::pmr::memory_resource* memory) : children_(memory) {}
+  explicit TJsonCustomList(std::pmr::memory_resource* memory)
+      : TJsonBase(kContainerTag), children_(memory) {}
 
   TJsonBase* GetItem(int32_t index) const override;
   void SetItem(int32_t index, TJsonPtr value) override;
   int32_t ItemCount() const override;
+  // The children in order, for walks that visit them all.
+  std::span<const TJsonPtr> Children() const { return {children_.data(), children_.size()}; }
   TJsonBase* GetItemByKey(const VARIANT& key) const override;
 
   // Operations added by lists, in their fixed slot order.
@@ -251,8 +270,10 @@ protected:
 
 class TJsonList : public TJsonCustomList {
 public:
-  TJsonList() = default;
-  explicit TJsonList(std::pmr::memory_resource* memory) : TJsonCustomList(memory) {}
+  TJsonList() { tag_ = kContainerTag | jsList; }
+  explicit TJsonList(std::pmr::memory_resource* memory) : TJsonCustomList(memory) {
+    tag_ = kContainerTag | jsList;
+  }
 
   TJsonKind Kind() const override;
   const char* KindName() const override;
@@ -260,10 +281,14 @@ public:
 
 class TJsonObject : public TJsonCustomList {
 public:
-  explicit TJsonObject(bool keep_index = true) : unindexed_(keep_index), keep_index_(keep_index) {}
+  explicit TJsonObject(bool keep_index = true) : unindexed_(keep_index), keep_index_(keep_index) {
+    tag_ = kContainerTag | jsObject;
+  }
   // An object whose child list takes its memory from `memory`.
   TJsonObject(bool keep_index, std::pmr::memory_resource* memory)
-      : TJsonCustomList(memory), unindexed_(keep_index), keep_index_(keep_index) {}
+      : TJsonCustomList(memory), unindexed_(keep_index), keep_index_(keep_index) {
+    tag_ = kContainerTag | jsObject;
+  }
   ~TJsonObject() override;
 
   TJsonBase* GetItemByKey(const VARIANT& key) const override;

@@ -9,26 +9,28 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <span>
 #include <typeinfo>
 
 namespace kestrel::json::JsonToList {
 
 namespace {
 
-// Members report kind jsBase; values never do, so most nodes need no cast to be told apart,
-// and a node of exactly the member class needs no search of the class tree either.
+// Nodes tell their class without a virtual call or a cast.
 const TJsonMember* AsMember(const TJsonBase* node) {
-  if (!node || node->Kind() != jsBase)
-    return nullptr;
-  if (typeid(*node) == typeid(TJsonMember))
-    return static_cast<const TJsonMember*>(node);
-  return dynamic_cast<const TJsonMember*>(node);
+  return node && node->IsMember() ? static_cast<const TJsonMember*>(node) : nullptr;
 }
 bool IsObject(const TJsonBase* node) {
-  return node && node->Kind() == jsObject;
+  return node && node->StoredKind() == jsObject;
 }
 bool IsList(const TJsonBase* node) {
-  return node && node->Kind() == jsList;
+  return node && node->StoredKind() == jsList;
+}
+// The children of a list or object in order; none for any other node.
+std::span<const TJsonPtr> ChildrenOf(const TJsonBase* node) {
+  if (!node || !node->IsContainer())
+    return {};
+  return static_cast<const TJsonCustomList*>(node)->Children();
 }
 
 // Whether the 8-bit form of a text that is not all ASCII still holds every character.
@@ -355,7 +357,7 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
                  const TParserOptions& options, TorvParamsList& list) {
   if (!node)
     return 0;
-  const int32_t count = node->ItemCount();
+  const std::span<const TJsonPtr> children = ChildrenOf(node);
   int emitted = 0;
   bool has_objects = false;
   std::string name; // the emitted name of each value in turn
@@ -368,8 +370,8 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
   };
 
   // First pass: the values of this level.
-  for (int32_t i = 0; i < count; ++i) {
-    const TJsonMember* member = AsMember(node->GetItem(i));
+  for (const TJsonPtr& child : children) {
+    const TJsonMember* member = AsMember(child.get());
     if (!member || !member->Value())
       continue;
     const TJsonBase* value = member->Value();
@@ -398,8 +400,8 @@ int FlattenLevel(const TJsonBase* node, int level, const std::string& prefix,
   // Second pass: nested objects (and the elements of arrays of objects), below the depth limit.
   if (!has_objects || !descends)
     return emitted;
-  for (int32_t i = 0; i < count; ++i) {
-    const TJsonMember* member = AsMember(node->GetItem(i));
+  for (const TJsonPtr& child : children) {
+    const TJsonMember* member = AsMember(child.get());
     if (!member || !member->Value())
       continue;
     const TJsonBase* value = member->Value();
