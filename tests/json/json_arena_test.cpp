@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -63,6 +64,35 @@ TEST(JsonArena, DocumentsMixArenaAndHeapNodes) {
   TJsonList holder; // a heap list now owns the document, arena and all
   holder.AppendItem(std::move(doc));
   EXPECT_EQ(TJson::Serialize(&holder).size(), 1u + TJson::Serialize(holder.GetItem(0)).size() + 1u);
+}
+
+// A document read into an arena is freed without visiting its nodes only while none of them
+// holds memory of its own. Each change below gives one node such memory, in a document of its
+// own; the sanitizer builds check that it is freed with the document.
+TEST(JsonArena, ChangesAfterReadingAreFreedWithTheDocument) {
+  const WideString long_text(40, u'y'); // beyond any short-string buffer
+  const auto member = [](const TJsonPtr& doc) -> TJsonMember& {
+    return dynamic_cast<TJsonMember&>(*doc->GetItem(0));
+  };
+  const std::function<void(const TJsonPtr&)> changes[] = {
+      [&](const TJsonPtr& doc) { member(doc).SetName(long_text); },
+      [&](const TJsonPtr& doc) { member(doc).SetValue(std::make_unique<TJsonString>(long_text)); },
+      [&](const TJsonPtr& doc) {
+        EXPECT_EQ(dynamic_cast<TJsonString&>(*member(doc).Value()).Value().size(), 30u);
+      },
+      [&](const TJsonPtr& doc) {
+        EXPECT_EQ(dynamic_cast<TJsonObject&>(*doc).IndexByName(OLESTR("o")), 1);
+      },
+  };
+  for (const auto& change : changes) {
+    const TJsonPtr doc = TJson::Parse(R"({"member":"a text of thirty characters...","o":{}})");
+    ASSERT_NE(doc, nullptr);
+    change(doc);
+  }
+  // A number beyond the double range keeps the text it was read from.
+  const TJsonPtr large = TJson::Parse("[123456789012345678901234567890e4000]");
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(large->ItemCount(), 1);
 }
 
 TEST(JsonArena, LargeDocumentsSpanManyBlocks) {
