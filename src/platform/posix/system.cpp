@@ -128,10 +128,10 @@ bool IsInCallerFrames(const void* address, std::size_t size) {
   thread_local StackBounds bounds;
   if (!bounds.known)
     bounds = ThreadStack();
-  // This frame must lie in that stack: code running on a stack of its own (a coroutine, a
-  // sanitizer's fake frames) learns nothing from the thread's bounds.
-  const volatile char here = 0;
-  const auto frame = reinterpret_cast<uintptr_t>(&here);
+  // This frame must lie in that stack: code running on a stack of its own (a coroutine)
+  // learns nothing from the thread's bounds. The frame address is the machine stack's even
+  // where a sanitizer moves local variables to frames of its own (which then do not count).
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   const auto first = reinterpret_cast<uintptr_t>(address);
   if (frame < bounds.low || frame >= bounds.high || first <= frame || first >= bounds.high)
     return false;
