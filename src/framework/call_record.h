@@ -7,6 +7,7 @@
 
 #include <kestrel/kestrel.h>
 
+#include <cstddef>
 #include <string_view>
 
 namespace kestrel {
@@ -22,11 +23,23 @@ struct TPluginCallRecIntf {
   bool params_wrapped = false;
   IorvParamsListA* data = nullptr;   // DataDesc list, when it was a plain list
   IorvParamsListA* result = nullptr; // ResultDesc list, when it was a plain list
+
+  // What the test at opening found readable, so that readers later in the same call need no
+  // probe of their own: host variables and the interfaces they held (Params, ResultDesc), and
+  // the packet's bytes.
+  struct CheckedVariable {
+    const void* variable = nullptr;
+    IorvParamsListA* face = nullptr;
+  };
+  CheckedVariable checked[2];
+  const void* checked_block = nullptr;
+  std::size_t checked_block_size = 0;
 };
 
 // Prepares `rec` for the module (see the header comment). Throws when Params cannot be read;
-// the copy is then left closed and the record unchanged.
-void OpenCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy);
+// the copy is then left closed and the record unchanged. For a packet (`packet`) the bytes
+// DataDesc names are tested in the same go as the parameters (see IsCheckedBlock).
+void OpenCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy, bool packet = false);
 // Restores CallFlags and Params, releases the wrappers, and gives descriptors that still
 // point into the copy their original kind and payload back. Does nothing unless opened.
 void CloseCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) noexcept;
@@ -34,8 +47,9 @@ void CloseCallRecord(TPluginCallRec* rec, TPluginCallRecIntf& copy) noexcept;
 // Opens on construction and always closes on destruction.
 class CallRecordScope {
 public:
-  CallRecordScope(TPluginCallRec* rec, TPluginCallRecIntf& copy) : rec_(rec), copy_(copy) {
-    OpenCallRecord(rec, copy);
+  CallRecordScope(TPluginCallRec* rec, TPluginCallRecIntf& copy, bool packet = false)
+      : rec_(rec), copy_(copy) {
+    OpenCallRecord(rec, copy, packet);
   }
   ~CallRecordScope() { CloseCallRecord(rec_, copy_); }
   CallRecordScope(const CallRecordScope&) = delete;
@@ -63,5 +77,9 @@ bool HasParam(const TPluginCallRec* rec, std::string_view name);
 
 // The list interface a descriptor of an opened record holds (kind 9), or nullptr.
 IorvParamsListA* DescriptorInterface(const TPluginCallData& descriptor);
+
+// Whether a record open on this thread found exactly this block readable when it was opened
+// (the packet bytes of its DataDesc). False says nothing: the caller tests the block itself.
+bool IsCheckedBlock(const void* address, std::size_t size) noexcept;
 
 } // namespace kestrel

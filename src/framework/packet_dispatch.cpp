@@ -12,7 +12,7 @@ using framework::LogLevel;
 int32_t TorvPlugin::DispatchPacket(TPluginCallRec* rec) {
   // The export has checked the record (exports::AdmitPacket); it is not checked twice.
   TPluginCallRecIntf copy;
-  CallRecordScope scope(rec, copy);
+  CallRecordScope scope(rec, copy, true);
   DeliveryScope watch(rec, copy);
   const uintptr_t entry_payload = rec->DataDesc.Payload;
   const uint8_t flags = rec->DataFlags;

@@ -23,21 +23,25 @@ bool TDataSourceCfg::ApplySettings(int32_t flags) {
   const bool type_enabled = owner_ ? owner_->ParserTypeEnabled() : true;
   // Checked only when the options changed: a state change or a reload of the same settings
   // repeats the findings without working them out again.
-  if (!checked_options_ || !(*checked_options_ == Values())) {
-    option_warnings_ = CheckOptionValues(Values());
-    checked_options_ = Values();
+  const TCfgOptionValues& values = Values();
+  const bool same_checked = checked_options_ && *checked_options_ == values;
+  const bool same_applied = applied_options_ == checked_options_
+                                ? same_checked
+                                : applied_options_ && *applied_options_ == values;
+  if (!same_checked) {
+    option_warnings_ = CheckOptionValues(values);
+    checked_options_ = std::make_shared<const TCfgOptionValues>(values);
   }
   for (const std::string& warning : option_warnings_)
     Warn(warning);
 
   // The options in use give the setup in use (a reload of unchanged settings, a state change
   // that leaves module type 1 as it was): it stays, and nothing is built again.
-  if (applied_options_ && *applied_options_ == Values() &&
-      (!rebuild || (rules_built_ && rules_type_enabled_ == type_enabled)))
+  if (same_applied && (!rebuild || (rules_built_ && rules_type_enabled_ == type_enabled)))
     return loaded;
   auto next = std::make_shared<TParserSetup>(*Setup());
-  next->TakeOptions(Values());
-  applied_options_ = Values();
+  next->TakeOptions(values);
+  applied_options_ = checked_options_; // the snapshot of `values` taken above or before
   // Without the rebuild the tables and rules stay those of the previous options.
   rules_built_ = rebuild;
   if (rebuild) {

@@ -99,15 +99,16 @@ private:
   mutable std::mutex setup_mutex_; // guards only the exchange of the pointer
   std::shared_ptr<const TParserSetup> setup_;
   bool count_rules_ = false;
-  // The options setup_ was last made from; nothing before the first apply.
-  std::optional<TCfgOptionValues> applied_options_;
+  // The options setup_ was last made from; nothing before the first apply. Most often the
+  // same snapshot as checked_options_, which then needs one comparison for both.
+  std::shared_ptr<const TCfgOptionValues> applied_options_;
   // Whether the tables and rules of setup_ were built from its options, and with module type 1
   // enabled or not (the item rules depend on it).
   bool rules_built_ = false;
   bool rules_type_enabled_ = false;
   // The warnings the option values give, and the options they were made from.
   std::vector<std::string> option_warnings_;
-  std::optional<TCfgOptionValues> checked_options_;
+  std::shared_ptr<const TCfgOptionValues> checked_options_;
   std::vector<std::string> load_warnings_;
 };
 

@@ -1,6 +1,7 @@
 // The module's packet handler: a packet goes to the data module of its data source, with the
 // settings snapshot it keeps to its end.
 #include "common/readable_block.h"
+#include "framework/call_record.h"
 #include "parser/plugin_dm.h"
 
 #include <stdexcept>
@@ -30,7 +31,8 @@ void TaPlugin::RoutePacket(TPluginCallRec* rec, int32_t& result) {
   if (!holds_list && data.Payload != 0 && data.Size > 0) {
     // A host that names bytes it does not have (a stale block, an integer of another kind)
     // fails this call; the client's buffer is left as it was.
-    if (!IsReadableBlock(reinterpret_cast<const void*>(data.Payload), data.Size))
+    const auto* bytes = reinterpret_cast<const void*>(data.Payload);
+    if (!IsCheckedBlock(bytes, data.Size) && !IsReadableBlock(bytes, data.Size))
       throw std::runtime_error("The packet's bytes cannot be read");
     packet.Data = reinterpret_cast<const uint8_t*>(data.Payload);
     packet.Size = static_cast<int32_t>(data.Size);

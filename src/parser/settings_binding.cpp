@@ -6,6 +6,7 @@
 #include "parser/plugin_dm.h"
 #include "platform/files.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace kestrel::parser {
@@ -73,6 +74,7 @@ Variant TSettingsTargetAdapter::GetProperty(std::string_view name) const {
 }
 
 void TSettingsTargetAdapter::SetProperty(std::string_view name, const Variant& value) {
+  BeforeWrite();
   Variant converted = value;
   if (PropertyKind(name) == settings::TSettingKind::Enumeration) {
     const std::string identifier = VariantToAnsi(value);
@@ -93,6 +95,7 @@ std::vector<std::string> TSettingsTargetAdapter::GetStrings(std::string_view nam
 }
 
 void TSettingsTargetAdapter::SetStrings(std::string_view name, std::vector<std::string> lines) {
+  BeforeWrite();
   if (auto* target = object_.StringsProperty(name))
     *target = std::move(lines);
 }
@@ -131,12 +134,14 @@ bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
   // what the file's text gives as it was.
   std::optional<TDataSourceCfg::TLoadedFile> kept = std::move(settings.LoadedFile);
   settings.LoadedFile.reset();
-  const TCfgOptionValues before = settings.Values();
+  // The values as they were, copied only when the load writes any (a registry key without
+  // settings, read at every state change, writes none).
+  std::optional<TCfgOptionValues> before;
   settings::TSettingsStore store;
   ConfigureSettingsStore(store, location, &module);
   std::vector<std::string> warnings;
   store.OnLog = [&warnings](const std::string& message) { warnings.push_back(message); };
-  TSettingsTargetAdapter target(settings);
+  TSettingsTargetAdapter target(settings, [&] { before = settings.Values(); });
   store.LoadValues(target);
   if (!location.IniFile.empty() && location.IniFile != settings::TSettingsStore::kCustomIniFile &&
       platform::GetPathKind(location.IniFile) == platform::PathKind::Missing)
@@ -153,7 +158,7 @@ bool LoadModuleSettings(TaPlugin& module, TDataSourceCfg& settings) {
   if (from_file)
     settings.LoadedFile = TDataSourceCfg::TLoadedFile{location.IniFile, location.SectionPrefix,
                                                       std::move(text), std::move(warnings)};
-  else if (settings.Values() == before)
+  else if (!before || settings.Values() == *before)
     settings.LoadedFile = std::move(kept);
   return true;
 }

@@ -7,7 +7,10 @@
 #include "parser/cfg_options_proxy.h"
 #include "settings/settings_store.h"
 #include "settings/settings_target.h"
+
 #include "settings/str_holder.h"
+#include <functional>
+#include <utility>
 
 namespace kestrel::parser {
 
@@ -23,6 +26,10 @@ const settings::TorvStrHolder& ModuleProperties();
 class TSettingsTargetAdapter : public settings::ISettingsTarget {
 public:
   explicit TSettingsTargetAdapter(TProxyCodeCustomObject& object) : object_(object) {}
+  // `before_write` runs once, before the first property is written (a load that writes
+  // nothing needs no copy of the values it would have changed).
+  TSettingsTargetAdapter(TProxyCodeCustomObject& object, std::function<void()> before_write)
+      : object_(object), before_write_(std::move(before_write)) {}
 
   settings::TSettingKind PropertyKind(std::string_view name) const override;
   Variant GetProperty(std::string_view name) const override;
@@ -31,7 +38,13 @@ public:
   void SetStrings(std::string_view name, std::vector<std::string> lines) override;
 
 private:
+  void BeforeWrite() {
+    if (before_write_)
+      std::exchange(before_write_, nullptr)();
+  }
+
   TProxyCodeCustomObject& object_;
+  std::function<void()> before_write_;
 };
 
 // A store for the module's location (roots, path, prefix, INI file) with its property map;

@@ -24,6 +24,23 @@ KESTREL_PLATFORM_EXPORT uint32_t CurrentThreadId();
 // True when `size` bytes from `address` can be read without a fault. Never faults itself.
 KESTREL_PLATFORM_EXPORT bool IsReadableMemory(const void* address, std::size_t size);
 
+// True when `size` bytes from `address` lie in the calling thread's own stack above the frame of
+// this call: the frames of the functions that led here, which are mapped and readable. Costs no
+// system call after a thread's first (its stack bounds are kept). False says nothing; then the
+// memory needs a probe.
+KESTREL_PLATFORM_EXPORT bool IsInCallerFrames(const void* address, std::size_t size);
+
+// A stretch of memory for CountReadableSpans.
+struct MemorySpan {
+  const void* address;
+  std::size_t size;
+};
+
+// How many of `spans`, from the first on, can be read whole without a fault: the test stops at
+// the first span that cannot. A span of 0 bytes is readable, a null address with a size is not.
+// On POSIX one system call tests them all (IsReadableMemory costs one per span).
+KESTREL_PLATFORM_EXPORT std::size_t CountReadableSpans(const MemorySpan* spans, std::size_t count);
+
 // A fresh random GUID as 16 bytes in Windows field order.
 struct Guid {
   uint32_t data1;

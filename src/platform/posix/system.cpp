@@ -96,6 +96,113 @@ bool IsReadableMemory(const void* address, std::size_t size) {
   return true;
 }
 
+namespace {
+
+// The calling thread's stack as the thread library reports it, [low, high); 0/0 when unknown.
+struct StackBounds {
+  uintptr_t low;
+  uintptr_t high;
+  bool known;
+};
+
+StackBounds ThreadStack() {
+  StackBounds bounds{0, 0, true};
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0)
+    return bounds;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+    bounds.low = reinterpret_cast<uintptr_t>(low);
+    bounds.high = bounds.low + size;
+  }
+  pthread_attr_destroy(&attr);
+  return bounds;
+}
+
+} // namespace
+
+bool IsInCallerFrames(const void* address, std::size_t size) {
+  // Zero-initialised, so no guard is tested on each use. A forked child's thread runs on the
+  // stack of the thread that forked: the bounds hold there.
+  thread_local StackBounds bounds;
+  if (!bounds.known)
+    bounds = ThreadStack();
+  // This frame must lie in that stack: code running on a stack of its own (a coroutine)
+  // learns nothing from the thread's bounds. The frame address is the machine stack's even
+  // where a sanitizer moves local variables to frames of its own (which then do not count).
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  const auto first = reinterpret_cast<uintptr_t>(address);
+  if (frame < bounds.low || frame >= bounds.high || first <= frame || first >= bounds.high)
+    return false;
+  return size <= bounds.high - first;
+}
+
+namespace {
+
+// Protection is kept per page: one byte of every page a span touches (4 KiB, the smallest page
+// size) tells whether the whole span can be read.
+constexpr uintptr_t kProbePage = 4096;
+// Elements per system call (IOV_MAX is 1024 on Linux): a few calls' spans in one, on little
+// stack, since host threads may have small ones.
+constexpr std::size_t kProbeElements = 64;
+
+// Tests the first `count` elements in one call: how many from the first on could be read.
+std::size_t ReadableElements(iovec* remote, std::size_t count) {
+  char sink[kProbeElements];
+  iovec local{sink, count};
+  const ssize_t got = process_vm_readv(OwnPid(), &local, 1, remote, count, 0);
+  if (got >= 0)
+    return static_cast<std::size_t>(got); // a transfer stops between elements, never inside one
+  if (errno != ENOSYS)
+    return 0; // the first element already faults
+  for (std::size_t i = 0; i < count; ++i)
+    if (!IsReadableMemory(remote[i].iov_base, 1))
+      return i;
+  return count;
+}
+
+} // namespace
+
+std::size_t CountReadableSpans(const MemorySpan* spans, std::size_t count) {
+  iovec remote[kProbeElements];
+  std::size_t used = 0;
+  std::size_t checked = 0; // spans wholly tested readable by earlier calls
+  // The span each element tests, to tell how many spans a partial transfer covered.
+  std::size_t owner[kProbeElements];
+  const auto flush = [&]() -> bool {
+    const std::size_t got = used ? ReadableElements(remote, used) : 0;
+    if (got < used) {
+      checked = owner[got];
+      return false;
+    }
+    used = 0;
+    return true;
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const MemorySpan& span = spans[i];
+    if (span.size == 0)
+      continue;
+    const auto first = reinterpret_cast<uintptr_t>(span.address);
+    if (!span.address || span.size - 1 > UINTPTR_MAX - first) {
+      // Not readable: the spans before it still are, if the pending elements say so.
+      return flush() ? i : checked;
+    }
+    const uintptr_t last = first + (span.size - 1);
+    for (uintptr_t page = first & ~(kProbePage - 1);; page += kProbePage) {
+      if (used == kProbeElements && !flush())
+        return checked;
+      remote[used].iov_base = reinterpret_cast<void*>(page < first ? first : page);
+      remote[used].iov_len = 1;
+      owner[used] = i;
+      ++used;
+      if (last - page < kProbePage)
+        break;
+    }
+  }
+  return flush() ? count : checked;
+}
+
 Guid CreateGuid() {
   static thread_local std::mt19937_64 engine{[] {
     std::random_device device;

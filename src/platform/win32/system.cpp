@@ -40,6 +40,17 @@ bool IsReadableMemory(const void* address, std::size_t size) {
   return true;
 }
 
+bool IsInCallerFrames(const void*, std::size_t) {
+  return false; // VirtualQuery needs no kernel transition worth saving: memory is probed
+}
+
+std::size_t CountReadableSpans(const MemorySpan* spans, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (spans[i].size != 0 && !IsReadableMemory(spans[i].address, spans[i].size))
+      return i;
+  return count;
+}
+
 Guid CreateGuid() {
   GUID g{};
   CoCreateGuid(&g);
