@@ -32,26 +32,40 @@ void Check(HRESULT hr, const char* what) {
 
 } // namespace
 
-std::string ParamKey(std::string_view name) {
+namespace {
+
+// `key` := the key of `name`; `key` is empty or holds a buffer from the string store.
+void FoldKey(std::string& key, std::string_view name) {
   // ASCII is the same in every ANSI code page, and its letters fold the same under every
-  // locale's rules, so a name of ASCII only is folded here, in one pass the compiler can do
-  // many bytes at a time, without the code page's tables.
-  std::string key(name);
-  unsigned char seen = 0;
-  for (char& c : key) {
-    seen |= static_cast<unsigned char>(c);
-    c = AsciiLower(c);
-  }
-  if (seen & 0x80)
-    return platform::AnsiLowerCase(name);
+  // locale's rules, so a name of ASCII only is folded here, without the code page's tables.
+  key.assign(name);
+  if (!AsciiLowerCopy(key.data(), key.data(), key.size()))
+    key = platform::AnsiLowerCase(name);
+}
+
+} // namespace
+
+std::string ParamKey(std::string_view name) {
+  std::string key;
+  FoldKey(key, name);
   return key;
+}
+
+void AssignParamKey(std::string& key, std::string_view name) {
+  ReserveRecycled(key, name.size());
+  FoldKey(key, name);
 }
 
 // ---- TorvParamsListItem ------------------------------------------------------------------
 
 TorvParamsListItem::TorvParamsListItem(std::string name, Variant value)
-    : Name(std::move(name)), Key(ParamKey(Name)), State(value.IsEmptyOrNull() ? 0 : 2),
-      Value(std::move(value)) {}
+    : Name(std::move(name)), State(value.IsEmptyOrNull() ? 0 : 2), Value(std::move(value)) {
+  AssignParamKey(Key, Name);
+}
+
+TorvParamsListItem::~TorvParamsListItem() {
+  RecycleStrings(Name, Key);
+}
 
 void* TorvParamsListItem::operator new(std::size_t size) {
   return TakeRecycledBlock(size);
@@ -150,7 +164,10 @@ TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterat
                         std::string_view name, Variant value) {
   if (IsBlank(name))
     return nullptr;
-  auto item = ItemClass(std::string(name), std::move(value));
+  std::string owned;
+  ReserveRecycled(owned, name.size());
+  owned.assign(name);
+  auto item = ItemClass(std::move(owned), std::move(value));
   item->State = kItemStateAssigned;
   TorvParamsListItem* added = item.get();
   if (items_.capacity() == 0) {

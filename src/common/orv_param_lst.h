@@ -30,13 +30,16 @@ inline constexpr uint8_t kItemStateAssigned = 2;
 
 // The look-up key of a name: the name lower-cased by the ANSI code page's locale rules.
 std::string ParamKey(std::string_view name);
+// As ParamKey, into `key` (its buffer reused, or taken from the thread's string store).
+void AssignParamKey(std::string& key, std::string_view name);
 
 // One named value.
 class TorvParamsListItem {
 public:
   // An item built directly: State 0 when the value is Empty or Null, else 2. Key follows Name.
   TorvParamsListItem(std::string name, Variant value);
-  virtual ~TorvParamsListItem() = default;
+  // Name and Key give their buffers back to the thread's string store (recycled_blocks.h).
+  virtual ~TorvParamsListItem();
   TorvParamsListItem(const TorvParamsListItem&) = delete;
   TorvParamsListItem& operator=(const TorvParamsListItem&) = delete;
 
