@@ -36,13 +36,27 @@ inline bool AsciiLowerCopy(const char* from, char* to, std::size_t size) {
     const uint64_t low = word & ~kHigh;
     return word | ((((low + kOnes * 63) ^ (low + kOnes * 37)) & ~word & kHigh) >> 2);
   };
-  uint64_t word = 0;
   if (size < 8) {
-    std::memcpy(&word, from, size);
-    const uint64_t folded = fold(word);
-    std::memcpy(to, &folded, size);
-    return (word & kHigh) == 0;
+    if (size < 4) {
+      unsigned char seen = 0;
+      for (std::size_t i = 0; i < size; ++i) {
+        seen |= static_cast<unsigned char>(from[i]);
+        to[i] = AsciiLower(from[i]);
+      }
+      return (seen & 0x80) == 0;
+    }
+    // Two words of four bytes, the second ending at the end (they overlap below eight bytes).
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + size - 4, 4);
+    const auto folded_head = static_cast<uint32_t>(fold(head));
+    const auto folded_tail = static_cast<uint32_t>(fold(tail));
+    std::memcpy(to, &folded_head, 4);
+    std::memcpy(to + size - 4, &folded_tail, 4);
+    return ((head | tail) & 0x80808080u) == 0;
   }
+  uint64_t word;
   uint64_t seen = 0;
   // Whole words, then the last eight bytes as one more word (overlapping the one before it).
   for (std::size_t i = 0;; i += 8) {

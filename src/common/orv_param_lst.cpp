@@ -34,11 +34,10 @@ void Check(HRESULT hr, const char* what) {
 
 namespace {
 
-// `key` := the key of `name`; `key` is empty or holds a buffer from the string store.
+// Folds `key`, a copy of `name`, into the key of `name`.
 void FoldKey(std::string& key, std::string_view name) {
   // ASCII is the same in every ANSI code page, and its letters fold the same under every
   // locale's rules, so a name of ASCII only is folded here, without the code page's tables.
-  key.assign(name);
   if (!AsciiLowerCopy(key.data(), key.data(), key.size()))
     key = platform::AnsiLowerCase(name);
 }
@@ -46,21 +45,17 @@ void FoldKey(std::string& key, std::string_view name) {
 } // namespace
 
 std::string ParamKey(std::string_view name) {
-  std::string key;
+  std::string key(name);
   FoldKey(key, name);
   return key;
-}
-
-void AssignParamKey(std::string& key, std::string_view name) {
-  ReserveRecycled(key, name.size());
-  FoldKey(key, name);
 }
 
 // ---- TorvParamsListItem ------------------------------------------------------------------
 
 TorvParamsListItem::TorvParamsListItem(std::string name, Variant value)
-    : Name(std::move(name)), State(value.IsEmptyOrNull() ? 0 : 2), Value(std::move(value)) {
-  AssignParamKey(Key, Name);
+    : Name(std::move(name)), Key(RecycledCopy(Name)), State(value.IsEmptyOrNull() ? 0 : 2),
+      Value(std::move(value)) {
+  FoldKey(Key, Name);
 }
 
 TorvParamsListItem::~TorvParamsListItem() {
@@ -164,10 +159,7 @@ TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterat
                         std::string_view name, Variant value) {
   if (IsBlank(name))
     return nullptr;
-  std::string owned;
-  ReserveRecycled(owned, name.size());
-  owned.assign(name);
-  auto item = ItemClass(std::move(owned), std::move(value));
+  auto item = ItemClass(RecycledCopy(name), std::move(value));
   item->State = kItemStateAssigned;
   TorvParamsListItem* added = item.get();
   if (items_.capacity() == 0) {

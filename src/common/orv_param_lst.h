@@ -30,8 +30,6 @@ inline constexpr uint8_t kItemStateAssigned = 2;
 
 // The look-up key of a name: the name lower-cased by the ANSI code page's locale rules.
 std::string ParamKey(std::string_view name);
-// As ParamKey, into `key` (its buffer reused, or taken from the thread's string store).
-void AssignParamKey(std::string& key, std::string_view name);
 
 // One named value.
 class TorvParamsListItem {

@@ -127,9 +127,12 @@ TStringRecyclingScope::~TStringRecyclingScope() {
   t_strings = outer_;
 }
 
-void ReserveRecycledLong(std::string& target, std::size_t size) noexcept {
-  if (TRecycledStrings* store = t_strings)
-    store->Reserve(target, size);
+bool ReserveRecycledLong(std::string& target, std::size_t size) noexcept {
+  TRecycledStrings* store = t_strings;
+  if (!store)
+    return false;
+  store->Reserve(target, size);
+  return true;
 }
 
 void RecycleLongStrings(std::string& first, std::string& second) noexcept {

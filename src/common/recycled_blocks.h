@@ -104,15 +104,25 @@ private:
 // What a string holds without a heap block.
 inline constexpr std::size_t kInlineStringCapacity = 15;
 
-void ReserveRecycledLong(std::string& target, std::size_t size) noexcept;
+// Gives `target` a kept buffer of at least `size` characters when the calling thread's string
+// store keeps one (the text of `target` is then lost); false when no store is open.
+bool ReserveRecycledLong(std::string& target, std::size_t size) noexcept;
 void RecycleLongStrings(std::string& first, std::string& second) noexcept;
 
-// Makes room for `size` characters in `target` from the calling thread's string store, when
-// one is open and keeps a buffer (the text of `target` is then lost), before a text that needs
-// a heap block is written into it.
-inline void ReserveRecycled(std::string& target, std::size_t size) noexcept {
-  if (size > target.capacity())
-    ReserveRecycledLong(target, size);
+// A copy of `text`, in a buffer of the calling thread's string store when it needs a heap block
+// and the store keeps one. While a store is open, a new buffer is made a little larger (to the
+// next multiple of 16), so that it serves names of nearby lengths when it comes back.
+inline std::string RecycledCopy(std::string_view text) {
+  if (text.size() > kInlineStringCapacity) {
+    std::string copy;
+    if (ReserveRecycledLong(copy, text.size())) {
+      if (copy.capacity() < text.size())
+        copy.reserve(text.size() | 15);
+      copy.assign(text);
+      return copy;
+    }
+  }
+  return std::string(text);
 }
 // Gives the heap blocks of two strings to the calling thread's string store when one is open
 // and has room; a string not kept frees its block as usual.
