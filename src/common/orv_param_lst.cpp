@@ -32,26 +32,35 @@ void Check(HRESULT hr, const char* what) {
 
 } // namespace
 
-std::string ParamKey(std::string_view name) {
+namespace {
+
+// Folds `key`, a copy of `name`, into the key of `name`.
+void FoldKey(std::string& key, std::string_view name) {
   // ASCII is the same in every ANSI code page, and its letters fold the same under every
-  // locale's rules, so a name of ASCII only is folded here, in one pass the compiler can do
-  // many bytes at a time, without the code page's tables.
+  // locale's rules, so a name of ASCII only is folded here, without the code page's tables.
+  if (!AsciiLowerCopy(key.data(), key.data(), key.size()))
+    key = platform::AnsiLowerCase(name);
+}
+
+} // namespace
+
+std::string ParamKey(std::string_view name) {
   std::string key(name);
-  unsigned char seen = 0;
-  for (char& c : key) {
-    seen |= static_cast<unsigned char>(c);
-    c = AsciiLower(c);
-  }
-  if (seen & 0x80)
-    return platform::AnsiLowerCase(name);
+  FoldKey(key, name);
   return key;
 }
 
 // ---- TorvParamsListItem ------------------------------------------------------------------
 
 TorvParamsListItem::TorvParamsListItem(std::string name, Variant value)
-    : Name(std::move(name)), Key(ParamKey(Name)), State(value.IsEmptyOrNull() ? 0 : 2),
-      Value(std::move(value)) {}
+    : Name(std::move(name)), Key(RecycledCopy(Name)), State(value.IsEmptyOrNull() ? 0 : 2),
+      Value(std::move(value)) {
+  FoldKey(Key, Name);
+}
+
+TorvParamsListItem::~TorvParamsListItem() {
+  RecycleStrings(Name, Key);
+}
 
 void* TorvParamsListItem::operator new(std::size_t size) {
   return TakeRecycledBlock(size);
@@ -150,7 +159,7 @@ TorvParamsList::Emplace(std::vector<std::unique_ptr<TorvParamsListItem>>::iterat
                         std::string_view name, Variant value) {
   if (IsBlank(name))
     return nullptr;
-  auto item = ItemClass(std::string(name), std::move(value));
+  auto item = ItemClass(RecycledCopy(name), std::move(value));
   item->State = kItemStateAssigned;
   TorvParamsListItem* added = item.get();
   if (items_.capacity() == 0) {

@@ -36,7 +36,8 @@ class TorvParamsListItem {
 public:
   // An item built directly: State 0 when the value is Empty or Null, else 2. Key follows Name.
   TorvParamsListItem(std::string name, Variant value);
-  virtual ~TorvParamsListItem() = default;
+  // Name and Key give their buffers back to the thread's string store (recycled_blocks.h).
+  virtual ~TorvParamsListItem();
   TorvParamsListItem(const TorvParamsListItem&) = delete;
   TorvParamsListItem& operator=(const TorvParamsListItem&) = delete;
 

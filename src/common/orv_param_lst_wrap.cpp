@@ -567,17 +567,8 @@ namespace {
 const char* KeyTextOf(const std::string& name, std::string& buffer) {
   if (name.empty())
     return nullptr;
-  // One pass without an early exit, so the compiler can do it many bytes at a time.
-  const std::size_t size = name.size();
-  buffer.resize(size);
-  const char* from = name.data();
-  char* to = buffer.data();
-  unsigned char seen = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    seen |= static_cast<unsigned char>(from[i]);
-    to[i] = AsciiLower(from[i]);
-  }
-  if (seen & 0x80)
+  buffer.resize(name.size());
+  if (!AsciiLowerCopy(name.data(), buffer.data(), name.size()))
     buffer = platform::AnsiToUtf8(buffer);
   return buffer.empty() ? nullptr : buffer.c_str();
 }

@@ -20,8 +20,13 @@ namespace {
 // The calling thread's open store; a plain pointer, so that nothing of it needs destroying when
 // the thread ends.
 thread_local TRecycledBlocks* t_store = nullptr;
+thread_local TRecycledStrings* t_strings = nullptr;
 
 } // namespace
+
+bool StoresKeepFreedStorage() noexcept {
+  return KESTREL_RECYCLE_BLOCKS != 0;
+}
 
 TRecycledBlocks::TRecycledBlocks(std::size_t block_size, std::size_t limit) noexcept
     : block_size_(block_size), limit_(block_size >= sizeof(FreeBlock) ? limit : 0) {}
@@ -74,6 +79,67 @@ void RecycleBlock(void* block, std::size_t size) noexcept {
   if (store && store->BlockSize() == size && store->Keep(block))
     return;
   ::operator delete(block);
+}
+
+// ---- TRecycledStrings -------------------------------------------------------------------------
+
+TRecycledStrings::TRecycledStrings(std::size_t limit, std::size_t max_capacity) noexcept
+    : limit_(KESTREL_RECYCLE_BLOCKS ? limit : 0), max_capacity_(max_capacity) {}
+
+void TRecycledStrings::Reserve(std::string& target, std::size_t size) noexcept {
+  // The last few kept buffers are tried: names and keys come in a few lengths, and a miss
+  // costs no more than the heap block that is made anyway.
+  constexpr std::size_t kTried = 4;
+  const std::size_t count = kept_.size();
+  for (std::size_t i = count; i > 0 && i + kTried > count; --i) {
+    std::string& kept = kept_[i - 1];
+    if (kept.capacity() >= size) {
+      target.swap(kept);
+      if (i != count)
+        kept.swap(kept_.back());
+      kept_.pop_back();
+      return;
+    }
+  }
+}
+
+void TRecycledStrings::Keep(std::string& text) noexcept {
+  const std::size_t capacity = text.capacity();
+  if (capacity <= kInlineStringCapacity || capacity > max_capacity_ || kept_.size() >= limit_)
+    return;
+  if (kept_.size() == kept_.capacity()) {
+    // The list of kept buffers is made once, whole, the first time one is kept.
+    try {
+      kept_.reserve(limit_);
+    } catch (...) {
+      return;
+    }
+  }
+  text.clear();
+  kept_.push_back(std::move(text));
+}
+
+TStringRecyclingScope::TStringRecyclingScope(TRecycledStrings* store) noexcept : outer_(t_strings) {
+  t_strings = store;
+}
+
+TStringRecyclingScope::~TStringRecyclingScope() {
+  t_strings = outer_;
+}
+
+bool ReserveRecycledLong(std::string& target, std::size_t size) noexcept {
+  TRecycledStrings* store = t_strings;
+  if (!store)
+    return false;
+  store->Reserve(target, size);
+  return true;
+}
+
+void RecycleLongStrings(std::string& first, std::string& second) noexcept {
+  if (TRecycledStrings* store = t_strings) {
+    store->Keep(first);
+    store->Keep(second);
+  }
 }
 
 } // namespace kestrel

@@ -459,6 +459,15 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
                                                 const TParserOptions& options,
                                                 const TParserItemList* rules) {
   auto list = std::make_unique<TorvParamsList>();
+  if (!FlattenJsonText(text, options, rules, *list))
+    return nullptr;
+  return list;
+}
+
+bool FlattenJsonText(std::string_view text, const TParserOptions& options,
+                     const TParserItemList* rules, TorvParamsList& rows) {
+  rows.Clear();
+  TorvParamsList* const list = &rows;
   const TJsonPtr document = TJson::Parse(text); // freed on every way out, errors included
   const TJsonBase* node = document.get();
   if (!node && options.OnNotJson)
@@ -484,9 +493,7 @@ std::unique_ptr<TorvParamsList> FlattenJsonText(std::string_view text,
     flatten(node, 0);
   }
 
-  if (list->Count() == 0)
-    return nullptr;
-  return list;
+  return list->Count() > 0;
 }
 
 } // namespace kestrel::json::JsonToList

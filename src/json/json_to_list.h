@@ -86,6 +86,10 @@ inline const TParserOptions kDefaultParserOptions{};
 // no values). `rules` may be null or empty: every member, default typing.
 std::unique_ptr<TorvParamsList>
 FlattenJsonText(std::string_view text, const TParserOptions& options, const TParserItemList* rules);
+// As above, into `rows` (emptied first): true when the last flattened object gave values, which
+// `rows` then holds.
+bool FlattenJsonText(std::string_view text, const TParserOptions& options,
+                     const TParserItemList* rules, TorvParamsList& rows);
 
 // The value of the first member named `name` (8-bit, exact), depth first in document order.
 const TJsonBase* FindStartNode(const TJsonBase* node, std::string_view name);

@@ -214,7 +214,8 @@ void ParseBlock(TSerialPortDM& module, TKestrelClient& client, const std::string
   if (&framed != &client.BlockText)
     client.BlockText = framed;
   try {
-    json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get());
+    TorvParamsList rows; // each row's items move on to `list` as it is done
+    json::JsonToList::FlattenJsonText(framed, options, setup.ItemRules.get(), rows);
   } catch (...) {
     // The rest of the block is lost: logged every time, as every failure inside a block, and
     // counted with the blocks that do not parse.

@@ -96,25 +96,32 @@ void ReportDiscardedBytes(TSerialPortDM& module, TCustomParserClient& client,
 void ReportLossyName(TSerialPortDM& module, platform::WideStringView name,
                      const std::string& written) noexcept {
   try {
-    // The name as this log can hold it: ASCII as it is, everything else as \uXXXX.
+    // The name as this log can hold it: ASCII as it is, everything else as \uXXXX. Asked for
+    // every value under such a name, so the name is written straight after the report's kind,
+    // into the one string the report's key needs.
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string shown;
+    static constexpr std::string_view kKind = "lossy name ";
+    std::string key;
+    key.reserve(kKind.size() + name.size() * 6);
+    key.assign(kKind);
     for (const auto unit : name) {
       const auto code = static_cast<uint16_t>(unit);
       if (code >= 0x20 && code < 0x7F) {
-        shown += static_cast<char>(code);
+        key += static_cast<char>(code);
         continue;
       }
-      shown += "\\u";
+      key += "\\u";
       for (int shift = 12; shift >= 0; shift -= 4)
-        shown += kHex[(code >> shift) & 0x0F];
+        key += kHex[(code >> shift) & 0x0F];
     }
-    if (module.FirstReport("lossy name " + shown))
+    if (module.FirstReport(key)) {
+      const std::string shown = key.substr(kKind.size());
       module.Owner.ParserLog(1, "The member name \"" + shown + "\" on data source " +
                                     module.DataSourceName +
                                     " cannot be written in the system code page; its values are "
                                     "delivered under the name \"" +
                                     written + "\".");
+    }
   } catch (...) {
     // Not even the line could be made (no memory left); the values are delivered all the same.
   }

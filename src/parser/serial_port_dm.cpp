@@ -132,6 +132,7 @@ void TSerialPortDM::AppendAndCut(TKestrelClient& client, const TPacketInfo& pack
   std::unique_lock buffer_lock(buffer);
   // The client table's lock, held by the caller, gives this thread the module's item store.
   const TRecyclingScope recycling(&ItemBlocks);
+  const TStringRecyclingScope name_recycling(&NameBuffers);
   const int64_t sign_timeout = setup.SignTimeout;
   if (sign_timeout > 0 &&
       client.ActivityWatch.HasElapsed(

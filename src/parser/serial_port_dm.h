@@ -85,6 +85,10 @@ public:
   // client table's lock): a block's items, freed when it is delivered, serve the next block.
   static constexpr std::size_t kKeptItemBlocks = 256;
   TRecycledBlocks ItemBlocks{sizeof(TorvParamsListItem), kKeptItemBlocks};
+  // The buffers of those items' long names and keys, kept on the same terms.
+  static constexpr std::size_t kKeptNameBuffers = 256;
+  static constexpr std::size_t kLongestKeptName = 64;
+  TRecycledStrings NameBuffers{kKeptNameBuffers, kLongestKeptName};
 
 private:
   // The packet's part under the client table's lock: time-out, translation, append, cutting.
